@@ -1,0 +1,2 @@
+// cassasync: the back-office synchronisation service (placeholder until the worker lands).
+int main() { return 0; }

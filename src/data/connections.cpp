@@ -1,0 +1,63 @@
+#include "data/connections.h"
+
+#include <system_error>
+
+namespace cassasync::data {
+
+Database& Connections::open(const std::string& windows_path, FileRole role) {
+    if (windows_path.empty()) throw DbError("no database path given", SQLITE_CANTOPEN);
+    auto local = paths_.to_local(windows_path);
+    auto key = local.string();
+    auto it = open_.find(key);
+    if (it != open_.end()) return *it->second;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(local, ec)) {
+        throw DbError("database " + windows_path + " does not exist (" + key + ")", SQLITE_CANTOPEN);
+    }
+    OpenOptions options;
+    options.role = role;
+    // A register's own software writes the same file: wait briefly, never for long.
+    options.busy_timeout_ms = role == FileRole::register_share ? 2000 : 5000;
+    auto db = std::make_unique<Database>(local, options);
+    return *open_.emplace(key, std::move(db)).first->second;
+}
+
+void Connections::forget(const std::string& windows_path) {
+    auto key = paths_.to_local(windows_path).string();
+    auto it = open_.find(key);
+    if (it == open_.end()) return;
+    if (central_ == it->second.get()) return;  // the central files stay open
+    open_.erase(it);
+}
+
+void Connections::close_all() {
+    central_ = nullptr;
+    open_.clear();
+}
+
+Database& Connections::open_central(const std::string& main_path, const std::string& sales_path,
+                                    const std::string& loyalty_path) {
+    Database& db = open(main_path, FileRole::central);
+    central_ = &db;
+    attach_if_present(kSalesSchema, sales_path);
+    attach_if_present(kLoyaltySchema, loyalty_path);
+    return db;
+}
+
+Database& Connections::central() {
+    if (!central_) throw DbError("the main database is not open", SQLITE_CANTOPEN);
+    return *central_;
+}
+
+bool Connections::attach_if_present(const std::string& schema, const std::string& windows_path) {
+    Database& db = central();
+    if (db.is_attached(schema)) return true;
+    if (windows_path.empty()) return false;
+    auto local = paths_.to_local(windows_path);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(local, ec)) return false;
+    db.attach(local, schema);
+    return true;
+}
+
+}  // namespace cassasync::data

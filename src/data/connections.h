@@ -1,0 +1,47 @@
+// The open database files of the process, each opened once and kept (a connection per
+// file). Files are named by their Windows path and reached through the path map.
+// The central connection is the main database with the sales database attached as
+// "vendite" and the loyalty database as "fidel", so that one transaction commits the
+// effects of a transfer on all three files together. Owned by the context; used by the
+// worker thread only.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "data/database.h"
+#include "platform/path_map.h"
+
+namespace cassasync::data {
+
+inline constexpr const char* kSalesSchema = "vendite";
+inline constexpr const char* kLoyaltySchema = "fidel";
+
+class Connections {
+public:
+    explicit Connections(const platform::PathMap& paths) : paths_(paths) {}
+
+    // A database by its Windows path; raises DbError when the file is missing or damaged.
+    Database& open(const std::string& windows_path, FileRole role = FileRole::central);
+    // Drops a connection (after an error on a register's share, so the next use reopens).
+    void forget(const std::string& windows_path);
+    void close_all();
+
+    // The main database; sales and loyalty are attached when their files exist.
+    Database& open_central(const std::string& main_path, const std::string& sales_path,
+                           const std::string& loyalty_path);
+    bool has_central() const { return central_ != nullptr; }
+    Database& central();
+    // Attaches the loyalty or sales file when it exists now (it may appear later).
+    bool attach_if_present(const std::string& schema, const std::string& windows_path);
+
+    const platform::PathMap& paths() const { return paths_; }
+
+private:
+    const platform::PathMap& paths_;
+    std::map<std::string, std::unique_ptr<Database>> open_;  // by local path
+    Database* central_ = nullptr;
+};
+
+}  // namespace cassasync::data

@@ -1,0 +1,125 @@
+// RAII over the SQLite C API: one Database per open file (a connection kept for the
+// life of the process), prepared Statements cached by their text, a Transaction guard
+// that rolls back unless told to commit, and ATTACH for the back office's files that
+// must commit together. Every value reaches SQL as a bound parameter.
+//
+// Errors from SQLite are raised as DbError; the step that runs the statement decides
+// whether to trap it (see the register steps) or let it reach the processing cycle.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "data/value.h"
+
+namespace cassasync::data {
+
+class DbError : public std::runtime_error {
+public:
+    DbError(const std::string& message, int code = SQLITE_ERROR)
+        : std::runtime_error(message), code_(code) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+// How a file is used: the back office's own files, or a register's file on a share.
+enum class FileRole { central, register_share };
+
+struct OpenOptions {
+    bool create = false;           // create the file when absent (administration only)
+    FileRole role = FileRole::central;
+    int busy_timeout_ms = 5000;
+};
+
+class Statement {
+public:
+    Statement(sqlite3* db, std::string_view sql);
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int index, const Value& v);  // 1-based
+    Statement& bind_all(const std::vector<Value>& params);
+    bool step();            // true while a row is available
+    void run();             // steps to the end; for statements that return no rows
+    void reset();           // ready to run again; bindings are cleared
+    int column_count() const;
+    std::string column_name(int i) const;
+    Value column(int i) const;
+    const std::string& sql() const { return sql_; }
+
+private:
+    struct Finalizer {
+        void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+    };
+    sqlite3* db_;
+    std::unique_ptr<sqlite3_stmt, Finalizer> stmt_;
+    std::string sql_;
+};
+
+class Database {
+public:
+    Database(const std::filesystem::path& file, const OpenOptions& options = {});
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    const std::filesystem::path& file() const { return file_; }
+    sqlite3* handle() const { return db_.get(); }
+
+    void exec(std::string_view sql);  // a script without parameters (schema, pragmas)
+    // A cached statement, reset and with its parameters bound. The reference stays
+    // valid until the next call with the same text.
+    Statement& prepare(const std::string& sql, const std::vector<Value>& params = {});
+    // Runs a statement that returns no rows; gives the number of rows changed.
+    int execute(const std::string& sql, const std::vector<Value>& params = {});
+    // The first column of the first row, or null.
+    Value scalar(const std::string& sql, const std::vector<Value>& params = {});
+
+    std::int64_t last_insert_rowid() const;
+    bool in_transaction() const;
+
+    // Attaches another file under `schema`; a file that does not exist is not created.
+    void attach(const std::filesystem::path& file, const std::string& schema);
+    void detach(const std::string& schema);
+    bool is_attached(const std::string& schema) const;
+    bool has_table(const std::string& table) const;
+
+private:
+    struct Closer {
+        void operator()(sqlite3* d) const { sqlite3_close_v2(d); }
+    };
+    std::filesystem::path file_;
+    std::unique_ptr<sqlite3, Closer> db_;
+    std::unordered_map<std::string, std::unique_ptr<Statement>> cache_;
+};
+
+enum class TransactionMode { deferred, immediate };
+
+// Rolls back on destruction unless commit() was called; never throws from the
+// destructor, so a failing step leaves the files as they were before it.
+class Transaction {
+public:
+    explicit Transaction(Database& db, TransactionMode mode = TransactionMode::immediate);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    Database& db_;
+    bool open_ = true;
+};
+
+// Raised text of the last SQLite error on `db`, with what was being done.
+[[noreturn]] void throw_db_error(sqlite3* db, int code, const std::string& what);
+
+}  // namespace cassasync::data

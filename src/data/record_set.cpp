@@ -1,0 +1,316 @@
+#include "data/record_set.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace cassasync::data {
+
+namespace {
+
+constexpr const char* kRowid = "__rowid";
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string quote(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string select_sql(const std::string& table, const std::string& where,
+                       const std::string& order_by) {
+    std::string sql = std::string("SELECT rowid AS ") + kRowid + ", * FROM " + quote(table);
+    if (!where.empty()) sql += " WHERE " + where;
+    if (!order_by.empty()) sql += " ORDER BY " + order_by;
+    return sql;
+}
+
+std::shared_ptr<const Columns> columns_of(Statement& st) {
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(st.column_count()));
+    for (int i = 0; i < st.column_count(); ++i) names.push_back(st.column_name(i));
+    return std::make_shared<const Columns>(std::move(names));
+}
+
+}  // namespace
+
+// ---- Columns ----
+
+Columns::Columns(std::vector<std::string> names) : names_(std::move(names)) {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        by_lower_.emplace(lower(names_[i]), static_cast<int>(i));  // first one wins
+    }
+}
+
+std::optional<int> Columns::find(std::string_view name) const {
+    auto it = by_lower_.find(lower(name));
+    if (it == by_lower_.end()) return std::nullopt;
+    return it->second;
+}
+
+int Columns::index(std::string_view name) const {
+    if (auto i = find(name)) return *i;
+    throw DbError("field '" + std::string(name) + "' not found");
+}
+
+// ---- RecordSet ----
+
+bool RecordSet::eof() const { return pos_ >= rows_.size(); }
+
+bool RecordSet::empty() const {
+    return std::none_of(rows_.begin(), rows_.end(), [](const Row& r) { return !r.deleted; });
+}
+
+std::size_t RecordSet::size() const { return rows_.size(); }
+
+void RecordSet::skip_deleted() {
+    while (pos_ < rows_.size() && rows_[pos_].deleted) ++pos_;
+}
+
+void RecordSet::move_first() {
+    pos_ = 0;
+    skip_deleted();
+}
+
+void RecordSet::move_next() {
+    if (pos_ < rows_.size()) ++pos_;
+    skip_deleted();
+}
+
+void RecordSet::move_last() {
+    pos_ = rows_.size();
+    while (pos_ > 0) {
+        --pos_;
+        if (!rows_[pos_].deleted) return;
+    }
+    pos_ = rows_.size();
+}
+
+RecordSet::Row RecordSet::read_row(Statement& st) const {
+    Row row;
+    int n = st.column_count();
+    row.values.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) row.values.push_back(st.column(i));
+    if (rowid_column_ >= 0) row.rowid = to_int_or(row.values[static_cast<std::size_t>(rowid_column_)], 0);
+    return row;
+}
+
+bool RecordSet::find_first(const std::vector<Match>& conditions) {
+    if (!columns_) throw DbError("find on a channel that was never opened");
+    if (fetch_ == Fetch::on_demand) {
+        std::string where = base_where_.empty() ? std::string() : "(" + base_where_ + ")";
+        std::vector<Value> params = base_params_;
+        for (const auto& c : conditions) {
+            columns_->index(c.column);  // an unknown field is an error, as with a scan
+            if (!where.empty()) where += " AND ";
+            where += quote(c.column) + " = ?";
+            params.push_back(c.value);
+        }
+        std::string sql = select_sql(table_, where, order_by_) + " LIMIT 1";
+        Statement& st = db_->prepare(sql, params);
+        rows_.clear();
+        if (st.step()) rows_.push_back(read_row(st));
+        st.reset();
+        pos_ = 0;
+        no_match_ = rows_.empty();
+        return !no_match_;
+    }
+    std::vector<int> idx;
+    for (const auto& c : conditions) idx.push_back(columns_->index(c.column));
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+        if (rows_[r].deleted) continue;
+        bool all = true;
+        for (std::size_t k = 0; k < conditions.size() && all; ++k) {
+            all = values_equal(rows_[r].values[static_cast<std::size_t>(idx[k])], conditions[k].value);
+        }
+        if (all) {
+            pos_ = r;
+            no_match_ = false;
+            return true;
+        }
+    }
+    no_match_ = true;  // the position stays where it was, as after a failed search
+    return false;
+}
+
+void RecordSet::require_current(const char* what) const {
+    if (eof() || rows_[pos_].deleted) {
+        throw DbError(std::string(what) + ": no current record" +
+                      (table_.empty() ? std::string() : " in " + table_));
+    }
+}
+
+void RecordSet::require_writable(const char* what) const {
+    if (table_.empty() || !db_) throw DbError(std::string(what) + ": the record set is read-only");
+}
+
+bool RecordSet::has_field(std::string_view name) const {
+    return columns_ && columns_->find(name).has_value();
+}
+
+const Value& RecordSet::field(std::string_view name) const {
+    if (!columns_) throw DbError("field '" + std::string(name) + "': no record set");
+    int i = columns_->index(name);
+    if (mode_ != EditMode::none) return pending_.values[static_cast<std::size_t>(i)];
+    require_current("field");
+    return rows_[pos_].values[static_cast<std::size_t>(i)];
+}
+
+std::int64_t RecordSet::rowid() const {
+    require_current("rowid");
+    return rows_[pos_].rowid;
+}
+
+void RecordSet::add_new() {
+    require_writable("add_new");
+    mode_ = EditMode::adding;
+    pending_ = Row{};
+    pending_.values.assign(columns_->names().size(), Value());
+    touched_.assign(columns_->names().size(), false);
+}
+
+void RecordSet::edit() {
+    require_writable("edit");
+    require_current("edit");
+    mode_ = EditMode::editing;
+    pending_ = rows_[pos_];
+    touched_.assign(columns_->names().size(), false);
+}
+
+void RecordSet::set(std::string_view name, Value value) {
+    if (mode_ == EditMode::none) throw DbError("set '" + std::string(name) + "' without edit or add_new");
+    int i = columns_->index(name);
+    if (i == rowid_column_) throw DbError("the row key cannot be set");
+    pending_.values[static_cast<std::size_t>(i)] = std::move(value);
+    touched_[static_cast<std::size_t>(i)] = true;
+}
+
+void RecordSet::cancel_update() { mode_ = EditMode::none; }
+
+void RecordSet::update() {
+    if (mode_ == EditMode::none) throw DbError("update without edit or add_new");
+    const auto& names = columns_->names();
+    std::vector<Value> params;
+    std::string sql;
+    if (mode_ == EditMode::adding) {
+        std::string cols, marks;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!touched_[i]) continue;
+            if (!cols.empty()) {
+                cols += ",";
+                marks += ",";
+            }
+            cols += quote(names[i]);
+            marks += "?";
+            params.push_back(pending_.values[i]);
+        }
+        sql = "INSERT INTO " + quote(table_) +
+              (cols.empty() ? std::string(" DEFAULT VALUES") : " (" + cols + ") VALUES (" + marks + ")");
+        db_->execute(sql, params);
+        std::int64_t id = db_->last_insert_rowid();
+        mode_ = EditMode::none;
+        // Read the row back so that defaults are seen, as the engine shows a saved row.
+        Statement& st = db_->prepare(select_sql(table_, "rowid = ?", {}), {Value(id)});
+        if (st.step()) {
+            Row row = read_row(st);
+            st.reset();
+            if (fetch_ == Fetch::on_demand) {
+                rows_.clear();
+                pos_ = 0;
+            }
+            rows_.push_back(std::move(row));
+            if (fetch_ == Fetch::on_demand) pos_ = 0;
+        } else {
+            st.reset();
+        }
+        return;
+    }
+    std::string sets;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!touched_[i]) continue;
+        if (!sets.empty()) sets += ",";
+        sets += quote(names[i]) + "=?";
+        params.push_back(pending_.values[i]);
+    }
+    mode_ = EditMode::none;
+    if (sets.empty()) return;
+    params.push_back(Value(pending_.rowid));
+    sql = "UPDATE " + quote(table_) + " SET " + sets + " WHERE rowid=?";
+    if (db_->execute(sql, params) == 0) {
+        throw DbError("the record of " + table_ + " being updated no longer exists");
+    }
+    rows_[pos_] = std::move(pending_);
+}
+
+void RecordSet::remove() {
+    require_writable("delete");
+    require_current("delete");
+    if (db_->execute("DELETE FROM " + quote(table_) + " WHERE rowid=?", {Value(rows_[pos_].rowid)}) == 0) {
+        throw DbError("the record of " + table_ + " being deleted no longer exists");
+    }
+    rows_[pos_].deleted = true;
+}
+
+// ---- Channel ----
+
+RecordSet& Channel::select(Database& db, const std::string& table, const std::string& where,
+                           std::vector<Value> params, const std::string& order_by, Fetch fetch) {
+    set_ = RecordSet{};
+    set_.db_ = &db;
+    set_.table_ = table;
+    set_.base_where_ = where;
+    set_.base_params_ = std::move(params);
+    set_.order_by_ = order_by;
+    set_.fetch_ = fetch;
+    sql_ = select_sql(table, where, order_by);
+    if (fetch == Fetch::on_demand) {
+        Statement& st = db.prepare(select_sql(table, {}, {}) + " LIMIT 0");
+        set_.columns_ = columns_of(st);
+        st.reset();
+        set_.rowid_column_ = 0;
+        return set_;
+    }
+    fill();
+    return set_;
+}
+
+RecordSet& Channel::query(Database& db, const std::string& sql, std::vector<Value> params) {
+    set_ = RecordSet{};
+    set_.db_ = &db;
+    set_.base_params_ = std::move(params);
+    sql_ = sql;
+    fill();
+    return set_;
+}
+
+RecordSet& Channel::refresh() {
+    if (!set_.db_) throw DbError("channel " + name_ + " refreshed before it was opened");
+    if (set_.fetch_ == Fetch::on_demand) {
+        set_.rows_.clear();
+        set_.pos_ = 0;
+        return set_;
+    }
+    fill();
+    return set_;
+}
+
+void Channel::fill() {
+    Statement& st = set_.db_->prepare(sql_, set_.base_params_);
+    set_.columns_ = columns_of(st);
+    set_.rowid_column_ = set_.table_.empty() ? -1 : 0;
+    set_.rows_.clear();
+    while (st.step()) set_.rows_.push_back(set_.read_row(st));
+    st.reset();
+    set_.pos_ = 0;
+    set_.no_match_ = false;
+    set_.mode_ = RecordSet::EditMode::none;
+}
+
+}  // namespace cassasync::data

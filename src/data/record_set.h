@@ -1,0 +1,131 @@
+// The one data-access pattern of the service. A Channel is a named, long-lived query
+// channel: it is pointed at a database and a query, refreshed, and yields a RecordSet
+// positioned on its first row. On the record set the steps walk (move first / next /
+// last, end of data), search (find first with a no-match test), read fields by name
+// with explicit null tests, and change rows (add new, edit, update, delete).
+//
+// A channel that selects from one table can write back: every row carries its rowid,
+// an edited row is written with one UPDATE of the fields that were set, and a new row
+// with one INSERT of the fields that were set (the others keep the schema's defaults).
+// A channel opened on a join is read-only.
+//
+// Searching a large table: a channel opened with Fetch::on_demand holds no rows; its
+// find_first runs an indexed query for the first matching row instead of scanning.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "data/database.h"
+#include "data/value.h"
+
+namespace cassasync::data {
+
+// Column names of a result, looked up case-insensitively like the original engine.
+class Columns {
+public:
+    explicit Columns(std::vector<std::string> names);
+    const std::vector<std::string>& names() const { return names_; }
+    std::optional<int> find(std::string_view name) const;
+    int index(std::string_view name) const;  // raises DbError for an unknown field
+
+private:
+    std::vector<std::string> names_;
+    std::unordered_map<std::string, int> by_lower_;
+};
+
+// One condition of a search: column = value (values bound, never pasted).
+struct Match {
+    std::string column;
+    Value value;
+};
+
+enum class Fetch { all, on_demand };
+
+class RecordSet {
+public:
+    RecordSet() = default;
+
+    bool eof() const;
+    bool empty() const;
+    std::size_t size() const;  // rows fetched (for on_demand: the row found, if any)
+    void move_first();
+    void move_next();
+    void move_last();
+
+    // Positions on the first row matching every condition; no_match() tells the result.
+    bool find_first(const std::vector<Match>& conditions);
+    bool no_match() const { return no_match_; }
+
+    bool has_field(std::string_view name) const;
+    const Value& field(std::string_view name) const;
+    bool is_null(std::string_view name) const { return data::is_null(field(name)); }
+    std::string text(std::string_view name) const { return to_text(field(name)); }
+    std::int64_t integer(std::string_view name) const { return to_int(field(name)); }
+    double number(std::string_view name) const { return to_double(field(name)); }
+    std::int64_t rowid() const;
+
+    void add_new();                                // a new row, written by update()
+    void edit();                                   // edit the current row
+    void set(std::string_view name, Value value);  // during add_new or edit
+    void update();                                 // write the added or edited row
+    void cancel_update();
+    void remove();                                 // delete the current row
+
+private:
+    friend class Channel;
+    struct Row {
+        std::int64_t rowid = 0;
+        std::vector<Value> values;
+        bool deleted = false;
+    };
+    enum class EditMode { none, adding, editing };
+
+    void require_current(const char* what) const;
+    void require_writable(const char* what) const;
+    void skip_deleted();
+    Row read_row(Statement& st) const;
+
+    Database* db_ = nullptr;
+    std::string table_;                 // empty: read-only
+    std::string base_where_;            // the channel's own condition, for on_demand
+    std::vector<Value> base_params_;
+    std::string order_by_;
+    Fetch fetch_ = Fetch::all;
+    std::shared_ptr<const Columns> columns_;
+    int rowid_column_ = -1;
+    std::vector<Row> rows_;
+    std::size_t pos_ = 0;
+    bool no_match_ = false;
+    EditMode mode_ = EditMode::none;
+    Row pending_;
+    std::vector<bool> touched_;
+};
+
+class Channel {
+public:
+    explicit Channel(std::string name) : name_(std::move(name)) {}
+    const std::string& name() const { return name_; }
+
+    // Rows of one table, writable: SELECT * FROM table [WHERE where] [ORDER BY order].
+    RecordSet& select(Database& db, const std::string& table, const std::string& where = {},
+                      std::vector<Value> params = {}, const std::string& order_by = {},
+                      Fetch fetch = Fetch::all);
+    // Any query (joins, expressions), read-only.
+    RecordSet& query(Database& db, const std::string& sql, std::vector<Value> params = {});
+    // Fetches the current query again (a refresh).
+    RecordSet& refresh();
+    RecordSet& records() { return set_; }
+
+private:
+    void fill();
+    std::string name_;
+    std::string sql_;
+    RecordSet set_;
+};
+
+}  // namespace cassasync::data

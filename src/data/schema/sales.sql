@@ -1,0 +1,91 @@
+-- Sales database (vendite.mdb): the daily sales documents built from the
+-- registers' receipt lines, one document per register and receipt day.
+--
+-- Dates and times are REAL day serials (days since 30 December 1899, the fraction
+-- being the time of day) and have no default: a missing date stays NULL.
+
+-- Sales document headers; agente is the register number.
+CREATE TABLE IF NOT EXISTS vente (
+  codutente  INTEGER DEFAULT 0,
+  anno       INTEGER DEFAULT 0,
+  numero     INTEGER DEFAULT 0,
+  dataor     REAL,
+  cliente    INTEGER DEFAULT 0,
+  dsccliente TEXT,
+  codsede    INTEGER DEFAULT 0,
+  dscsede    TEXT,
+  commesso   INTEGER DEFAULT 0,
+  annofa     INTEGER DEFAULT 0,
+  numfa      INTEGER DEFAULT 0,
+  causa      TEXT,
+  spese      REAL DEFAULT 0,
+  bolli      REAL DEFAULT 0,
+  agente     INTEGER DEFAULT 0,
+  tipodoc    TEXT,
+  colli      INTEGER DEFAULT 0,
+  peso       REAL DEFAULT 0,
+  omaggio    INTEGER DEFAULT 0,
+  imp01 REAL DEFAULT 0, ims01 REAL DEFAULT 0, iva01 TEXT,
+  imp02 REAL DEFAULT 0, ims02 REAL DEFAULT 0, iva02 TEXT,
+  imp03 REAL DEFAULT 0, ims03 REAL DEFAULT 0, iva03 TEXT,
+  imp04 REAL DEFAULT 0, ims04 REAL DEFAULT 0, iva04 TEXT,
+  imp05 REAL DEFAULT 0, ims05 REAL DEFAULT 0, iva05 TEXT,
+  imp06 REAL DEFAULT 0, ims06 REAL DEFAULT 0, iva06 TEXT,
+  imp07 REAL DEFAULT 0, ims07 REAL DEFAULT 0, iva07 TEXT,
+  totale     REAL DEFAULT 0,
+  totimp     REAL DEFAULT 0,
+  totiva     REAL DEFAULT 0,
+  regis      TEXT
+);
+CREATE INDEX IF NOT EXISTS vente_chiave ON vente (anno, agente, dataor, numero);
+
+-- Sales document rows, one per imported receipt line.
+CREATE TABLE IF NOT EXISTS venmo (
+  codute      INTEGER DEFAULT 0,
+  bannoc      INTEGER DEFAULT 0,
+  bnumer      INTEGER DEFAULT 0,
+  bns         INTEGER DEFAULT 0,
+  bdator      REAL,
+  articoli    INTEGER DEFAULT 0,
+  unitam      TEXT,
+  prezzo      REAL DEFAULT 0,
+  costof      REAL DEFAULT 0,
+  cosmp       REAL DEFAULT 0,
+  quantita    REAL DEFAULT 0,
+  bflag1      TEXT,
+  bflag2      TEXT,
+  tipmov      TEXT,
+  descrizione TEXT,
+  iva         TEXT,
+  totrig      REAL DEFAULT 0,
+  totiva      REAL DEFAULT 0,
+  eanrig      TEXT,
+  colli       REAL DEFAULT 0,
+  codafo      TEXT,
+  scopro      INTEGER DEFAULT 0,
+  przpro      REAL DEFAULT 0,
+  sconto      REAL DEFAULT 0,
+  commesso    INTEGER DEFAULT 0,
+  dscColore   TEXT,
+  taglia      TEXT,
+  desfor      TEXT,
+  desgru      TEXT,
+  codgru      INTEGER DEFAULT 0,
+  annobo      INTEGER DEFAULT 0,
+  numbo       INTEGER DEFAULT 0,
+  provvi      REAL DEFAULT 0,
+  codrep      INTEGER DEFAULT 0,
+  desrep      TEXT,
+  ricarica    REAL DEFAULT 0,
+  totcos      REAL DEFAULT 0,
+  numsco      INTEGER DEFAULT 0,
+  ora         REAL,
+  numcas      INTEGER DEFAULT 0,
+  cassa       INTEGER DEFAULT 0,
+  tessera     TEXT,
+  descli      TEXT,
+  pivacli     TEXT,
+  codfis      TEXT,
+  tipobattuta TEXT
+);
+CREATE UNIQUE INDEX IF NOT EXISTS venmo_chiave ON venmo (bannoc, bnumer, bns);

@@ -1,0 +1,28 @@
+// A keyed table cursor: one table searched by one index with seek("="), the current
+// row read and changed in place. Used where a step looks up the same table once per
+// receipt line (departments, price list, barcodes); the lookup is a cached, indexed
+// statement, so a seek costs microseconds whatever the size of the table.
+#pragma once
+
+#include <string>
+
+#include "data/record_set.h"
+
+namespace cassasync::data {
+
+class TableCursor {
+public:
+    TableCursor(Database& db, std::string table, std::string key_column);
+    bool seek(const Value& key);   // true when a row with key = value exists
+    bool no_match() const { return set_.no_match(); }
+    RecordSet& row() { return set_; }  // the row found, for reading and edit/update
+
+private:
+    Channel channel_;
+    Database& db_;
+    std::string table_;
+    std::string key_;
+    RecordSet& set_;
+};
+
+}  // namespace cassasync::data

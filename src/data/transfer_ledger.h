@@ -1,0 +1,43 @@
+// Exactly-once transfers without a transaction that spans two machines. A transfer
+// commits its central effects together with a ledger entry per register row it took
+// (register number, register table, the row's key); then one short transaction at the
+// register marks or deletes exactly those rows; then the entries are cleared. Before a
+// register table is read again, settle() marks any rows the ledger still holds (a crash
+// came between the two commits) without applying their effects a second time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/database.h"
+
+namespace cassasync::data {
+
+class TransferLedger {
+public:
+    explicit TransferLedger(Database& central) : db_(central) {}
+
+    // Inside the central transaction of the transfer.
+    void record(int cassa, std::string_view table, std::int64_t key);
+    bool holds(int cassa, std::string_view table, std::int64_t key);
+    std::vector<std::int64_t> keys(int cassa, std::string_view table);
+    // After the register side committed its marks.
+    void clear(int cassa, std::string_view table, const std::vector<std::int64_t>& keys);
+
+    // Applies `mark_sql` (one parameter: the register row's key, e.g.
+    // "UPDATE movimenti SET aggiornogiacenza='S' WHERE id=?") to every key the ledger
+    // holds for this register and table, in one register transaction, then clears them.
+    // Returns how many keys were settled.
+    int settle(Database& register_db, int cassa, std::string_view table, const std::string& mark_sql);
+
+    // Marks `keys` at the register in one short transaction (the second commit).
+    static void mark_at_register(Database& register_db, const std::string& mark_sql,
+                                 const std::vector<std::int64_t>& keys);
+
+private:
+    Database& db_;
+};
+
+}  // namespace cassasync::data

@@ -1,0 +1,50 @@
+// The daily operation log: the service's only durable record of what it did. One file
+// per start day, "C:\tarvi\bkp\logqvo_ddmmyyyy.txt" (mapped below the root), opened at
+// start-up and kept until the program ends. Each line is the short date, "-", the long
+// time and the message, ended by CR LF and flushed at once so that nothing is lost when
+// the process dies. Safe to write from any thread.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/file_system.h"
+
+namespace cassasync::frame {
+
+// The "-  " lead-in of progress and error lines.
+inline constexpr const char* kProgress = "-  ";
+
+class OperationLog {
+public:
+    explicit OperationLog(const platform::Clock& clock) : clock_(clock) {}
+
+    Status open(const std::filesystem::path& file);
+    bool is_open() const;
+    void close();
+    const std::filesystem::path& file() const { return file_; }
+
+    // Writes one line: date + "-" + time + message. Lines written before open() are
+    // kept and written on open, so nothing said at start-up is lost.
+    void write(const std::string& message);
+    void progress(const std::string& message) { write(kProgress + message); }
+
+    // Standard error gets a copy of every line too (headless console use).
+    void echo_to_stderr(bool on) { echo_ = on; }
+
+private:
+    const platform::Clock& clock_;
+    mutable std::mutex mutex_;
+    std::filesystem::path file_;
+    platform::FileHandle handle_;
+    bool echo_ = false;
+};
+
+// "logqvo_" + ddmmyyyy + ".txt" for the given day.
+std::string log_file_name(const platform::LocalTime& day);
+
+}  // namespace cassasync::frame

@@ -1,0 +1,11 @@
+// Queued cards (central `cartetx` rows of one register) sent to the register's
+// `tessere` table with a new sequence number and the holder's data and balance.
+#pragma once
+
+#include "frame/context.h"
+
+namespace cassasync::loyalty {
+
+void Trasmetti_Tessere(frame::Context& ctx, int n);
+
+}  // namespace cassasync::loyalty

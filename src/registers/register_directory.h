@@ -1,0 +1,21 @@
+// Where each register's database is: the central register table `casse` and the path
+// table `Percorsi_Casse` filled from it at start-up. `percorso` (held in the path table)
+// decides reachability and is the path of the semaphore and card tables; `percorsoint`
+// (read afresh at every transfer step) is the path through which articles, customers,
+// card totals, receipts and invoices are exchanged.
+#pragma once
+
+#include <string>
+
+#include "frame/context.h"
+
+namespace cassasync::registers {
+
+// `percorso` of register n unchanged, or "" when there is no row (or it is null).
+std::string Percorso_Cassa(frame::Context& ctx, int n);
+// `percorsoint` of register n trimmed of blanks, "" when null or absent; read afresh.
+std::string Percorso_Cassa_Int(frame::Context& ctx, int n);
+// Start-up pass: Casse_Elaborate(n) cleared and Percorsi_Casse(n) filled, n = 1..served.
+void fill_register_paths(frame::Context& ctx);
+
+}  // namespace cassasync::registers

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "data/database.h"
+#include "data/record_set.h"
+#include "data/table_cursor.h"
+#include "support/shop_fixture.h"
+
+namespace cassasync::data {
+namespace {
+
+class RecordSetTest : public ::testing::Test {
+protected:
+    RecordSetTest() : db_(dir_.path() / "t.mdb", create()) {
+        db_.exec(
+            "CREATE TABLE codean (id INTEGER PRIMARY KEY AUTOINCREMENT, eanare TEXT, desart TEXT,"
+            " codare INTEGER DEFAULT 0, prezzo REAL DEFAULT 0, flagagg TEXT);"
+            "CREATE INDEX codean_eanare ON codean(eanare);");
+        add("8001", "Pane", 1, 1.5, "A");
+        add("8002", "Latte", 2, 0.99, "A");
+        add("8003", "Caffe'", 3, 3.2, "T");
+        add("8004", nullptr, 4, 2.0, "A");
+    }
+    static OpenOptions create() {
+        OpenOptions o;
+        o.create = true;
+        return o;
+    }
+    void add(const char* ean, const char* des, int code, double price, const char* flag) {
+        db_.execute("INSERT INTO codean (eanare, desart, codare, prezzo, flagagg) VALUES (?,?,?,?,?)",
+                    {Value(std::string(ean)), des ? Value(std::string(des)) : Value(),
+                     Value(std::int64_t{code}), Value(price), Value(std::string(flag))});
+    }
+    testing::TempDir dir_;
+    Database db_;
+    Channel channel_{"codean"};
+};
+
+TEST_F(RecordSetTest, WalksInOrderAndReportsEndOfData) {
+    auto& rs = channel_.select(db_, "codean", "flagagg = ?", {text("A")}, "eanare");
+    std::vector<std::string> seen;
+    for (rs.move_first(); !rs.eof(); rs.move_next()) seen.push_back(rs.text("eanare"));
+    EXPECT_EQ(seen, (std::vector<std::string>{"8001", "8002", "8004"}));
+    rs.move_last();
+    EXPECT_EQ(rs.text("EANARE"), "8004") << "fields are found whatever their case";
+    EXPECT_TRUE(rs.is_null("desart"));
+    EXPECT_THROW(rs.field("nosuchfield"), DbError);
+    auto& none = channel_.select(db_, "codean", "flagagg = ?", {text("X")});
+    EXPECT_TRUE(none.eof());
+    EXPECT_TRUE(none.empty());
+}
+
+TEST_F(RecordSetTest, FindFirstAndNoMatchOnFetchedAndOnDemandSets) {
+    for (Fetch fetch : {Fetch::all, Fetch::on_demand}) {
+        SCOPED_TRACE(fetch == Fetch::all ? "fetched" : "on demand");
+        auto& rs = channel_.select(db_, "codean", {}, {}, "eanare", fetch);
+        EXPECT_TRUE(rs.find_first({{"eanare", text("8003")}}));
+        EXPECT_FALSE(rs.no_match());
+        EXPECT_EQ(rs.integer("codare"), 3);
+        EXPECT_FALSE(rs.find_first({{"eanare", text("9999")}}));
+        EXPECT_TRUE(rs.no_match());
+        EXPECT_TRUE(rs.find_first({{"flagagg", text("A")}, {"codare", integer(2)}}));
+        EXPECT_EQ(rs.text("eanare"), "8002");
+    }
+}
+
+TEST_F(RecordSetTest, QuoteInAValueNeitherBreaksNorAltersTheQuery) {
+    add("80' OR '1'='1", "Acqua", 9, 0.3, "A");
+    auto& rs = channel_.select(db_, "codean", {}, {}, {}, Fetch::on_demand);
+    EXPECT_FALSE(rs.find_first({{"eanare", text("x' OR '1'='1")}}));
+    ASSERT_TRUE(rs.find_first({{"eanare", text("80' OR '1'='1")}}));
+    EXPECT_EQ(rs.text("desart"), "Acqua");
+    auto& q = channel_.select(db_, "codean", "desart = ?", {text("Caffe'")});
+    ASSERT_FALSE(q.eof());
+    EXPECT_EQ(q.text("eanare"), "8003");
+}
+
+TEST_F(RecordSetTest, EditUpdateAndDeleteDuringAWalk) {
+    auto& rs = channel_.select(db_, "codean", "flagagg = ?", {text("A")}, "eanare");
+    int walked = 0;
+    for (rs.move_first(); !rs.eof(); rs.move_next()) {
+        ++walked;
+        if (rs.text("eanare") == "8002") {
+            rs.remove();
+            EXPECT_THROW(rs.field("eanare"), DbError) << "a deleted row is no longer current";
+            continue;
+        }
+        rs.edit();
+        rs.set("flagagg", text("T"));
+        rs.set("prezzo", real(rs.number("prezzo") * 2));
+        rs.update();
+        EXPECT_EQ(rs.text("flagagg"), "T") << "the set shows the written values";
+    }
+    EXPECT_EQ(walked, 3) << "a row marked during the walk stays in the walk";
+    EXPECT_EQ(to_int(db_.scalar("SELECT count(*) FROM codean WHERE flagagg='A'")), 0);
+    EXPECT_EQ(to_int(db_.scalar("SELECT count(*) FROM codean")), 3);
+    EXPECT_DOUBLE_EQ(to_double(db_.scalar("SELECT prezzo FROM codean WHERE eanare='8001'")), 3.0);
+    EXPECT_EQ(to_text(db_.scalar("SELECT desart FROM codean WHERE eanare='8003'")), "Caffe'")
+        << "only the fields that were set are written";
+}
+
+TEST_F(RecordSetTest, AddNewKeepsSchemaDefaultsAndIsVisibleAfterwards) {
+    auto& rs = channel_.select(db_, "codean", {}, {}, {}, Fetch::on_demand);
+    rs.add_new();
+    rs.set("eanare", text("8010"));
+    rs.update();
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.integer("codare"), 0) << "unset numeric field takes its default";
+    EXPECT_TRUE(rs.is_null("desart"));
+    EXPECT_TRUE(rs.find_first({{"eanare", text("8010")}}));
+    EXPECT_THROW(rs.set("eanare", text("x")), DbError) << "set needs edit or add_new";
+}
+
+TEST_F(RecordSetTest, ReadOnlyJoinCannotBeWritten) {
+    auto& rs = channel_.query(db_, "SELECT eanare, codare * 2 AS doppio FROM codean ORDER BY eanare");
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.integer("doppio"), 2);
+    EXPECT_THROW(rs.edit(), DbError);
+}
+
+TEST_F(RecordSetTest, RefreshSeesRowsWrittenElsewhere) {
+    auto& rs = channel_.select(db_, "codean", "flagagg = ?", {text("T")});
+    EXPECT_EQ(rs.size(), 1u);
+    add("8020", "Uova", 20, 2.2, "T");
+    auto& again = channel_.refresh();
+    EXPECT_EQ(again.size(), 2u);
+}
+
+TEST_F(RecordSetTest, TableCursorSeeksByKeyAndEditsInPlace) {
+    TableCursor cursor(db_, "codean", "eanare");
+    ASSERT_TRUE(cursor.seek(text("8002")));
+    EXPECT_EQ(cursor.row().integer("codare"), 2);
+    cursor.row().edit();
+    cursor.row().set("prezzo", real(1.25));
+    cursor.row().update();
+    EXPECT_DOUBLE_EQ(to_double(db_.scalar("SELECT prezzo FROM codean WHERE eanare='8002'")), 1.25);
+    EXPECT_FALSE(cursor.seek(text("0000")));
+    EXPECT_TRUE(cursor.no_match());
+    EXPECT_THROW(cursor.row().edit(), DbError) << "no current row after a failed seek";
+}
+
+TEST_F(RecordSetTest, MidAndTrimFollowTheOriginalDialect) {
+    EXPECT_EQ(to_text(db_.scalar("SELECT mid('2123456012345', 1, 7)")), "2123456");
+    EXPECT_EQ(to_text(db_.scalar("SELECT mid('abcdef', 3)")), "cdef");
+    EXPECT_EQ(to_text(db_.scalar("SELECT mid('abc', 5, 2)")), "");
+    EXPECT_TRUE(is_null(db_.scalar("SELECT mid(NULL, 1, 2)")));
+    EXPECT_EQ(to_text(db_.scalar("SELECT '[' || trim('  a b  ') || ']'")), "[a b]");
+    EXPECT_EQ(to_text(db_.scalar("SELECT '[' || trim(?) || ']'", {text("\tx ")})), "[\tx]")
+        << "only blanks are trimmed";
+}
+
+TEST_F(RecordSetTest, TransactionRollsBackUnlessCommitted) {
+    {
+        Transaction tx(db_);
+        add("9001", "x", 1, 1, "A");
+    }
+    EXPECT_EQ(to_int(db_.scalar("SELECT count(*) FROM codean WHERE eanare='9001'")), 0);
+    {
+        Transaction tx(db_);
+        add("9002", "y", 1, 1, "A");
+        tx.commit();
+    }
+    EXPECT_EQ(to_int(db_.scalar("SELECT count(*) FROM codean WHERE eanare='9002'")), 1);
+}
+
+TEST(DatabaseOpen, MissingOrDamagedFilesFailClearly) {
+    testing::TempDir dir;
+    EXPECT_THROW(Database(dir.path() / "absent.mdb"), DbError) << "a missing file is never created";
+    auto junk = dir.path() / "junk.mdb";
+    FILE* f = std::fopen(junk.c_str(), "wb");
+    std::fputs("this is not a database file at all, just some text that goes on", f);
+    std::fclose(f);
+    try {
+        Database d(junk);
+        FAIL() << "a damaged file must fail at open";
+    } catch (const DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("junk.mdb"), std::string::npos) << e.what();
+    }
+}
+
+TEST(ValueConversion, NullsAndTextsConvertAsTheDatabasesDo) {
+    EXPECT_EQ(to_int(text(" 12 ")), 12);
+    EXPECT_DOUBLE_EQ(to_double(text("1,5")), 1.5);
+    EXPECT_THROW(to_int(kNull), DbError);
+    EXPECT_THROW(to_double(text("abc")), DbError);
+    EXPECT_EQ(to_int_or(kNull, 7), 7);
+    EXPECT_EQ(to_text(kNull), "");
+    EXPECT_TRUE(values_equal(text("3"), integer(3)));
+    EXPECT_FALSE(values_equal(kNull, kNull)) << "null never equals anything";
+}
+
+}  // namespace
+}  // namespace cassasync::data

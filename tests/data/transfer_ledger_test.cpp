@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include "data/transfer_ledger.h"
+#include "support/shop_fixture.h"
+
+namespace cassasync::data {
+namespace {
+
+class TransferLedgerTest : public testing::ShopTest {
+protected:
+    void SetUp() override {
+        add_register(2);
+        for (int i = 0; i < 4; ++i) {
+            register_db(2).execute(
+                "INSERT INTO movimenti (bflag3, aggiornogiacenza, bnumer) VALUES ('S','N',?)",
+                {Value(std::int64_t{i + 1})});
+        }
+    }
+    static constexpr const char* kMark = "UPDATE movimenti SET aggiornogiacenza='S' WHERE id=?";
+};
+
+TEST_F(TransferLedgerTest, SettleMarksOnlyTheRowsTheLedgerHoldsAndForgetsThem) {
+    TransferLedger ledger(main_db());
+    {
+        Transaction tx(main_db());
+        ledger.record(2, "movimenti", 1);
+        ledger.record(2, "movimenti", 3);
+        ledger.record(3, "movimenti", 2);  // another register's row 2
+        tx.commit();
+    }
+    EXPECT_TRUE(ledger.holds(2, "movimenti", 3));
+    EXPECT_FALSE(ledger.holds(2, "movimenti", 2));
+    EXPECT_EQ(ledger.settle(register_db(2), 2, "movimenti", kMark), 2);
+    EXPECT_EQ(testing::count_rows(register_db(2), "movimenti", "aggiornogiacenza='S'"), 2);
+    EXPECT_EQ(testing::count_rows(register_db(2), "movimenti", "aggiornogiacenza='S' AND id IN (1,3)"), 2);
+    EXPECT_TRUE(ledger.keys(2, "movimenti").empty());
+    EXPECT_EQ(ledger.keys(3, "movimenti"), std::vector<std::int64_t>{2}) << "other registers untouched";
+    EXPECT_EQ(ledger.settle(register_db(2), 2, "movimenti", kMark), 0) << "settling twice does nothing";
+}
+
+TEST_F(TransferLedgerTest, EntriesRecordedInARolledBackTransactionAreGone) {
+    TransferLedger ledger(main_db());
+    {
+        Transaction tx(main_db());
+        ledger.record(2, "movimenti", 4);
+    }
+    EXPECT_FALSE(ledger.holds(2, "movimenti", 4));
+}
+
+}  // namespace
+}  // namespace cassasync::data

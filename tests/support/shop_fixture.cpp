@@ -1,0 +1,115 @@
+#include "support/shop_fixture.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+
+#include "frame/operation_log.h"
+#include "frame/shop_admin.h"
+#include "frame/startup.h"
+
+namespace cassasync::testing {
+
+TempDir::TempDir() {
+    auto base = std::filesystem::temp_directory_path() / "cassasync-test-XXXXXX";
+    std::string tmpl = base.string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::uint32_t address_of(const std::string& dotted) {
+    std::uint32_t out = 0;
+    int shift = 0;
+    std::size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        auto dot = dotted.find('.', start);
+        auto part = dotted.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        out |= (static_cast<std::uint32_t>(std::stoul(part)) & 0xFFu) << shift;
+        shift += 8;
+        if (dot == std::string::npos) break;
+        start = dot + 1;
+    }
+    return out;
+}
+
+std::string register_path(int n) { return "\\\\127.0.0." + std::to_string(n) + "\\cassa\\dati.mdb"; }
+
+std::uint32_t FakePinger::echo(std::uint32_t address) {
+    ++calls_;
+    return up_.count(address) ? platform::kEchoSuccess : platform::kEchoFailed;
+}
+
+void FakePinger::set_up(const std::string& dotted, bool answers) {
+    if (answers)
+        up_.insert(address_of(dotted));
+    else
+        up_.erase(address_of(dotted));
+}
+
+ShopTest::ShopTest()
+    : paths_(root_.path()), clock_(platform::LocalTime{2026, 12, 7, 10, 0, 0}) {
+    auto st = frame::init_shop(paths_);
+    if (!st) throw std::runtime_error(st.message());
+    ctx_ = std::make_unique<frame::Context>(paths_, clock_, pinger_, starter_);
+}
+
+ShopTest::~ShopTest() {
+    if (ctx_) {
+        ctx_->databases.close_all();
+        ctx_->log.close();
+    }
+}
+
+void ShopTest::add_register(int n, bool answers) {
+    auto st = frame::add_register(paths_, n, register_path(n));
+    ASSERT_TRUE(st) << st.message();
+    pinger_.set_up("127.0.0." + std::to_string(n), answers);
+}
+
+void ShopTest::start(bool expect_complete) {
+    auto result = frame::run_startup(*ctx_);
+    if (expect_complete) {
+        ASSERT_EQ(result.outcome, frame::StartupOutcome::complete) << result.message;
+    }
+}
+
+data::Database& ShopTest::db(const std::string& windows_path) {
+    for (std::size_t i = 0; i < open_names_.size(); ++i) {
+        if (open_names_[i] == windows_path) return *open_[i];
+    }
+    open_.push_back(std::make_unique<data::Database>(paths_.to_local(windows_path)));
+    open_names_.push_back(windows_path);
+    return *open_.back();
+}
+
+std::vector<std::string> ShopTest::log_lines() const {
+    std::vector<std::string> out;
+    auto file = paths_.to_local(std::string(frame::kLogFolder) + frame::log_file_name(clock_.now()));
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::vector<std::string> ShopTest::log_messages() const {
+    std::vector<std::string> out;
+    for (auto& l : log_lines()) out.push_back(l.size() >= 19 ? l.substr(19) : l);  // "dd/mm/yyyy-hh:mm:ss"
+    return out;
+}
+
+std::int64_t count_rows(data::Database& db, const std::string& table, const std::string& where,
+                        const std::vector<data::Value>& params) {
+    std::string sql = "SELECT count(*) FROM \"" + table + "\"";
+    if (!where.empty()) sql += " WHERE " + where;
+    return data::to_int(db.scalar(sql, params));
+}
+
+}  // namespace cassasync::testing
