@@ -7,6 +7,7 @@
 #include "frame/operation_log.h"
 #include "frame/shop_admin.h"
 #include "frame/startup.h"
+#include "registers/register_directory.h"
 
 namespace cassasync::testing {
 
@@ -76,6 +77,25 @@ void ShopTest::start(bool expect_complete) {
     if (expect_complete) {
         ASSERT_EQ(result.outcome, frame::StartupOutcome::complete) << result.message;
     }
+}
+
+void ShopTest::ready() {
+    auto& s = ctx_->settings;
+    s.Percorso_Societa = "C:\\vurk\\tarvi.mdb";
+    s.Cartella_Dati = "C:\\tarvi\\";
+    s.Percorso_Dati = "C:\\tarvi\\dati.mdb";
+    s.Percorso_Vendite = "C:\\tarvi\\vendite.mdb";
+    s.Anno_Corrente = clock_.now().year;
+    s.Numero_Casse = static_cast<int>(data::to_int_or(main_db().scalar("SELECT nrpos FROM utenti WHERE codutente=1"), 0));
+    s.aaa = "1";
+    s.bbb = "0";
+    s.escludocaselle = "0";
+    s.Punto_Vendita = 1;
+    auto st = ctx_->log.open(paths_.to_local(std::string(frame::kLogFolder) + frame::log_file_name(clock_.now())));
+    ASSERT_TRUE(st) << st.message();
+    ctx_->databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, frame::kLoyaltyPath);
+    registers::fill_register_paths(*ctx_);
+    ctx_->Contatore_Cicli = 1;
 }
 
 data::Database& ShopTest::db(const std::string& windows_path) {

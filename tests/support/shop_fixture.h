@@ -69,6 +69,10 @@ protected:
     void add_register(int n, bool answers = true);
     // Runs start-up; expects it to complete unless told otherwise.
     void start(bool expect_complete = true);
+    // The state a complete start-up leaves, without running it: settings of the
+    // default shop (article intake on, customer import on, card reads on), the log
+    // open, the central databases open and the register paths filled.
+    void ready();
 
     data::Database& db(const std::string& windows_path);  // opened once, kept for the test
     data::Database& main_db() { return db("C:\\tarvi\\dati.mdb"); }

@@ -1,0 +1,40 @@
+#include "registers/register_directory.h"
+
+#include "data/record_set.h"
+
+namespace cassasync::registers {
+
+namespace {
+
+std::string trim_blanks(const std::string& s) {
+    auto b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    auto e = s.find_last_not_of(' ');
+    return s.substr(b, e - b + 1);
+}
+
+// "select * from casse where numero = " + n: the first row's field, "" when none or null.
+std::string casse_field(frame::Context& ctx, int n, const char* field) {
+    auto& db = ctx.databases.open(ctx.settings.Percorso_Dati);
+    data::Channel var("var");
+    auto& rs = var.select(db, "casse", "numero = ?", {data::integer(n)}, "rowid");
+    if (rs.eof()) return {};
+    return rs.text(field);  // a null gives ""
+}
+
+}  // namespace
+
+std::string Percorso_Cassa(frame::Context& ctx, int n) { return casse_field(ctx, n, "percorso"); }
+
+std::string Percorso_Cassa_Int(frame::Context& ctx, int n) {
+    return trim_blanks(casse_field(ctx, n, "percorsoint"));
+}
+
+void fill_register_paths(frame::Context& ctx) {
+    for (int n = 1; n <= ctx.served_registers(); ++n) {
+        ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = false;
+        ctx.Percorsi_Casse[static_cast<std::size_t>(n)] = Percorso_Cassa(ctx, n);
+    }
+}
+
+}  // namespace cassasync::registers

@@ -1,0 +1,25 @@
+// The status window: a lamp per register blinking while the service runs, the two
+// counters per register, the register count, the status text and the exit button.
+// It shows the status board that the worker thread updates and never touches the
+// databases itself. The worker runs on its own thread for the whole life of the window.
+#pragma once
+
+#include <string>
+
+#include "frame/context.h"
+#include "frame/cycle.h"
+
+namespace cassasync::window {
+
+// True when a Qt platform can be opened (a display, or QT_QPA_PLATFORM=offscreen).
+bool display_available();
+
+// Shows the window, runs the worker (run_worker) on its own thread and returns when the
+// window closes: by the exit button, by ctx.stop_requested (signals), or when the
+// worker has run its cycles. `startup_message` is shown in a message box when not
+// empty. Closing lets the worker finish the register step under way, then closes the
+// log. Returns the program's exit status.
+int run_status_window(int& argc, char** argv, frame::Context& ctx, const frame::WorkerOptions& options,
+                      const std::string& startup_message);
+
+}  // namespace cassasync::window
