@@ -1,0 +1,86 @@
+#include "window/status_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "window/main_window.h"
+#include "window/worker_thread.h"
+
+namespace cassasync::window {
+
+namespace {
+
+// Documentation aid (scripts/screenshot.sh): CASSASYNC_SCREENSHOT=/path.png saves the
+// window a little after start-up and then closes it as the exit button would.
+// CASSASYNC_SCREENSHOT_DELAY_MS changes the wait (default 2500 ms, a couple of
+// refreshes and an even number of blinks, so the served lamps are lit).
+constexpr const char* kScreenshotVariable = "CASSASYNC_SCREENSHOT";
+constexpr const char* kScreenshotDelayVariable = "CASSASYNC_SCREENSHOT_DELAY_MS";
+constexpr int kScreenshotDelayMs = 2500;
+
+bool variable_set(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+void schedule_screenshot(MainWindow& window) {
+    if (!variable_set(kScreenshotVariable)) return;
+    const QString file = QString::fromLocal8Bit(std::getenv(kScreenshotVariable));
+    int delay = kScreenshotDelayMs;
+    if (variable_set(kScreenshotDelayVariable)) delay = std::atoi(std::getenv(kScreenshotDelayVariable));
+    QTimer::singleShot(delay, &window, [&window, file] {
+        window.refresh_from_board();
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        if (!window.grab().save(file))
+            std::fprintf(stderr, "cassasync: cannot save the screenshot to %s\n", file.toLocal8Bit().constData());
+        window.close();
+    });
+}
+
+}  // namespace
+
+bool display_available() {
+    return variable_set("QT_QPA_PLATFORM") || variable_set("DISPLAY") || variable_set("WAYLAND_DISPLAY");
+}
+
+int run_status_window(int& argc, char** argv, frame::Context& ctx, const frame::WorkerOptions& options,
+                      const std::string& startup_message) {
+    QApplication app(argc, argv);
+    // The program ends when the window has finished closing (worker stopped, files
+    // closed), not when the last window merely disappears.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    {
+        WorkerThread worker([&ctx, options] { frame::run_worker(ctx, options); }, ctx.log);
+        MainWindow window(ctx, &worker);
+        QObject::connect(&window, &MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+        window.show();
+
+        if (!startup_message.empty()) {
+            auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("cassasync"),
+                                        QString::fromStdString(startup_message), QMessageBox::Ok, &window);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setWindowModality(Qt::NonModal);
+            box->show();
+        }
+        schedule_screenshot(window);
+
+        QApplication::exec();
+
+        // Normally the window has already done this; it matters only when the event
+        // loop ended some other way.
+        ctx.stop_requested.store(true);
+        worker.join();
+    }
+    ctx.databases.close_all();
+    ctx.log.close();
+    return 0;
+}
+
+}  // namespace cassasync::window
