@@ -1,4 +1,230 @@
 #include "invoices/invoice_recovery.h"
+
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "data/record_set.h"
+#include "registers/reachability.h"
+#include "registers/register_directory.h"
+#include "sales/receipt_import.h"
+
 namespace cassasync::invoices {
-void Recupero_Fatture(frame::Context&, int) {}  // STUB: not built yet
+
+namespace {
+
+constexpr const char* kLogRecovering = "Recupero fatture dalle  casse";
+constexpr const char* kLogStart = "- Inizio recupero fatture ";
+constexpr const char* kLogTransfer = " Inizio travaso Fattura";
+constexpr const char* kLogNothing = "Non ci sono fatture da recuperare per la cassa ";
+constexpr const char* kLogInvoice = " Recupero fattura del ";
+constexpr const char* kLogAllDone = " Tutti i dati sono stati recuperati .OK ";
+constexpr const char* kLogEnd = "- Fine recupero fatture ";
+
+constexpr const char* kToRecover = "F";         // register fl1ts: invoice to hand over
+constexpr const char* kFromReceipt = "C";       // central fatturadascontrino
+constexpr const char* kDefaultUnit = "PZ";
+constexpr std::size_t kBarcodeLength = 13;      // the barcode field of the sales import
+
+// Header fields copied under the same name, in the order they are written.
+constexpr const char* kHeaderCopiedFirst[] = {
+    "anno",  "numero",  "codtipdoc", "dataor", "ora",   "cliente", "dsccliente",
+    "codsede", "dscsede", "codlis",  "fl1ts",  "regis", "commesso", "annofa",
+    "numfa", "datafa",  "causa",     "spese",  "bolli", "agente"};
+constexpr const char* kHeaderTotals[] = {"totale", "totimp", "totiva"};
+
+// Row fields copied under the same name, in the order they are written.
+constexpr const char* kRowKeyCopied[] = {"bannoc", "bnumer", "codtipdoc", "bns", "bdator"};
+constexpr const char* kRowCopiedMiddle[] = {
+    "imballo", "costof", "cosmp", "quantita", "bflag1", "bflag2", "tipmov",
+    "descrizione", "iva", "prezzo", "totrig", "totaleivato", "eanrig"};
+constexpr const char* kRowCopiedAfterColli[] = {"codafo", "scopro", "przpro", "sconto", "commesso"};
+constexpr const char* kRowCopiedLast[] = {"taglia", "desfor", "desgru", "annobo",
+                                          "numbo",  "databo", "provvi", "codrep"};
+
+// A codtipdoc that is empty must still find its invoice again, or the invoice would
+// be copied anew in every cycle: the type is compared with IS, which matches null too.
+constexpr const char* kHeaderKey = "numero = ? AND anno = ? AND codtipdoc IS ?";
+constexpr const char* kRowsOfInvoice = "bnumer = ? AND bannoc = ? AND codtipdoc IS ?";
+constexpr const char* kRowKey = "bnumer = ? AND bannoc = ? AND codtipdoc IS ? AND bns = ?";
+constexpr const char* kCounterKey = "codutente = ? AND tipo = ? AND anno = ?";
+
+const std::string& register_entry(frame::Context& ctx, int n) {
+    if (n < 0 || n > frame::kMaxRegisters) {
+        throw std::out_of_range("register number " + std::to_string(n) +
+                                " is outside the register table (1 to " +
+                                std::to_string(frame::kMaxRegisters) + ")");
+    }
+    return ctx.Percorsi_Casse[static_cast<std::size_t>(n)];
 }
+
+std::int16_t as_int16(const data::RecordSet& rs, const char* field, int n) {
+    const std::int64_t v = rs.integer(field);
+    if (v < std::numeric_limits<std::int16_t>::min() || v > std::numeric_limits<std::int16_t>::max()) {
+        throw data::DbError("register " + std::to_string(n) + ": invoice " + field + " " + std::to_string(v) +
+                            " does not fit a 16-bit number");
+    }
+    return static_cast<std::int16_t>(v);
+}
+
+std::string trim_blanks(const std::string& s) {
+    const auto b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+// The barcode as the sales import holds it: 13 characters, padded with blanks or cut.
+std::string barcode_field(const std::string& ean) {
+    std::string out = ean.substr(0, kBarcodeLength);
+    out.resize(kBarcodeLength, ' ');
+    return out;
+}
+
+struct Invoice {
+    std::int64_t numero = 0;
+    std::int16_t anno = 0;
+    data::Value codtipdoc;
+};
+
+class InvoiceRecovery {
+public:
+    InvoiceRecovery(frame::Context& ctx, int n, data::Database& central, data::Database& reg)
+        : ctx_(ctx), n_(n), central_(central), reg_(reg),
+          barcodes_(data3_.select(central, "codean", {}, {}, "rowid", data::Fetch::on_demand)) {}
+
+    void recover(const data::RecordSet& header) {
+        Invoice inv;
+        inv.numero = header.integer("numero");
+        inv.anno = as_int16(header, "anno", n_);
+        inv.codtipdoc = header.field("codtipdoc");
+        auto& central_header = fatte_.select(central_, "fatte", kHeaderKey, key_of(inv), "rowid");
+        if (!central_header.eof()) return;  // already central; its rows are not looked at
+
+        // Header, rows and counter commit together: a failure leaves no header whose
+        // rows would then never be copied.
+        data::Transaction tx(central_);
+        raise_counter(inv);
+        central_header.add_new();
+        fill_header(central_header, header);
+        ctx_.log.progress(kLogInvoice + (header.is_null("dataor")
+                                             ? std::string()
+                                             : platform::short_date_of_serial(header.number("dataor"))));
+        central_header.update();
+        // An invoice without rows is copied as its header alone.
+        auto& rows = fatmo_cassa_.select(reg_, "fatmo", kRowsOfInvoice, key_of(inv), "rowid");
+        for (rows.move_first(); !rows.eof(); rows.move_next()) {
+            std::vector<data::Value> key = key_of(inv);
+            key.push_back(data::integer(as_int16(rows, "bns", n_)));
+            auto& central_row = fatmo_.select(central_, "fatmo", kRowKey, std::move(key), "rowid");
+            if (!central_row.eof()) continue;
+            central_row.add_new();
+            fill_row(central_row, rows);
+            central_row.update();
+        }
+        tx.commit();
+    }
+
+private:
+    static std::vector<data::Value> key_of(const Invoice& inv) {
+        return {data::integer(inv.numero), data::integer(inv.anno), inv.codtipdoc};
+    }
+
+    // The counter only moves up, and a missing one is not created.
+    void raise_counter(const Invoice& inv) {
+        auto& counter = numeri_.select(central_, "numeri", kCounterKey,
+                                       {data::integer(ctx_.settings.Codice_Utente), inv.codtipdoc,
+                                        data::integer(inv.anno)},
+                                       "rowid");
+        if (counter.eof() || counter.is_null("ultnum")) return;
+        if (inv.numero <= counter.integer("ultnum")) return;
+        counter.edit();
+        counter.set("ultnum", data::integer(inv.numero));
+        counter.update();
+    }
+
+    void fill_header(data::RecordSet& c, const data::RecordSet& r) const {
+        c.set("codutente", data::integer(ctx_.settings.Codice_Utente));
+        for (const char* f : kHeaderCopiedFirst) c.set(f, r.field(f));
+        c.set("codPagamento", r.field("codpagamento"));
+        c.set("tipodoc", r.field("tipodoc"));
+        c.set("dataUs", r.field("datafa"));
+        c.set("colli", data::integer(0));
+        c.set("peso", data::integer(0));
+        c.set("note", data::text("."));
+        c.set("omaggio", data::integer(0));
+        for (const char* f : kHeaderTotals) c.set(f, r.field(f));
+        for (int slot = 1; slot <= 7; ++slot) {
+            const std::string suffix = "0" + std::to_string(slot);
+            for (const char* base : {"imp", "iva", "ims"}) {
+                const std::string f = base + suffix;
+                c.set(f, r.field(f));
+            }
+        }
+        c.set("fatturadascontrino", data::text(kFromReceipt));
+    }
+
+    void fill_row(data::RecordSet& c, const data::RecordSet& r) {
+        c.set("codute", data::integer(ctx_.settings.Codice_Utente));
+        for (const char* f : kRowKeyCopied) c.set(f, r.field(f));
+        c.set("articoli", article_of(r));
+        const std::string unit = trim_blanks(r.text("unitam"));
+        c.set("unitam", unit.empty() ? data::text(kDefaultUnit) : r.field("unitam"));
+        for (const char* f : kRowCopiedMiddle) c.set(f, r.field(f));
+        c.set("colli", r.field("quantita"));
+        for (const char* f : kRowCopiedAfterColli) c.set(f, r.field(f));
+        c.set("dscColore", r.field("dsccolore"));
+        for (const char* f : kRowCopiedLast) c.set(f, r.field(f));
+    }
+
+    // A row without an article code takes the code of its barcode, when known.
+    data::Value article_of(const data::RecordSet& r) {
+        const data::Value& code = r.field("articoli");
+        if (!data::is_null(code) && data::to_double(code) != 0) return code;
+        if (barcodes_.find_first({{"eanare", data::text(barcode_field(r.text("eanrig")))}})) {
+            return barcodes_.field("codare");
+        }
+        return code;
+    }
+
+    frame::Context& ctx_;
+    int n_;
+    data::Database& central_;
+    data::Database& reg_;
+    data::Channel numeri_{"numeri"};
+    data::Channel data3_{"Data3"};
+    data::Channel fatte_{"fatte"};
+    data::Channel fatmo_{"fatmo"};
+    data::Channel fatmo_cassa_{"fatmoCassa"};
+    data::RecordSet& barcodes_;
+};
+
+}  // namespace
+
+void Recupero_Fatture(frame::Context& ctx, int n) {
+    const std::string& entry = register_entry(ctx, n);
+    const std::string path = registers::Percorso_Cassa_Int(ctx, n);
+    ctx.log.progress(kLogRecovering);
+    if (registers::Verifica_Cassa(ctx, entry, n)) {
+        ctx.log.write(kLogStart + std::to_string(n));
+        ctx.log.progress(kLogTransfer);
+        data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
+        data::Database& central = ctx.databases.central();
+        data::Channel fatte_cassa("fatteCassa");
+        auto& marked = fatte_cassa.select(reg, "fatte", "fl1ts = ?", {data::text(kToRecover)}, "id");
+        if (marked.eof()) {
+            ctx.log.progress(kLogNothing + std::to_string(n));
+        } else {
+            // Nothing is written at the register: the "F" mark stays, and the central
+            // header is what keeps an invoice from being copied twice.
+            InvoiceRecovery recovery(ctx, n, central, reg);
+            for (marked.move_first(); !marked.eof(); marked.move_next()) recovery.recover(marked);
+            ctx.log.progress(kLogAllDone);
+            ctx.log.write(kLogEnd + std::to_string(n));
+        }
+    }
+    sales::Travaso_Scontrini(ctx, n);
+}
+
+}  // namespace cassasync::invoices

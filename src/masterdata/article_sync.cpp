@@ -1,4 +1,142 @@
 #include "masterdata/article_sync.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "data/record_set.h"
+#include "frame/startup.h"
+#include "masterdata/article_maps.h"
+#include "masterdata/customer_import.h"
+#include "masterdata/loader_launch.h"
+#include "masterdata/register_intake.h"
+#include "registers/reachability.h"
+#include "registers/register_directory.h"
+
 namespace cassasync::masterdata {
-void Aggiorna_Articoli(frame::Context&, int) {}  // STUB: not built yet
+
+namespace {
+
+constexpr const char* kLogChecking = "Controllo se ci sono articoli modificati dalla casse";
+constexpr const char* kLogReading = "Leggo ARTICOLI  cassa ";
+constexpr const char* kLogNewArticleRegister = "Cassa Nr.";
+constexpr const char* kLogNewArticleCode = "Articolo ";
+
+constexpr const char* kChangedAtRegister = "A";  // flagagg: changed at the register
+constexpr const char* kCreatedByRegister = "A";  // central aggi: barcode created here
+
+const IntakeTable kBarcodes{"codean", "UPDATE codean SET flagagg='T' WHERE id=?"};
+
+// A switch is off when the number it holds is 0 ("0", "00", "x").
+bool switch_off(const std::string& value) { return frame::leading_number_text(value) == "0"; }
+
+bool is_created_by_register(const data::RecordSet& barcode) {
+    return !barcode.is_null("aggi") && barcode.text("aggi") == kCreatedByRegister;
 }
+
+class ArticleIntake {
+public:
+    ArticleIntake(frame::Context& ctx, int n, data::Database& central)
+        : ctx_(ctx), n_(n), central_(central),
+          barcodes_(codean_.select(central, "codean", {}, {}, "rowid", data::Fetch::on_demand)) {
+        const auto now = ctx.clock.now();
+        day_.today = static_cast<double>(platform::day_serial(now.year, now.month, now.day));
+        day_.year = now.year;
+    }
+
+    bool changed() const { return changed_; }
+
+    void take(data::RecordSet& reg) {
+        const std::string ean = reg.text("eanare");
+        barcodes_.find_first({{"eanare", data::text(ean)}});
+        ctx_.log.progress(kLogReading + std::to_string(n_) + " " + ean);
+        if (barcodes_.no_match()) {
+            add_article(reg);
+        } else if (is_created_by_register(barcodes_)) {
+            update_article(reg);
+        }
+        // A barcode the back office created itself stays as the back office keeps it.
+        // Its article's price-list row is left alone too: the register's price,
+        // VAT and department do not override the central price list of an article
+        // the register did not create.
+    }
+
+private:
+    // The highest article code plus 1; an empty price list starts at 1, since the
+    // rule presupposes at least one article.
+    std::int32_t next_article_code() {
+        auto& top = listi01_.query(central_, "SELECT max(codart) AS codart FROM listi01");
+        if (top.eof() || top.is_null("codart")) return 1;
+        const std::int64_t highest = top.integer("codart");
+        if (highest >= std::numeric_limits<std::int32_t>::max()) {
+            throw data::DbError("register " + std::to_string(n_) + ": no article code left after " +
+                                std::to_string(highest) + " in listi01");
+        }
+        return static_cast<std::int32_t>(highest + 1);
+    }
+
+    void add_article(const data::RecordSet& reg) {
+        const std::int32_t code = next_article_code();
+        auto& article = listi01_.select(central_, "listi01", "codart = ?", {data::integer(code)});
+        if (article.eof()) {
+            ctx_.log.progress(kLogNewArticleRegister + std::to_string(n_) + kLogNewArticleCode +
+                              std::to_string(code));
+            article.add_new();
+            fill_new_article(article, reg, code, day_);
+            article.update();
+        }
+        barcodes_.add_new();
+        fill_new_barcode(barcodes_, reg, code);
+        barcodes_.update();
+        changed_ = true;
+    }
+
+    void update_article(const data::RecordSet& reg) {
+        changed_ = true;
+        barcodes_.edit();
+        update_register_barcode(barcodes_, reg);
+        barcodes_.update();
+        // A barcode without an article code has no price-list row to follow it.
+        if (barcodes_.is_null("codare")) return;
+        auto& article = listi01_.select(central_, "listi01", "codart = ?", {barcodes_.field("codare")});
+        if (article.eof()) return;
+        article.edit();
+        update_article_price(article, reg, day_);
+        article.update();
+    }
+
+    frame::Context& ctx_;
+    int n_;
+    data::Database& central_;
+    data::Channel codean_{"codean"};
+    data::Channel listi01_{"listi01"};
+    data::RecordSet& barcodes_;
+    IntakeDay day_;
+    bool changed_ = false;
+};
+
+}  // namespace
+
+void Aggiorna_Articoli(frame::Context& ctx, int n) {
+    const std::string& entry = register_entry(ctx, n);
+    if (!switch_off(ctx.settings.aaa)) {
+        const std::string path = registers::Percorso_Cassa_Int(ctx, n);
+        data::Database& central = ctx.databases.central();
+        ArticleIntake intake(ctx, n, central);
+        ctx.log.progress(kLogChecking);
+        if (registers::Verifica_Cassa(ctx, entry, n)) {
+            data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
+            settle_intake(central, reg, n, kBarcodes);
+            data::Channel codean2("codean2");
+            auto& changes = codean2.select(reg, "codean", "flagagg = ?", {data::text(kChangedAtRegister)}, "id");
+            take_rows(central, reg, n, kBarcodes, changes, [&](data::RecordSet& row) { intake.take(row); });
+            ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = true;
+            // Once per run, after the walk: the loader carries the new data out to
+            // every register.
+            if (intake.changed()) start_qvo(ctx);
+        }
+    }
+    if (switch_off(ctx.settings.bbb)) Aggiorna_Clienti(ctx, n);
+}
+
+}  // namespace cassasync::masterdata

@@ -1,0 +1,61 @@
+#include "masterdata/register_intake.h"
+
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "data/transfer_ledger.h"
+
+namespace cassasync::masterdata {
+
+namespace {
+// A batch commits after this many rows or this much time, whichever comes first, so
+// the register is never locked for long and a failure repeats little work.
+constexpr std::size_t kBatchRows = 500;
+constexpr std::chrono::milliseconds kBatchTime{1000};
+constexpr const char* kRowKey = "id";
+}  // namespace
+
+const std::string& register_entry(frame::Context& ctx, int n) {
+    if (n < 0 || n > frame::kMaxRegisters) {
+        throw std::out_of_range("register number " + std::to_string(n) +
+                                " is outside the register table (1 to " +
+                                std::to_string(frame::kMaxRegisters) + ")");
+    }
+    return ctx.Percorsi_Casse[static_cast<std::size_t>(n)];
+}
+
+void settle_intake(data::Database& central, data::Database& register_db, int n,
+                   const IntakeTable& intake) {
+    data::TransferLedger(central).settle(register_db, n, intake.table, intake.mark_sql);
+}
+
+void take_rows(data::Database& central, data::Database& register_db, int n,
+               const IntakeTable& intake, data::RecordSet& rows,
+               const std::function<void(data::RecordSet&)>& apply) {
+    data::TransferLedger ledger(central);
+    rows.move_first();
+    while (!rows.eof()) {
+        std::vector<std::int64_t> keys;
+        const auto started = std::chrono::steady_clock::now();
+        {
+            data::Transaction tx(central);
+            do {
+                apply(rows);
+                const std::int64_t key = rows.integer(kRowKey);
+                ledger.record(n, intake.table, key);
+                keys.push_back(key);
+                rows.move_next();
+            } while (!rows.eof() && keys.size() < kBatchRows &&
+                     std::chrono::steady_clock::now() - started < kBatchTime);
+            tx.commit();
+        }
+        data::TransferLedger::mark_at_register(register_db, intake.mark_sql, keys);
+        // Only now: the register may mark the same row changed again later, and that
+        // new change must not be mistaken for one already taken.
+        ledger.clear(n, intake.table, keys);
+    }
+}
+
+}  // namespace cassasync::masterdata

@@ -1,0 +1,41 @@
+// Taking a register's marked rows into the main database exactly once, without a
+// transaction that spans the register's machine. Rows go in small batches: the
+// central effects of a batch and a ledger entry per row commit together in one
+// central transaction; then one short register transaction marks exactly those rows
+// taken; then the ledger entries are cleared. A crash between the two commits leaves
+// the entries behind, and the next intake of that register marks those rows first
+// (settle) without applying their effects again. Used by the article and customer
+// intakes; the register tables they read carry an `id` row key.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "data/database.h"
+#include "data/record_set.h"
+#include "frame/context.h"
+
+namespace cassasync::masterdata {
+
+// The register's entry in the path table; a number outside it is refused before the
+// register is contacted.
+const std::string& register_entry(frame::Context& ctx, int n);
+
+struct IntakeTable {
+    std::string_view table;  // the register table, also the ledger's table name
+    std::string mark_sql;    // marks one row taken; its one parameter is the row's id
+};
+
+// Marks at the register the rows a crash left taken centrally but unmarked.
+void settle_intake(data::Database& central, data::Database& register_db, int n,
+                   const IntakeTable& intake);
+
+// Walks `rows` from the first to the last, calling `apply` on each inside the central
+// transaction of its batch. An error from `apply` rolls back the batch under way and
+// is raised to the caller; its rows stay unmarked and are taken again later.
+void take_rows(data::Database& central, data::Database& register_db, int n,
+               const IntakeTable& intake, data::RecordSet& rows,
+               const std::function<void(data::RecordSet&)>& apply);
+
+}  // namespace cassasync::masterdata

@@ -1,0 +1,151 @@
+#include "masterdata/customer_import.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/shop_fixture.h"
+
+namespace cassasync::masterdata {
+namespace {
+
+using data::Value;
+
+Value txt(const std::string& s) { return Value(s); }
+Value num(std::int64_t v) { return Value(v); }
+
+class CustomerImportTest : public testing::ShopTest {
+protected:
+    void SetUp() override {
+        add_register(1);
+        ready();
+    }
+    Value central(std::int64_t code, const std::string& field) {
+        return main_db().scalar("SELECT " + field + " FROM clienti WHERE codcliente = ?", {num(code)});
+    }
+    std::int64_t register_marked(const std::string& flag) {
+        return testing::count_rows(register_db(1), "clienti", "flagagg = ?", {txt(flag)});
+    }
+    std::int64_t ledger_entries() {
+        return testing::count_rows(main_db(), "registro_trasferimenti", "cassa = 1 AND tabella = 'clienti'");
+    }
+};
+
+TEST_F(CustomerImportTest, NewAndKnownCustomersAreTakenByTheMap) {
+    main_db().execute(
+        "INSERT INTO clienti (codcliente, cognome, dsccliente, nome, telefono1, note, sconto, punticum, totcard, "
+        "stat_t, email) VALUES (7, 'Rossi', 'Vecchio', 'Mario', '0612345', 'nota', 3, 50, 12.5, NULL, 'm@x.it')");
+    const std::string long_name = "Della Rovere Montefeltro di Urbino e Gub";  // 40 characters
+    ASSERT_EQ(long_name.size(), 40u);
+    // Known customer 7: empty values at the register overwrite the central ones.
+    register_db(1).execute(
+        "INSERT INTO clienti (codcliente, cognome, nome, sconto, sel, indirizzo, cap, citta, provincia, codfis, "
+        "piva, telefono1, telefono2, fax, note, stato, tessera, codLis, totcard, flagagg) "
+        "VALUES (7, ?, NULL, 5, 'X', 'Via Roma 1', '00100', 'Roma', 'RM', 'RSSMRA', '0123', NULL, '333', '', "
+        "NULL, 'S', 'T7', 2, 99, 'A')",
+        {txt(long_name)});
+    register_db(1).execute(
+        "INSERT INTO clienti (codcliente, cognome, nome, tessera, flagagg) VALUES (8, 'D''Amico', 'Anna', 'T8', 'A')");
+    register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (9, 'Preso', 'T')");
+
+    Aggiorna_Clienti(*ctx_, 1);
+
+    auto log = log_messages();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4),
+              (std::vector<std::string>{"-  Aggiorno Clienti alla casse", "-  Cassa 1 Cliente " + long_name,
+                                        "-  Cassa 1 Cliente D'Amico", "-  Recupero fatture dalle  casse"}));
+
+    EXPECT_EQ(data::to_text(central(7, "dsccliente")), long_name.substr(0, 30));
+    EXPECT_EQ(data::to_text(central(7, "cognome")), "Rossi") << "the central surname is not written";
+    EXPECT_TRUE(data::is_null(central(7, "nome")));
+    EXPECT_TRUE(data::is_null(central(7, "telefono1")));
+    EXPECT_TRUE(data::is_null(central(7, "note")));
+    EXPECT_EQ(data::to_text(central(7, "fax")), "");
+    EXPECT_DOUBLE_EQ(data::to_double(central(7, "sconto")), 5);
+    EXPECT_EQ(data::to_text(central(7, "sel")), "X");
+    EXPECT_EQ(data::to_text(central(7, "indirizzo")), "Via Roma 1");
+    EXPECT_EQ(data::to_text(central(7, "cap")), "00100");
+    EXPECT_EQ(data::to_text(central(7, "citta")), "Roma");
+    EXPECT_EQ(data::to_text(central(7, "provincia")), "RM");
+    EXPECT_EQ(data::to_text(central(7, "codfis")), "RSSMRA");
+    EXPECT_EQ(data::to_text(central(7, "piva")), "0123");
+    EXPECT_EQ(data::to_text(central(7, "telefono2")), "333");
+    EXPECT_EQ(data::to_text(central(7, "stato")), "S");
+    EXPECT_EQ(data::to_text(central(7, "tessera")), "T7");
+    EXPECT_EQ(data::to_int(central(7, "codLis")), 2);
+    EXPECT_EQ(data::to_text(central(7, "stat_t")), "R");
+    EXPECT_EQ(data::to_int(central(7, "punticum")), 50) << "points stay";
+    EXPECT_DOUBLE_EQ(data::to_double(central(7, "totcard")), 12.5) << "card totals stay";
+    EXPECT_EQ(data::to_text(central(7, "email")), "m@x.it");
+
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti", "codcliente = 8"), 1);
+    EXPECT_EQ(data::to_text(central(8, "dsccliente")), "D'Amico");
+    EXPECT_EQ(data::to_text(central(8, "nome")), "Anna");
+    EXPECT_EQ(data::to_text(central(8, "stat_t")), "R");
+    EXPECT_TRUE(data::is_null(central(8, "cognome")));
+    EXPECT_EQ(data::to_int(central(8, "punticum")), 0) << "the table's default";
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti", "codcliente = 9"), 0);
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti"), 2);
+
+    EXPECT_EQ(register_marked("A"), 0);
+    EXPECT_EQ(register_marked("T"), 3);
+    EXPECT_EQ(ledger_entries(), 0);
+}
+
+TEST_F(CustomerImportTest, NoChangedCustomerOrNoAnswerStillHandsOverToInvoiceRecovery) {
+    Aggiorna_Clienti(*ctx_, 1);
+    auto log = log_messages();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], "-  Aggiorno Clienti alla casse");
+    EXPECT_EQ(log[1], "-  Recupero fatture dalle  casse");
+
+    register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (8, 'Bianchi', 'A')");
+    pinger_.set_up("127.0.0.1", false);
+    const auto before = log_messages().size();
+    Aggiorna_Clienti(*ctx_, 1);
+    log = log_messages();
+    ASSERT_GE(log.size(), before + 2);
+    EXPECT_EQ(std::vector<std::string>(log.begin() + static_cast<long>(before), log.begin() + static_cast<long>(before) + 2),
+              (std::vector<std::string>{"-  Aggiorno Clienti alla casse", "-  Recupero fatture dalle  casse"}));
+    EXPECT_EQ(register_marked("A"), 1);
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti"), 0);
+}
+
+TEST_F(CustomerImportTest, ACrashBetweenTheTwoCommitsAddsNoSecondCustomer) {
+    register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (8, 'Bianchi', 'A')");
+    register_db(1).exec(
+        "CREATE TRIGGER lost_mark BEFORE UPDATE OF flagagg ON clienti "
+        "BEGIN SELECT RAISE(ABORT, 'register unreachable'); END");
+    EXPECT_THROW(Aggiorna_Clienti(*ctx_, 1), data::DbError);
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti", "codcliente = 8"), 1);
+    EXPECT_EQ(ledger_entries(), 1);
+    EXPECT_EQ(register_marked("A"), 1);
+    auto log = log_messages();
+    EXPECT_EQ(log.back(), "-  Cassa 1 Cliente Bianchi") << "the invoice recovery does not follow an error";
+
+    register_db(1).exec("DROP TRIGGER lost_mark");
+    // Meanwhile the back office changed the customer: the settled row must not undo it.
+    main_db().execute("UPDATE clienti SET nome = 'Cambiato in sede' WHERE codcliente = 8");
+    Aggiorna_Clienti(*ctx_, 1);
+    EXPECT_EQ(register_marked("A"), 0);
+    EXPECT_EQ(ledger_entries(), 0);
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti", "codcliente = 8"), 1);
+    EXPECT_EQ(data::to_text(central(8, "nome")), "Cambiato in sede");
+}
+
+TEST_F(CustomerImportTest, ACustomerCodeBeyond32BitsIsAnErrorNamingTheRegister) {
+    register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (4294967296, 'Troppo', 'A')");
+    try {
+        Aggiorna_Clienti(*ctx_, 1);
+        FAIL() << "no error";
+    } catch (const data::DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("register 1"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti"), 0);
+    EXPECT_EQ(register_marked("A"), 1);
+}
+
+}  // namespace
+}  // namespace cassasync::masterdata

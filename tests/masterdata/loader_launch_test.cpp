@@ -1,0 +1,69 @@
+#include "masterdata/loader_launch.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "support/shop_fixture.h"
+
+namespace cassasync::masterdata {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FailingStarter : public platform::ProcessStarter {
+public:
+    Status start_detached(const fs::path& program) override {
+        return Status::error("cannot start " + program.string() + ": Exec format error");
+    }
+};
+
+class LoaderLaunchTest : public testing::ShopTest {
+protected:
+    fs::path loader() const { return local(frame::kLoaderPath); }
+    void write_loader(fs::perms perms) {
+        std::ofstream(loader()) << "#!/bin/sh\nexit 0\n";
+        fs::permissions(loader(), perms, fs::perm_options::replace);
+    }
+    FailingStarter failing_;
+};
+
+TEST_F(LoaderLaunchTest, StartsOnlyAnExecutableFileAtTheMappedPath) {
+    EXPECT_EQ(loader(), root_.path() / "C" / "tarvi" / "qvo_art.exe");
+
+    start_qvo(*ctx_);
+    EXPECT_TRUE(starter_.started.empty()) << "absent: nothing happens";
+
+    fs::create_directory(loader());
+    start_qvo(*ctx_);
+    EXPECT_TRUE(starter_.started.empty()) << "a folder is not the loader";
+    fs::remove(loader());
+
+    write_loader(fs::perms::owner_read | fs::perms::owner_write);
+    start_qvo(*ctx_);
+    EXPECT_TRUE(starter_.started.empty()) << "a file that cannot be executed";
+
+    write_loader(fs::perms::owner_all);
+    start_qvo(*ctx_);
+    start_qvo(*ctx_);
+    ASSERT_EQ(starter_.started.size(), 2u) << "every call starts it again";
+    EXPECT_EQ(starter_.started[0], loader());
+}
+
+TEST_F(LoaderLaunchTest, AStartFailureIsRaisedToTheCaller) {
+    ctx_ = std::make_unique<frame::Context>(paths_, clock_, pinger_, failing_);
+    write_loader(fs::perms::owner_all);
+    try {
+        start_qvo(*ctx_);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("Exec format error"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("article loader"), std::string::npos) << e.what();
+    }
+}
+
+}  // namespace
+}  // namespace cassasync::masterdata
