@@ -1,6 +1,136 @@
 #include "loyalty/card_totals.h"
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/record_set.h"
+#include "loyalty/card_exchange.h"
+#include "registers/reachability.h"
+#include "registers/register_directory.h"
+
 namespace cassasync::loyalty {
-void Ricevi_Totali_Tessere(frame::Context&, int) {}  // STUB: not built yet
-void Invia_Totali_Tessere(frame::Context&, int) {}   // STUB: not built yet
-void Consolida_Stato_Clienti(frame::Context&) {}     // STUB: not built yet
+
+namespace {
+
+constexpr const char* kCustomers = "clienti";
+constexpr const char* kDaInviare = "X";      // central total to send to the registers
+constexpr const char* kRicevuto = "R";       // received from a register in this cycle
+constexpr const char* kTrattato = "T";       // dealt with
+constexpr const char* kDaCancellare = "C";   // customer to remove
+
+// Register writes go in short transactions of this many rows.
+constexpr std::size_t kRegisterBatch = 500;
+
+void receive_totals(frame::Context& ctx, int n) {
+    data::Database& central = ctx.databases.central();
+    data::Channel clienti2("clienti2");
+    auto& central_rows = clienti2.select(central, kCustomers, {}, {}, "rowid", data::Fetch::on_demand);
+    if (!registers::Verifica_Cassa(ctx, card_register_path(ctx, n), n)) return;
+
+    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx, n), data::FileRole::register_share);
+    data::Channel caselle("caselle");
+    auto& register_rows = caselle.select(reg, kCustomers, "totcard <> ?", {data::integer(0)}, "id");
+    data::Transaction tx(central);
+    try {
+        for (; !register_rows.eof(); register_rows.move_next()) {
+            if (!central_rows.find_first({{"tessera", register_rows.field("tessera")}})) continue;
+            const data::Value& totcard = register_rows.field("totcard");
+            if (data::values_equal(central_rows.field("totcard"), totcard)) continue;  // nothing to write
+            central_rows.edit();
+            central_rows.set("totcard", totcard);
+            central_rows.update();
+        }
+    } catch (const std::exception&) {
+        tx.commit();  // the totals copied before the failure stay copied
+        throw;
+    }
+    tx.commit();
 }
+
+void send_totals(frame::Context& ctx, int n) {
+    data::Database& central = ctx.databases.central();
+    data::Channel clienti2("clienti2");
+    auto& marked = clienti2.select(central, kCustomers, "totcard <> ? AND sel = ?",
+                                   {data::integer(0), data::text(kDaInviare)}, "rowid");
+    if (!registers::Verifica_Cassa(ctx, card_register_path(ctx, n), n)) return;
+
+    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx, n), data::FileRole::register_share);
+    data::Channel caselle("caselle");
+    auto& register_rows = caselle.select(reg, kCustomers, {}, {}, "id", data::Fetch::on_demand);
+    while (!marked.eof()) {
+        // The totals reach the register before their marks are cleared: a failure in
+        // between sends the same totals again, which changes nothing.
+        std::vector<std::int64_t> sent;
+        {
+            data::Transaction tx(reg);
+            for (; !marked.eof() && sent.size() < kRegisterBatch; marked.move_next()) {
+                if (register_rows.find_first({{"tessera", marked.field("tessera")}})) {
+                    register_rows.edit();
+                    register_rows.set("totcard", marked.field("totcard"));
+                    register_rows.update();
+                }
+                sent.push_back(marked.rowid());  // found or not, the mark goes
+            }
+            tx.commit();
+        }
+        data::Transaction tx(central);
+        for (auto row : sent) {
+            central.execute("UPDATE clienti SET sel = ? WHERE rowid = ?", {data::text(""), data::integer(row)});
+        }
+        tx.commit();
+    }
+}
+
+}  // namespace
+
+void Ricevi_Totali_Tessere(frame::Context& ctx, int n) {
+    try {
+        receive_totals(ctx, n);
+    } catch (const std::exception&) {
+        // The pass ends quietly; totals are copied again in the next cycle.
+    }
+}
+
+void Invia_Totali_Tessere(frame::Context& ctx, int n) {
+    try {
+        send_totals(ctx, n);
+    } catch (const std::exception&) {
+        // The pass ends quietly; marks not cleared are sent in the next cycle.
+    }
+}
+
+void Consolida_Stato_Clienti(frame::Context& ctx) {
+    data::Database& central = ctx.databases.central();
+    data::Channel data1("Data1");
+    auto& received = data1.select(central, kCustomers, "stat_t = ?", {data::text(kRicevuto)}, "rowid");
+    if (received.empty()) return;
+
+    // One transaction for the pass; a statement that fails is skipped and the pass goes
+    // on (SQLite undoes just that statement). A failure that ends the transaction
+    // itself starts a new one for the rows after it.
+    std::optional<data::Transaction> tx;
+    for (received.move_first(); !received.eof(); received.move_next()) {
+        try {
+            if (!central.in_transaction()) tx.emplace(central);
+            if (!received.is_null("stato") && received.text("stato") == kDaCancellare) {
+                received.remove();
+            } else {
+                received.edit();
+                received.set("stat_t", data::text(kTrattato));
+                received.update();
+            }
+        } catch (const std::exception&) {
+            // Skipped: the row keeps its "R" and is seen again at the end of the next cycle.
+        }
+    }
+    try {
+        if (tx && central.in_transaction()) tx->commit();
+    } catch (const std::exception&) {
+        // Nothing is left to skip to; the rows keep their "R" for the next cycle.
+    }
+}
+
+}  // namespace cassasync::loyalty

@@ -1,0 +1,55 @@
+// What the card steps (reads, transmission, totals) share: the `escludocaselle` switch
+// that turns the card exchange with the registers off, the register path of the card
+// tables, and the plain decimal text of a value in their log lines. Header-only, no
+// state.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "data/value.h"
+#include "frame/context.h"
+#include "frame/startup.h"
+
+namespace cassasync::loyalty {
+
+// The card reads and the card transmission run unless `escludocaselle` holds exactly 1
+// (the number at the start of the text; an empty or non-numeric text holds 0).
+inline bool card_exchange_on(const frame::Settings& settings) {
+    return frame::leading_number_text(settings.escludocaselle) != "1";
+}
+
+// `Percorsi_Casse`(n): the path of the register's card tables; "" for a number outside
+// 1..10, which no reachability check passes.
+inline std::string card_register_path(const frame::Context& ctx, int n) {
+    if (n < 1 || n > frame::kMaxRegisters) return {};
+    return ctx.Percorsi_Casse[static_cast<std::size_t>(n)];
+}
+
+// `Casse_Elaborate`(n) set: the card step has dealt with the register in this cycle.
+inline void mark_register_done(frame::Context& ctx, int n) {
+    if (n >= 0 && static_cast<std::size_t>(n) < ctx.Casse_Elaborate.size()) {
+        ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = true;
+    }
+}
+
+// Characters `from` (1-based) to `from + count - 1` of a text, counting characters
+// (UTF-8 sequences), not bytes.
+inline std::string mid_characters(const std::string& s, std::size_t from, std::size_t count) {
+    auto next = [&s](std::size_t pos) {
+        ++pos;
+        while (pos < s.size() && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80) ++pos;
+        return pos;
+    };
+    std::size_t i = 0;
+    for (std::size_t index = 1; i < s.size() && index < from; ++index) i = next(i);
+    const std::size_t start = i;
+    for (std::size_t k = 0; k < count && i < s.size(); ++k) i = next(i);
+    return s.substr(start, i - start);
+}
+
+// A number as the log lines write it: plain decimal, a whole number without ".0".
+inline std::string log_number(const data::Value& v) { return data::to_text(v); }
+
+}  // namespace cassasync::loyalty

@@ -1,0 +1,104 @@
+// Test support for the card steps: a shop fixture with helpers to put card holders,
+// register readings, queue rows and register card records in place and to read back
+// the rows and counters the steps leave.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "data/database.h"
+#include "data/record_set.h"
+#include "platform/clock.h"
+#include "support/shop_fixture.h"
+
+namespace cassasync::loyalty {
+
+using data::Value;
+using Row = std::vector<std::pair<std::string, Value>>;
+
+using data::integer;
+using data::text;
+
+// Inserts one row and gives its rowid.
+inline std::int64_t insert(data::Database& db, const std::string& table, const Row& row) {
+    std::string cols, marks;
+    std::vector<Value> params;
+    for (const auto& [name, value] : row) {
+        if (!cols.empty()) {
+            cols += ",";
+            marks += ",";
+        }
+        cols += "\"" + name + "\"";
+        marks += "?";
+        params.push_back(value);
+    }
+    db.execute("INSERT INTO \"" + table + "\" (" + cols + ") VALUES (" + marks + ")", params);
+    return db.last_insert_rowid();
+}
+
+class CardTest : public testing::ShopTest {
+protected:
+    std::int64_t add_holder(const std::string& tessera, const Row& extra = {}) {
+        Row row{{"tessera", text(tessera)}, {"codcliente", integer(next_code_++)}};
+        for (const auto& f : extra) {
+            bool replaced = false;
+            for (auto& r : row) {
+                if (r.first == f.first) {
+                    r.second = f.second;
+                    replaced = true;
+                }
+            }
+            if (!replaced) row.push_back(f);
+        }
+        return insert(main_db(), "clienti", row);
+    }
+
+    std::int64_t add_reading(int n, std::int64_t progressivo, const std::string& tessera, Value dcum,
+                             const std::string& bdat_scr = "07/12/202609:15:30", std::int64_t flag = 1) {
+        return insert(register_db(n), "cartetxrx",
+                      {{"progressivo", integer(progressivo)}, {"tessera", text(tessera)}, {"dcum", std::move(dcum)},
+                       {"dutil", integer(progressivo * 100)}, {"bdat_scr", text(bdat_scr)}, {"flag", integer(flag)}});
+    }
+
+    std::int64_t queue(const std::string& tessera, int cassa, Value progressivo_inviato = data::kNull) {
+        return insert(main_db(), "cartetx",
+                      {{"tessera", text(tessera)}, {"cassa", integer(cassa)}, {"data", data::real(40000)},
+                       {"ora", data::real(0.25)}, {"progressivo_inviato", std::move(progressivo_inviato)}});
+    }
+
+    frame::RegisterStatus counters(int n) const {
+        return ctx_->board.snapshot().registers[static_cast<std::size_t>(n)];
+    }
+
+    // The lines this test's steps wrote (start-up lines of ready() are not counted).
+    std::vector<std::string> new_log() const {
+        auto all = log_messages();
+        return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(log_mark_), all.end());
+    }
+    void mark_log() { log_mark_ = log_messages().size(); }
+
+    // One field of the first row `where` selects.
+    Value field(data::Database& db, const std::string& table, const std::string& column, const std::string& where,
+                const std::vector<Value>& params = {}) {
+        return db.scalar("SELECT \"" + column + "\" FROM \"" + table + "\" WHERE " + where + " ORDER BY rowid LIMIT 1",
+                         params);
+    }
+
+    double today() const {
+        auto now = clock_.now();
+        return static_cast<double>(platform::day_serial(now.year, now.month, now.day));
+    }
+    double time_now() const {
+        auto now = clock_.now();
+        return (now.hour * 3600 + now.minute * 60 + now.second) / 86400.0;
+    }
+
+private:
+    std::int64_t next_code_ = 100;
+    std::size_t log_mark_ = 0;
+};
+
+}  // namespace cassasync::loyalty

@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include "data/transfer_ledger.h"
+#include "loyalty/card_fixture.h"
+#include "loyalty/card_reads.h"
+
+namespace cassasync::loyalty {
+namespace {
+
+using testing::count_rows;
+
+constexpr const char* kCard = "2000000000017";
+
+class CardReadsTest : public CardTest {
+protected:
+    void SetUp() override {
+        for (int n = 1; n <= 4; ++n) add_register(n);
+        ready();
+        // The steps the card reads end in stay quiet unless a test wants them.
+        ctx_->settings.aaa = "0";
+        ctx_->settings.bbb = "1";
+        mark_log();
+    }
+
+    void with_articles() { ctx_->settings.aaa = "1"; }
+
+    std::vector<std::string> card_lines() const {
+        std::vector<std::string> out;
+        for (auto& line : new_log())
+            if (line.find("TESSERA") != std::string::npos) out.push_back(line);
+        return out;
+    }
+
+    // A barcode changed at the register: the article synchronisation marks it "T".
+    void barcode_changed_at(int n) {
+        insert(register_db(n), "codean", {{"eanare", text("8001234567890")}, {"codare", integer(0)},
+                                          {"desart", text("ARTICOLO")}, {"flagagg", text("A")}});
+    }
+    std::string barcode_mark(int n) { return data::to_text(field(register_db(n), "codean", "flagagg", "1=1")); }
+
+    double journal_number(const char* column, int row) {
+        return data::to_double(main_db().scalar(std::string("SELECT ") + column +
+                                                " FROM cartetxrx ORDER BY rowid LIMIT 1 OFFSET ?",
+                                                {integer(row)}));
+    }
+};
+
+TEST_F(CardReadsTest, ThreeReadingsOfOneCardAreJournalledQueuedForEveryRegisterAndRemoved) {
+    add_holder(kCard, {{"stat_t", text("T")}});
+    // Inserted out of order: the readings are taken in `progressivo` order.
+    add_reading(2, 3, kCard, integer(5), "07/12/2026 11:30:00");
+    add_reading(2, 1, kCard, integer(20), "06/12/202618:45:10");
+    add_reading(2, 2, kCard, integer(10), "07/12/202609:15:30");
+    add_reading(2, 9, kCard, integer(99), "07/12/202609:15:30", 2);  // already taken
+    add_reading(2, 8, kCard, integer(99), "07/12/202609:15:30", 0);  // not yet complete
+    // A queue row for register 3 exists from an earlier reading, with a send cut short.
+    queue(kCard, 3, integer(7));
+    clock_.set({2026, 12, 7, 16, 20, 45});
+
+    Leggi_Tessere_Cassa(*ctx_, 2);
+
+    EXPECT_EQ(new_log(), (std::vector<std::string>{
+                             "-  Cassa Nr.2TESSERA = 2000000000017",
+                             "-  Lettura TESSERA 2000000000017 cassa Nr. 2 20",
+                             "-  Cassa Nr.2TESSERA = 2000000000017",
+                             "-  Lettura TESSERA 2000000000017 cassa Nr. 2 10",
+                             "-  Cassa Nr.2TESSERA = 2000000000017",
+                             "-  Lettura TESSERA 2000000000017 cassa Nr. 2 5",
+                         }));
+
+    auto& m = main_db();
+    ASSERT_EQ(count_rows(m, "cartetxrx"), 3);
+    EXPECT_EQ(count_rows(m, "cartetxrx", "tessera = ? AND cassa = 2 AND puntovendita = 1 AND stato = 'A'",
+                         {text(kCard)}),
+              3);
+    EXPECT_EQ(journal_number("dcum", 0), 20);
+    EXPECT_EQ(journal_number("dutil", 0), 100);
+    EXPECT_EQ(journal_number("dcum", 2), 5);
+    // Date and time come from the reading, not from the moment it was taken.
+    EXPECT_EQ(journal_number("data", 0), platform::day_serial(2026, 12, 6));
+    EXPECT_DOUBLE_EQ(journal_number("ora", 0), (18 * 3600 + 45 * 60 + 10) / 86400.0);
+    EXPECT_EQ(journal_number("data", 2), platform::day_serial(2026, 12, 7));
+    EXPECT_DOUBLE_EQ(journal_number("ora", 2), (11 * 3600 + 30 * 60) / 86400.0);
+
+    EXPECT_EQ(count_rows(m, "cartetx"), 4) << "one queue row per register, never one per reading";
+    for (int r = 1; r <= 4; ++r) {
+        SCOPED_TRACE("register " + std::to_string(r));
+        EXPECT_EQ(count_rows(m, "cartetx", "tessera = ? AND cassa = ?", {text(kCard), integer(r)}), 1);
+        EXPECT_EQ(data::to_double(field(m, "cartetx", "data", "cassa = ?", {integer(r)})), today());
+        EXPECT_DOUBLE_EQ(data::to_double(field(m, "cartetx", "ora", "cassa = ?", {integer(r)})), time_now());
+        EXPECT_TRUE(data::is_null(field(m, "cartetx", "progressivo_inviato", "cassa = ?", {integer(r)})))
+            << "a new reading sends the card afresh";
+    }
+
+    EXPECT_EQ(data::to_text(field(m, "clienti", "stat_t", "tessera = ?", {text(kCard)})), "R");
+
+    auto& reg = register_db(2);
+    EXPECT_EQ(count_rows(reg, "cartetxrx", "flag = 1"), 0);
+    EXPECT_EQ(count_rows(reg, "cartetxrx"), 2) << "only pending readings are taken";
+    EXPECT_EQ(count_rows(m, "registro_trasferimenti"), 0) << "nothing left half-done";
+
+    EXPECT_EQ(counters(2).pun, "35");
+    EXPECT_EQ(counters(2).num, "3");
+    EXPECT_EQ(counters(1).num, "0000000") << "other registers' counters untouched";
+    EXPECT_TRUE(ctx_->Casse_Elaborate[2]);
+}
+
+TEST_F(CardReadsTest, CountersShowEachCallsOwnTotalsAndAnEmptyTextForZero) {
+    add_reading(2, 1, kCard, integer(7));
+    add_reading(2, 2, "2000000000024", integer(-7));
+    Leggi_Tessere_Cassa(*ctx_, 2);
+    EXPECT_EQ(counters(2).pun, "") << "points summing to 0";
+    EXPECT_EQ(counters(2).num, "2");
+    EXPECT_EQ(new_log().back(), "-  Lettura TESSERA 2000000000024 cassa Nr. 2 -7");
+
+    // A card without a central holder is journalled and queued all the same.
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 2);
+    EXPECT_EQ(count_rows(main_db(), "cartetx"), 8);
+    EXPECT_EQ(count_rows(main_db(), "clienti"), 0);
+
+    // A later call starts from zero; a call that takes nothing leaves the labels alone.
+    add_reading(2, 3, kCard, data::real(2.6));
+    Leggi_Tessere_Cassa(*ctx_, 2);
+    EXPECT_EQ(counters(2).pun, "3");
+    EXPECT_EQ(counters(2).num, "1");
+    EXPECT_EQ(new_log().back(), "-  Lettura TESSERA 2000000000017 cassa Nr. 2 2.6");
+    mark_log();
+    ctx_->Casse_Elaborate[2] = false;
+    Leggi_Tessere_Cassa(*ctx_, 2);
+    EXPECT_EQ(counters(2).pun, "3");
+    EXPECT_EQ(counters(2).num, "1");
+    EXPECT_TRUE(new_log().empty());
+    EXPECT_TRUE(ctx_->Casse_Elaborate[2]) << "a register with nothing pending has been dealt with";
+}
+
+TEST_F(CardReadsTest, OnlyTheNumberOneSwitchesTheCardReadsOffAndTheArticlesRunEitherWay) {
+    struct Case {
+        const char* value;
+        bool reads;
+    };
+    with_articles();
+    int reading = 0;
+    for (const Case& c : {Case{"1", false}, Case{" 1", false}, Case{"", true}, Case{"2", true}, Case{"10", true},
+                          Case{"x", true}}) {
+        SCOPED_TRACE(std::string("escludocaselle \"") + c.value + "\"");
+        ctx_->settings.escludocaselle = c.value;
+        main_db().execute("DELETE FROM cartetxrx");
+        register_db(1).execute("DELETE FROM cartetxrx");
+        register_db(1).execute("DELETE FROM codean");
+        add_reading(1, ++reading, kCard, integer(1));
+        barcode_changed_at(1);
+        mark_log();
+
+        Leggi_Tessere_Cassa(*ctx_, 1);
+
+        EXPECT_EQ(count_rows(main_db(), "cartetxrx"), c.reads ? 1 : 0);
+        EXPECT_EQ(count_rows(register_db(1), "cartetxrx"), c.reads ? 0 : 1);
+        EXPECT_EQ(barcode_mark(1), "T") << "the article synchronisation runs";
+        EXPECT_EQ(card_lines().size(), c.reads ? 2u : 0u);
+    }
+}
+
+TEST_F(CardReadsTest, AnArticleErrorPassesOnOnlyWhenTheCardReadsAreOff) {
+    with_articles();
+    register_db(3).exec("DROP TABLE codean");  // the article synchronisation fails on it
+    add_reading(3, 1, kCard, integer(4));
+
+    ctx_->settings.escludocaselle = "1";
+    EXPECT_THROW(Leggi_Tessere_Cassa(*ctx_, 3), std::exception);
+    EXPECT_EQ(count_rows(register_db(3), "cartetxrx"), 1);
+
+    ctx_->settings.escludocaselle = "0";
+    EXPECT_NO_THROW(Leggi_Tessere_Cassa(*ctx_, 3));
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 1) << "the readings are taken before the articles";
+    EXPECT_EQ(count_rows(register_db(3), "cartetxrx"), 0);
+}
+
+TEST_F(CardReadsTest, AnUnreachableRegisterIsLeftAlone) {
+    pinger_.set_up("127.0.0.4", false);
+    add_reading(4, 1, kCard, integer(4));
+    Leggi_Tessere_Cassa(*ctx_, 4);
+    EXPECT_EQ(count_rows(register_db(4), "cartetxrx"), 1);
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 0);
+    EXPECT_FALSE(ctx_->Casse_Elaborate[4]);
+    EXPECT_TRUE(new_log().empty());
+}
+
+TEST_F(CardReadsTest, AReadingIsNeverJournalledTwiceNorLost) {
+    add_holder(kCard);
+    // A reading whose central side committed before the register could delete it.
+    const auto held = add_reading(2, 1, kCard, integer(8));
+    {
+        data::TransferLedger ledger(main_db());
+        ledger.record(2, "cartetxrx", held);
+    }
+    Leggi_Tessere_Cassa(*ctx_, 2);
+    EXPECT_EQ(count_rows(register_db(2), "cartetxrx"), 0) << "deleted";
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 0) << "not journalled again";
+    EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
+    EXPECT_TRUE(new_log().empty());
+
+    // The register refuses the delete: the reading is journalled once and removed later.
+    with_articles();
+    ctx_->Casse_Elaborate[2] = false;
+    register_db(2).exec(
+        "CREATE TRIGGER refuse BEFORE DELETE ON cartetxrx BEGIN SELECT RAISE(ABORT, 'locked'); END");
+    add_reading(2, 2, kCard, integer(6));
+    barcode_changed_at(2);
+    Leggi_Tessere_Cassa(*ctx_, 2);
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 1);
+    EXPECT_EQ(count_rows(register_db(2), "cartetxrx", "flag = 1"), 1) << "the register side rolled back";
+    EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 1);
+    EXPECT_FALSE(ctx_->Casse_Elaborate[2]);
+    EXPECT_EQ(barcode_mark(2), "A") << "an error ends the step before the articles";
+    EXPECT_EQ(card_lines().size(), 2u) << "the reading was taken centrally";
+
+    register_db(2).exec("DROP TRIGGER refuse");
+    mark_log();
+    Leggi_Tessere_Cassa(*ctx_, 2);
+    EXPECT_EQ(count_rows(register_db(2), "cartetxrx"), 0);
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 1);
+    EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
+    EXPECT_TRUE(card_lines().empty());
+    EXPECT_TRUE(ctx_->Casse_Elaborate[2]);
+    EXPECT_EQ(barcode_mark(2), "T");
+}
+
+TEST_F(CardReadsTest, AFailingReadingLeavesItAndTheFollowingOnesPendingAndKeepsTheEarlierOnes) {
+    add_holder("BAD");
+    add_reading(2, 1, kCard, integer(1));
+    add_reading(2, 2, "BAD", integer(2));
+    add_reading(2, 3, kCard, integer(3));
+    main_db().exec(
+        "CREATE TRIGGER refuse BEFORE INSERT ON cartetxrx WHEN NEW.tessera = 'BAD' "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+
+    Leggi_Tessere_Cassa(*ctx_, 2);
+
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 1);
+    EXPECT_EQ(count_rows(register_db(2), "cartetxrx", "flag = 1"), 2);
+    EXPECT_EQ(count_rows(register_db(2), "cartetxrx", "progressivo = 1"), 0);
+    EXPECT_TRUE(data::is_null(field(main_db(), "clienti", "stat_t", "tessera = 'BAD'")))
+        << "nothing of the failing reading is kept";
+    EXPECT_EQ(count_rows(main_db(), "cartetx", "tessera = 'BAD'"), 0);
+    EXPECT_EQ(new_log().size(), 2u) << "only the reading taken is logged";
+    EXPECT_EQ(counters(2).num, "1");
+    EXPECT_FALSE(ctx_->Casse_Elaborate[2]);
+}
+
+TEST_F(CardReadsTest, ReadingTimesThatAreNotADateAndTimeAreKeptAsWritten) {
+    add_reading(1, 1, kCard, integer(1), "ieri      sera");
+    add_reading(1, 2, kCard, integer(1), "");
+    Leggi_Tessere_Cassa(*ctx_, 1);
+    EXPECT_EQ(data::to_text(field(main_db(), "cartetxrx", "data", "1=1")), "ieri      ");
+    EXPECT_EQ(data::to_text(field(main_db(), "cartetxrx", "ora", "1=1")), "sera");
+    EXPECT_TRUE(data::is_null(field(main_db(), "cartetxrx", "data", "rowid = 2")));
+    EXPECT_TRUE(data::is_null(field(main_db(), "cartetxrx", "ora", "rowid = 2")));
+}
+
+}  // namespace
+}  // namespace cassasync::loyalty

@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "loyalty/card_fixture.h"
+#include "loyalty/card_totals.h"
+
+namespace cassasync::loyalty {
+namespace {
+
+using testing::count_rows;
+
+class CardTotalsTest : public CardTest {
+protected:
+    void SetUp() override {
+        add_register(1);
+        add_register(2);
+        ready();
+        mark_log();
+    }
+
+    std::int64_t register_customer(data::Database& reg, const std::string& tessera, double totcard) {
+        return insert(reg, "clienti", {{"tessera", text(tessera)}, {"totcard", data::real(totcard)}});
+    }
+    double central_total(std::int64_t row) {
+        return data::to_double(field(main_db(), "clienti", "totcard", "rowid = ?", {integer(row)}));
+    }
+    double register_total(data::Database& reg, const std::string& tessera) {
+        return data::to_double(field(reg, "clienti", "totcard", "tessera = ?", {text(tessera)}));
+    }
+    Value central_sel(std::int64_t row) { return field(main_db(), "clienti", "sel", "rowid = ?", {integer(row)}); }
+};
+
+TEST_F(CardTotalsTest, TotalsComeInFromTheRegistersExchangePath) {
+    // The totals come through the register's exchange path, which here is a file of
+    // its own beside the one the card reads use.
+    const std::string exchange = "\\\\127.0.0.2\\cassa\\scambio.mdb";
+    std::filesystem::copy_file(local(testing::register_path(2)), local(exchange));
+    main_db().execute("UPDATE casse SET percorsoint = ? WHERE numero = 2", {text(exchange)});
+    auto& reg = db(exchange);
+    register_customer(reg, "A", 12.5);
+    register_customer(reg, "B", 0);
+    register_customer(reg, "ONLYHERE", 7);
+    register_customer(reg, "D", 3);
+    register_customer(register_db(2), "D", 99);  // the card tables' file is not read
+
+    const auto a1 = add_holder("A", {{"totcard", data::real(1)}});
+    const auto a2 = add_holder("A", {{"totcard", data::real(2)}});
+    const auto b = add_holder("B", {{"totcard", data::real(9)}});
+    const auto d = add_holder("D", {{"totcard", data::real(1)}});
+
+    Ricevi_Totali_Tessere(*ctx_, 2);
+
+    EXPECT_EQ(central_total(a1), 12.5);
+    EXPECT_EQ(central_total(a2), 2) << "only the first holder of a card";
+    EXPECT_EQ(central_total(b), 9) << "a register total of 0 is not copied";
+    EXPECT_EQ(central_total(d), 3);
+    EXPECT_EQ(count_rows(main_db(), "clienti"), 4) << "unknown cards are not added";
+    EXPECT_TRUE(new_log().empty());
+
+    // An unreachable register gives nothing.
+    register_customer(reg, "B", 4);
+    pinger_.set_up("127.0.0.2", false);
+    Ricevi_Totali_Tessere(*ctx_, 2);
+    EXPECT_EQ(central_total(b), 9);
+    pinger_.set_up("127.0.0.2", true);
+    Ricevi_Totali_Tessere(*ctx_, 2);
+    EXPECT_EQ(central_total(b), 4);
+}
+
+TEST_F(CardTotalsTest, MarkedTotalsGoOutAndLoseTheirMarkWhetherTheCardIsThereOrNot) {
+    register_customer(register_db(1), "A", 5);
+    register_customer(register_db(1), "Q", 1);
+    register_customer(register_db(2), "A", 5);
+    const auto a = add_holder("A", {{"totcard", data::real(20)}, {"sel", text("X")}});
+    const auto missing = add_holder("M", {{"totcard", data::real(30)}, {"sel", text("X")}});
+    const auto zero = add_holder("Z", {{"totcard", data::real(0)}, {"sel", text("X")}});
+    const auto unmarked = add_holder("Q", {{"totcard", data::real(8)}});
+
+    // Unreachable: the marks stay.
+    pinger_.set_up("127.0.0.1", false);
+    Invia_Totali_Tessere(*ctx_, 1);
+    EXPECT_EQ(data::to_text(central_sel(a)), "X");
+    EXPECT_EQ(register_total(register_db(1), "A"), 5);
+
+    pinger_.set_up("127.0.0.1", true);
+    Invia_Totali_Tessere(*ctx_, 1);
+    EXPECT_EQ(register_total(register_db(1), "A"), 20);
+    EXPECT_EQ(register_total(register_db(1), "Q"), 1) << "an unmarked total stays home";
+    EXPECT_EQ(register_total(register_db(2), "A"), 5) << "register 1 only";
+    EXPECT_EQ(count_rows(register_db(1), "clienti"), 2) << "a missing card is not added";
+    for (auto row : {a, missing}) {
+        ASSERT_FALSE(data::is_null(central_sel(row)));
+        EXPECT_EQ(data::to_text(central_sel(row)), "");
+    }
+    EXPECT_EQ(data::to_text(central_sel(zero)), "X") << "a total of 0 is not sent";
+    EXPECT_TRUE(data::is_null(central_sel(unmarked)));
+    EXPECT_TRUE(new_log().empty());
+}
+
+TEST_F(CardTotalsTest, TheEndOfCycleClosesReceivedCustomersAndRemovesCancelledOnes) {
+    const auto active = add_holder("1", {{"stat_t", text("R")}, {"stato", text("A")}});
+    const auto no_state = add_holder("2", {{"stat_t", text("R")}});
+    add_holder("3", {{"stat_t", text("R")}, {"stato", text("C")}});
+    const auto cancelled_not_received = add_holder("4", {{"stat_t", text("T")}, {"stato", text("C")}});
+    const auto untouched = add_holder("5");
+
+    Consolida_Stato_Clienti(*ctx_);
+
+    auto stat_t = [&](std::int64_t row) {
+        return field(main_db(), "clienti", "stat_t", "rowid = ?", {integer(row)});
+    };
+    EXPECT_EQ(data::to_text(stat_t(active)), "T");
+    EXPECT_EQ(data::to_text(stat_t(no_state)), "T");
+    EXPECT_EQ(count_rows(main_db(), "clienti", "tessera = '3'"), 0);
+    EXPECT_EQ(data::to_text(stat_t(cancelled_not_received)), "T");
+    EXPECT_EQ(count_rows(main_db(), "clienti", "tessera = '4'"), 1);
+    EXPECT_TRUE(data::is_null(stat_t(untouched)));
+    EXPECT_FALSE(ctx_->databases.central().in_transaction());
+}
+
+TEST_F(CardTotalsTest, AFailingStatementInTheEndOfCyclePassIsSkippedFromTheFirstRowOn) {
+    for (int k = 1; k <= 6; ++k) {
+        add_holder(std::to_string(k), {{"codcliente", integer(k)},
+                                       {"stat_t", text("R")},
+                                       {"stato", text(k == 3 || k == 4 ? "C" : "A")}});
+    }
+    main_db().exec(
+        "CREATE TRIGGER refuse_update BEFORE UPDATE ON clienti WHEN OLD.codcliente = 1 "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END;"
+        "CREATE TRIGGER refuse_delete BEFORE DELETE ON clienti WHEN OLD.codcliente = 4 "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+
+    EXPECT_NO_THROW(Consolida_Stato_Clienti(*ctx_));
+
+    auto stat_t = [&](int code) {
+        return data::to_text(field(main_db(), "clienti", "stat_t", "codcliente = ?", {integer(code)}));
+    };
+    EXPECT_EQ(stat_t(1), "R") << "the failing first row is skipped";
+    EXPECT_EQ(stat_t(2), "T");
+    EXPECT_EQ(count_rows(main_db(), "clienti", "codcliente = 3"), 0);
+    EXPECT_EQ(stat_t(4), "R") << "the failing delete is skipped";
+    EXPECT_EQ(stat_t(5), "T");
+    EXPECT_EQ(stat_t(6), "T");
+    EXPECT_FALSE(ctx_->databases.central().in_transaction());
+
+    // A failure that ends the whole transaction: the rows after it are still done.
+    main_db().exec(
+        "DROP TRIGGER refuse_update; DROP TRIGGER refuse_delete;"
+        "CREATE TRIGGER undo_all BEFORE UPDATE ON clienti WHEN OLD.codcliente = 12 "
+        "BEGIN SELECT RAISE(ROLLBACK, 'undone'); END;");
+    for (int k = 11; k <= 13; ++k) {
+        add_holder(std::to_string(k), {{"codcliente", integer(k)}, {"stat_t", text("R")}});
+    }
+    EXPECT_NO_THROW(Consolida_Stato_Clienti(*ctx_));
+    EXPECT_EQ(stat_t(12), "R");
+    EXPECT_EQ(stat_t(13), "T");
+    EXPECT_FALSE(ctx_->databases.central().in_transaction());
+}
+
+}  // namespace
+}  // namespace cassasync::loyalty
