@@ -1,4 +1,91 @@
 #include "sales/closing_command.h"
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "sales/sale_registration.h"
+
 namespace cassasync::sales {
-void Controllo_Chiusura(frame::Context&, int, const std::string&, long) {}  // STUB: not built yet
+
+namespace {
+
+constexpr const char* kFlagFolder = "\\cash\\";
+constexpr const char* kFlagFile = "cisonodati.txt";
+
+constexpr const char* kChecking = "- Controllo se \xC3\xA8 stata avviata una chiusura  ";
+constexpr const char* kNotRequested = "- Comando di  chiusura non avviato ";
+constexpr const char* kRequested = "- Comando di chiusura avviato  ";
+constexpr const char* kReceived = "Ricevuto Comando di chiusura dalla cassa nr ";
+
+constexpr const char* kRegisteredMark = "R";
+
+std::vector<std::string> split_at_backslash(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    while (true) {
+        auto at = path.find('\\', from);
+        parts.push_back(path.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos) return parts;
+        from = at + 1;
+    }
 }
+
+// "\\" + host + "\cash\cisonodati.txt" for a register path "\\host\share\...". A path
+// that is not a network path names no host, and the register cannot have left a
+// request for it: no name.
+std::optional<std::string> flag_file_name(const std::string& register_path) {
+    auto parts = split_at_backslash(register_path);
+    if (parts.size() < 4 || !parts[0].empty() || !parts[1].empty() || parts[2].empty()) return std::nullopt;
+    return "\\\\" + parts[2] + kFlagFolder + kFlagFile;
+}
+
+}  // namespace
+
+void Controllo_Chiusura(frame::Context& ctx, int n, const std::string& register_path, long today) {
+    const auto flag = flag_file_name(register_path);
+    if (!flag) return;
+
+    ctx.log.write(kChecking + *flag);
+    // A register folder that cannot be reached reads as no file: no request this time.
+    const std::filesystem::path local = ctx.paths.to_local(*flag);
+    if (!platform::file_exists(local)) {
+        ctx.log.write(kNotRequested + *flag);
+        return;
+    }
+    ctx.log.write(kRequested + *flag);
+    ctx.log.progress(kReceived + std::to_string(n));
+
+    // The mark, the registration and only then the deletion of the request: a failure
+    // or a crash before the commit leaves the file, and the next cycle registers the
+    // document again (the registration recomputes the same values), so a request is
+    // never lost and never half carried out.
+    {
+        const int anno = ctx.settings.Anno_Corrente;
+        data::Database& central = ctx.databases.central();
+        data::Transaction transaction(central);
+        data::Channel vente("vente");
+        data::RecordSet& header = select_day_documents(vente, central, anno, n, today);
+        if (!header.eof()) {
+            header.edit();
+            header.set("regis", data::text(kRegisteredMark));
+            header.update();
+            Registra_Vendita(ctx, anno, n, today);
+        }
+        transaction.commit();
+    }
+
+    std::error_code ec;
+    std::filesystem::remove(local, ec);
+    if (ec) {
+        // Raised as the step's error type, so the cycle logs it at the register boundary;
+        // the request stays and is carried out again (the registration is repeatable).
+        throw data::DbError("cannot delete the close request " + *flag + " of register " + std::to_string(n) +
+                                ": " + ec.message(),
+                            SQLITE_IOERR);
+    }
+}
+
+}  // namespace cassasync::sales

@@ -1,0 +1,23 @@
+// The sale registration: a register's sales document of one day gets its VAT summary
+// (seven slots of code, taxable amount and VAT), its totals and the registered mark
+// "R", computed from the document's rows in `venmo`. Called by the closing check when
+// the register asks for its day to be closed. It does not test the mark first, so a
+// second call recomputes and rewrites the same values from the rows that exist then.
+#pragma once
+
+#include "data/record_set.h"
+#include "frame/context.h"
+
+namespace cassasync::sales {
+
+// The register's documents of year `anno` dated `day` (a day serial), in storage
+// order, on the central connection; the first is the one registered.
+data::RecordSet& select_day_documents(data::Channel& channel, data::Database& central, int anno, int n,
+                                      long day);
+
+// Registers the first document of (anno, register n, day). No document: nothing is
+// logged or changed. Traps nothing: a database error leaves the header as it was and
+// goes up to the caller.
+void Registra_Vendita(frame::Context& ctx, int anno, int n, long day);
+
+}  // namespace cassasync::sales
