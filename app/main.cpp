@@ -1,2 +1,146 @@
-// cassasync: the back-office synchronisation service (placeholder until the worker lands).
-int main() { return 0; }
+// cassasync: the back-office synchronisation service. Runs start-up, then the processing
+// cycle on a worker thread, with the status window or, headless, a console status line
+// per cycle. SIGINT and SIGTERM act like the window's exit button.
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include "frame/context.h"
+#include "frame/cycle.h"
+#include "frame/startup.h"
+#include "platform/clock.h"
+#include "platform/path_map.h"
+#include "platform/pinger.h"
+#include "platform/process_starter.h"
+
+#ifdef CASSASYNC_HAVE_WINDOW
+#include "window/status_window.h"
+#endif
+
+#ifndef CASSASYNC_VERSION
+#define CASSASYNC_VERSION "unknown"
+#endif
+
+namespace {
+
+using namespace cassasync;
+
+std::string default_root() {
+    const char* env = std::getenv("CASSASYNC_ROOT");
+    return env && *env ? env : "/var/lib/cassasync";
+}
+
+// SIGINT and SIGTERM are blocked in every thread and taken by one watcher thread, which
+// asks the worker to stop as the exit button does. No handler runs in signal context,
+// so nothing but an ordinary thread touches the context.
+class SignalWatcher {
+public:
+    explicit SignalWatcher(std::atomic<bool>& stop) {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        // Before any other thread exists, so that all of them inherit the mask.
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+        thread_ = std::thread([this, &stop] {
+            const timespec poll{0, 100 * 1000 * 1000};
+            while (!done_.load()) {
+                if (sigtimedwait(&set_, nullptr, &poll) > 0) stop.store(true);
+            }
+        });
+    }
+    ~SignalWatcher() {
+        done_.store(true);
+        thread_.join();
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+private:
+    sigset_t set_{};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+// "C", "c" or "C:": the drive letter, upper-cased; 0 when the text is no drive.
+char drive_letter(const std::string& text) {
+    if (text.empty() || text.size() > 2 || !std::isalpha(static_cast<unsigned char>(text[0]))) return 0;
+    if (text.size() == 2 && text[1] != ':') return 0;
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+}
+
+int run_headless(frame::Context& ctx, const frame::WorkerOptions& options, const std::string& startup_message) {
+    if (!startup_message.empty()) std::fprintf(stderr, "cassasync: %s\n", startup_message.c_str());
+    frame::WorkerOptions console = options;
+    console.on_cycle = [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    frame::run_worker(ctx, console);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"cassasync: back-office synchronisation service for the shop's cash registers"};
+    std::string root = default_root();
+    std::string drive = "C";
+    bool headless = false;
+    int cycles = -1;
+    int tick_ms = 5000;
+    app.add_option("--root", root, "shop root folder (default $CASSASYNC_ROOT, else /var/lib/cassasync)");
+    app.add_option("--drive", drive, "the current drive, where the company database is looked for (default C)")
+        ->check([](const std::string& text) {
+            return drive_letter(text) ? std::string() : std::string("a drive letter such as C or D: is expected");
+        });
+    app.add_flag("--headless", headless, "no window, a status line per cycle on standard output");
+    app.add_option("--cycles", cycles, "exit after N processing cycles; 0 = right after start-up")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--tick-ms", tick_ms, "processing timer interval in milliseconds (default 5000)")
+        ->check(CLI::Range(1, 24 * 60 * 60 * 1000));
+    app.set_version_flag("--version", std::string("cassasync ") + CASSASYNC_VERSION);
+    CLI11_PARSE(app, argc, argv);
+
+    platform::RootPathMap paths(root);
+    platform::SystemClock clock;
+    platform::IcmpPinger pinger;
+    platform::PosixProcessStarter starter;
+    frame::Context ctx(paths, clock, pinger, starter);
+    SignalWatcher signals(ctx.stop_requested);
+
+    const frame::StartupResult started = frame::run_startup(ctx, drive_letter(drive));
+    if (started.outcome == frame::StartupOutcome::log_unavailable) {
+        std::fprintf(stderr, "cassasync: %s\n", started.message.c_str());
+        ctx.databases.close_all();
+        return 1;
+    }
+
+    frame::WorkerOptions options;
+    options.tick = std::chrono::milliseconds(tick_ms);
+    options.cycles = cycles;
+
+    int status = 0;
+#ifdef CASSASYNC_HAVE_WINDOW
+    if (!headless && window::display_available()) {
+        status = window::run_status_window(argc, argv, ctx, options, started.message);
+    } else {
+        status = run_headless(ctx, options, started.message);
+    }
+#else
+    status = run_headless(ctx, options, started.message);
+#endif
+    ctx.databases.close_all();
+    ctx.log.close();
+    return status;
+}

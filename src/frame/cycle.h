@@ -7,31 +7,72 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
+#include <utility>
 
 #include "frame/context.h"
 
 namespace cassasync::frame {
 
+// The steps the cycle runs for a register, by default those of the other subsystems.
+// Replaced only by tests that watch the order in which the cycle calls them.
+struct CycleSteps {
+    std::function<void(Context&, int)> Invia_Totali_Tessere;
+    std::function<void(Context&, int)> Ricevi_Totali_Tessere;
+    std::function<void(Context&, int)> Leggi_Tessere_Cassa;
+    std::function<void(Context&, int)> Aggiorna_Articoli;
+    std::function<void(Context&, int)> Trasmetti_Tessere;
+    std::function<void(Context&)> Consolida_Stato_Clienti;
+
+    static CycleSteps standard();
+};
+
+// What the status pass of the last cycle found.
+struct CycleReport {
+    int served = 0;     // registers checked
+    int reachable = 0;  // of which answered
+    bool database_named = true;  // false: Percorso_Dati empty, nothing was done
+};
+
 class ProcessingCycle {
 public:
-    explicit ProcessingCycle(Context& ctx) : ctx_(ctx) {}
+    explicit ProcessingCycle(Context& ctx, CycleSteps steps = CycleSteps::standard())
+        : ctx_(ctx), steps_(std::move(steps)) {}
 
     // One tick of the processing timer; true when a cycle ran.
     bool tick();
     void Elabora_Casse();
+    const CycleReport& last_report() const { return report_; }
 
 private:
+    bool stopping() const;
+    void status_pass();
+    void transfer_pass();
+    void card_pass();
+    // Runs `body` for register n under the semaphore: take, body, release. A database
+    // error is logged on one line and the register's connections are dropped so that
+    // the next cycle reopens them; the semaphore is released in every case.
+    void under_semaphore(int n, bool test_first, const std::function<void()>& body);
+    void log_error(const std::exception& e);
+
     Context& ctx_;
+    CycleSteps steps_;
+    CycleReport report_;
 };
 
 // The worker: ticks every `tick` until a stop is requested or `cycles` cycles have run
-// (cycles < 0: no limit). A stop lets the register step under way finish.
+// (cycles < 0: no limit; 0: returns at once). A stop lets the register step under way
+// finish. The next interval starts when a cycle ends, so cycles never overlap.
 struct WorkerOptions {
     std::chrono::milliseconds tick{5000};
     int cycles = -1;
     // Called after every cycle with the cycle's summary line (console status).
     std::function<void(const std::string&)> on_cycle;
+    CycleSteps steps = CycleSteps::standard();
 };
 void run_worker(Context& ctx, const WorkerOptions& options);
+
+// The one-line summary of a cycle: "ciclo 3: casse collegate 2/3, durata 120 ms".
+std::string cycle_summary(int number, const CycleReport& report, std::chrono::milliseconds duration);
 
 }  // namespace cassasync::frame

@@ -28,8 +28,9 @@ public:
     void close();
     const std::filesystem::path& file() const { return file_; }
 
-    // Writes one line: date + "-" + time + message. Lines written before open() are
-    // kept and written on open, so nothing said at start-up is lost.
+    // Writes one line: date + "-" + time + message. Start-up opens the log before its
+    // first line; a line written while the log is closed goes only to standard error
+    // when echo is on.
     void write(const std::string& message);
     void progress(const std::string& message) { write(kProgress + message); }
 

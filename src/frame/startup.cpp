@@ -1,4 +1,326 @@
 #include "frame/startup.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "data/record_set.h"
+#include "platform/file_system.h"
+#include "registers/reachability.h"
+#include "registers/register_directory.h"
+
 namespace cassasync::frame {
-StartupResult run_startup(Context&) { return {}; }  // STUB: not built yet
+
+namespace {
+
+// Log texts, as the service has always written them.
+constexpr const char* kAvvioProgramma = "- Avvio programma";
+constexpr const char* kCompanyMissingRow = "1 - ERRORE : SOCIETA CON CODICE 1 NON ESISTE ";
+constexpr const char* kAproDb = "- Apro DB  ";
+constexpr const char* kAttendere = ">>>>> ATTENDERE PREGO...  <<<<<";
+constexpr const char* kStaEffettuando = "IL PROGRAMMA STA EFFETTUANDO ";
+constexpr const char* kIlControllo = "IL CONTROLLO ";
+constexpr const char* kControlloDatabase = "CONTROLLO IL DATABASE TARVI";
+constexpr const char* kSecondCheckFailed = " 2 ERRORE : SOCIETA CON CODICE  ";
+constexpr const char* kThirdCheckFailed = "3 ERRORE : SOCIETA CON CODICE  ";
+constexpr const char* kNonEsiste = " NON ESISTE ";
+constexpr const char* kDbNonEsiste = "ERRORE : DB NON ESISTE ";
+constexpr const char* kDbOk = "DB OK  ";
+constexpr const char* kControlloDbOk = "CONTROLLO DB TARVI OK";
+constexpr const char* kControlloCasse = "CONTROLLO COLLEGAMENTO CASSE";
+
+// Message-box texts.
+constexpr const char* kFileErrorHead = "ERRORE : FILE ";
+constexpr const char* kErroreCodiceUtente = "ERRORE CODICE UTENTE";
+
+// File names.
+constexpr const char* kCompanyFile = ":\\vurk\\tarvi.mdb";
+constexpr const char* kDefaultDataFolder = ":\\tarvi\\";
+constexpr const char* kMainFile = "dati.mdb";
+constexpr const char* kSalesFile = "vendite.mdb";
+constexpr const char* kLogPrefix = "logqvo_";
+constexpr const char* kLogSuffix = ".txt";
+constexpr const char* kLogPattern = "logqvo_*.txt";
+
+// The `database` value is searched for the main file among its first eleven parts.
+constexpr int kMaxFolderParts = 11;
+
+char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+bool equal_folded(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
 }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::string trim_blanks(const std::string& s) {
+    auto b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    auto e = s.find_last_not_of(' ');
+    return s.substr(b, e - b + 1);
+}
+
+// Windows upper-cases a path for display only; the path map still finds the file.
+// ASCII only, so that UTF-8 names stay intact.
+std::string upper_ascii(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return s;
+}
+
+// A log line is one line: an error text with line breaks is flattened.
+std::string one_line(std::string text) {
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+// A failed check beyond the named ones (a damaged file, a missing table, a company
+// `database` value that names no main database). Start-up stops there, as it does
+// after a failed company check.
+class StartupFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Deletes last month's logs. Only names whose month positions hold last month's digits
+// go: a plain "*mm*" pattern would also take logs whose day or year holds those digits
+// (in March of 2020-2029 every log, today's included).
+void delete_last_months_logs(Context& ctx) {
+    const auto today = ctx.clock.now();
+    const std::string today_name = log_file_name(today);
+    const auto folder = ctx.paths.to_local(std::string(kLogFolder) + today_name).parent_path();
+    for (const auto& file : platform::match_files(folder, kLogPattern)) {
+        const std::string name = file.filename().string();
+        if (equal_folded(name, today_name) || !is_last_months_log(name, today)) continue;
+        std::error_code ec;
+        std::filesystem::remove(file, ec);  // a log that cannot go is left for next month
+    }
+}
+
+// "select * from società where codute = " + Codice_Utente: the row's `database`, or
+// nullopt when the company has no row.
+std::optional<data::Value> company_database(Context& ctx, data::Channel& var) {
+    auto& db = ctx.databases.open(ctx.settings.Percorso_Societa);
+    auto& rs = var.select(db, "società", "codute = ?", {data::integer(ctx.settings.Codice_Utente)}, "rowid");
+    if (rs.eof()) return std::nullopt;
+    return rs.field("database");
+}
+
+// The first row of a settings table selected by one value, or nullptr.
+data::RecordSet* settings_row(Context& ctx, data::Channel& var, const char* table, const char* where,
+                              data::Value key) {
+    auto& rs = var.select(ctx.databases.central(), table, where, {std::move(key)}, "rowid");
+    return rs.eof() ? nullptr : &rs;
+}
+
+// The settings and the register check, once the main database has passed its check.
+void load_settings_and_check_registers(Context& ctx, data::Channel& var) {
+    auto& s = ctx.settings;
+    ctx.databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, kLoyaltyPath);
+    const data::Value user = data::integer(s.Codice_Utente);
+
+    s.aaa = "0";
+    s.bbb = "0";
+    if (auto* row = settings_row(ctx, var, "automa", "codice = ?", user)) {
+        if (!row->is_null("aaa")) s.aaa = leading_number_text(row->text("aaa"));
+        if (!row->is_null("bbb")) s.bbb = leading_number_text(row->text("bbb"));
+    }
+
+    s.Numero_Casse = 0;
+    if (auto* row = settings_row(ctx, var, "utenti", "codutente = ?", user)) {
+        if (!row->is_null("nrpos")) s.Numero_Casse = static_cast<int>(row->integer("nrpos"));
+    }
+
+    s.escludocaselle.clear();
+    if (auto* row = settings_row(ctx, var, "automa", "codice = ?", data::integer(1))) {
+        if (!row->is_null("escludocaselle")) s.escludocaselle = row->text("escludocaselle");
+    }
+    ctx.log.progress(kControlloDbOk);
+
+    s.Punto_Vendita = 0;
+    if (auto* row = settings_row(ctx, var, "pv", "proprio = ?", data::text("1"))) {
+        s.Punto_Vendita = static_cast<int>(data::to_int_or(row->field("codice"), 0));
+    }
+
+    ctx.log.progress(kControlloCasse);
+    ctx.Contatore_Cicli = 1;
+    std::fill(ctx.Casse_Elaborate.begin(), ctx.Casse_Elaborate.end(), false);
+
+    if (s.Numero_Casse > kMaxRegisters) {
+        // The lamps, the path table and the cycle stop at ten registers.
+        ctx.log.progress("ATTENZIONE: configurate " + std::to_string(s.Numero_Casse) + " casse, servite le prime " +
+                         std::to_string(kMaxRegisters));
+    }
+    registers::fill_register_paths(ctx);
+    registers::check_registers_at_startup(ctx);
+}
+
+// From the company record to the register check. Returns the outcome; a failed check
+// has already been logged.
+StartupResult locate_and_check(Context& ctx) {
+    auto& s = ctx.settings;
+    data::Channel var("var");
+    const std::string code = std::to_string(s.Codice_Utente);
+
+    // First company check.
+    auto database = company_database(ctx, var);
+    if (!database) {
+        ctx.log.write(kCompanyMissingRow + s.Percorso_Societa);
+        return {StartupOutcome::no_company, kErroreCodiceUtente};
+    }
+
+    // Where the main and sales databases are.
+    if (data::is_null(*database)) {
+        throw StartupFailure("company record " + code + " in " + s.Percorso_Societa +
+                             " has no database path: enter the path of the main database (dati.mdb)");
+    }
+    const std::string value = data::to_text(*database);
+    const auto folder = cartella_dati_of(value);
+    if (!folder) {
+        throw StartupFailure("company record " + code + " in " + s.Percorso_Societa + ": the database path '" +
+                             value + "' names no dati.mdb file");
+    }
+    s.Cartella_Dati = folder->empty() ? std::string(1, s.Lettera_Unita) + kDefaultDataFolder : *folder;
+    s.Percorso_Dati = s.Cartella_Dati + kMainFile;
+    s.Percorso_Vendite = s.Cartella_Dati + kSalesFile;
+
+    ctx.log.write(kAproDb + s.Percorso_Dati);
+    ctx.log.write(kAproDb + s.Percorso_Vendite);
+    ctx.log.progress(kAttendere);
+    ctx.log.progress(kStaEffettuando);
+    ctx.log.progress(kIlControllo);
+    ctx.log.progress(kControlloDatabase);
+    s.Anno_Corrente = ctx.clock.now().year;
+
+    // Second and third company checks.
+    if (!company_database(ctx, var)) {
+        ctx.log.progress(kSecondCheckFailed + code + kNonEsiste + s.Percorso_Societa);
+        return {StartupOutcome::company_checks, {}};
+    }
+    ctx.log.write(kAproDb + s.Percorso_Societa);
+    database = company_database(ctx, var);
+    if (!database) {
+        ctx.log.progress(kThirdCheckFailed + code + kNonEsiste + s.Percorso_Societa);
+        return {StartupOutcome::company_checks, {}};
+    }
+    s.Percorso_Dati = upper_ascii(data::to_text(*database));
+
+    // The main database.
+    if (!platform::file_exists(ctx.paths.to_local(s.Percorso_Dati))) {
+        ctx.log.progress(kDbNonEsiste);
+        return {StartupOutcome::company_checks, {}};
+    }
+    ctx.log.progress(kDbOk);
+
+    load_settings_and_check_registers(ctx, var);
+    return {StartupOutcome::complete, {}};
+}
+
+}  // namespace
+
+std::optional<std::string> cartella_dati_of(const std::string& database_value) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    while (true) {
+        auto sep = database_value.find('\\', from);
+        parts.push_back(database_value.substr(from, sep == std::string::npos ? std::string::npos : sep - from));
+        if (sep == std::string::npos) break;
+        from = sep + 1;
+    }
+    std::string folder;
+    for (int i = 0; i < kMaxFolderParts; ++i) {
+        // Fewer than eleven parts and none of them the main file: nothing to resolve.
+        if (static_cast<std::size_t>(i) >= parts.size()) return std::nullopt;
+        const std::string& part = parts[static_cast<std::size_t>(i)];
+        const std::string name = trim_blanks(part);
+        if (name == "dati.mdb" || name == "Dati.mdb" || name == "DATI.MDB") break;
+        folder += part + "\\";
+    }
+    return folder;
+}
+
+std::string leading_number_text(const std::string& value) {
+    std::size_t i = 0;
+    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < value.size() && (value[i] == '-' || value[i] == '+')) {
+        negative = value[i] == '-';
+        ++i;
+    }
+    std::string whole;
+    while (i < value.size() && is_digit(value[i])) whole += value[i++];
+    std::string fraction;
+    if (i < value.size() && value[i] == '.') {
+        ++i;
+        while (i < value.size() && is_digit(value[i])) fraction += value[i++];
+    }
+    // Plain decimal: no leading zeros, no trailing zeros after the point.
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+    if (whole.empty()) whole = "0";
+    std::string out = whole;
+    if (!fraction.empty()) out += "." + fraction;
+    if (negative && out != "0") out = "-" + out;
+    return out;
+}
+
+bool is_last_months_log(const std::string& file_name, const platform::LocalTime& today) {
+    const std::string prefix = kLogPrefix;
+    const std::string suffix = kLogSuffix;
+    const std::size_t digits = 8;  // ddmmyyyy
+    if (file_name.size() != prefix.size() + digits + suffix.size()) return false;
+    if (!equal_folded(std::string_view(file_name).substr(0, prefix.size()), prefix)) return false;
+    if (!equal_folded(std::string_view(file_name).substr(prefix.size() + digits), suffix)) return false;
+    for (std::size_t k = 0; k < digits; ++k) {
+        if (!is_digit(file_name[prefix.size() + k])) return false;
+    }
+    // Last month as two digits; January gives "00", which no log carries.
+    const int last = std::clamp(today.month - 1, 0, 99);
+    const char month[2] = {static_cast<char>('0' + last / 10), static_cast<char>('0' + last % 10)};
+    return file_name.compare(prefix.size() + 2, 2, month, 2) == 0;
+}
+
+StartupResult run_startup(Context& ctx, char current_drive) {
+    auto& s = ctx.settings;
+    ctx.Contatore_Cicli = 0;
+
+    delete_last_months_logs(ctx);
+
+    const std::string log_name = std::string(kLogFolder) + log_file_name(ctx.clock.now());
+    if (Status st = ctx.log.open(ctx.paths.to_local(log_name)); !st) {
+        return {StartupOutcome::log_unavailable,
+                "cannot open the operation log " + log_name + ": " + st.message() +
+                    " (the log folder must exist and be writable)"};
+    }
+
+    s.Codice_Utente = 1;
+    s.Lettera_Unita = static_cast<char>(std::toupper(static_cast<unsigned char>(current_drive)));
+    ctx.log.write(kAvvioProgramma);
+
+    s.Percorso_Societa = std::string(1, s.Lettera_Unita) + kCompanyFile;
+    if (!platform::file_exists(ctx.paths.to_local(s.Percorso_Societa))) {
+        // Nothing more is logged and the register count is left blank.
+        return {StartupOutcome::no_company, kFileErrorHead + s.Percorso_Societa + kNonEsiste};
+    }
+
+    StartupResult result;
+    try {
+        result = locate_and_check(ctx);
+    } catch (const std::exception& e) {
+        ctx.log.progress(one_line(e.what()));
+        result = {s.Percorso_Dati.empty() ? StartupOutcome::no_company : StartupOutcome::company_checks, {}};
+    }
+    if (result.outcome != StartupOutcome::complete) {
+        s.Numero_Casse = 0;
+        ctx.Contatore_Cicli = 0;
+    }
+    ctx.board.set_register_count(s.Numero_Casse);
+    return result;
+}
+
+}  // namespace cassasync::frame

@@ -5,9 +5,11 @@
 // settings allow. Only a log that cannot be opened stops the program.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "frame/context.h"
+#include "platform/clock.h"
 
 namespace cassasync::frame {
 
@@ -25,12 +27,19 @@ struct StartupResult {
     std::string message;
 };
 
-StartupResult run_startup(Context& ctx);
+// Runs start-up once. `current_drive` is the drive the service runs from (Lettera_Unita):
+// the company database is looked for there.
+StartupResult run_startup(Context& ctx, char current_drive = 'C');
 
-// Cartella_Dati from the company record's `database` value; "" when it names no
-// folder (the caller then uses drive + ":\tarvi\").
-std::string cartella_dati_of(const std::string& database_value);
+// Cartella_Dati from the company record's `database` value: the parts before the first
+// "dati.mdb" among the first eleven, each followed by "\". "" when the value names no
+// folder (the caller then uses drive + ":\tarvi\"); nullopt when it cannot be resolved
+// (no "dati.mdb" among fewer than eleven parts), which is a failed company check.
+std::optional<std::string> cartella_dati_of(const std::string& database_value);
 // The leading-number rule of the `aaa` and `bbb` switches: " 007x" -> "7", "x" -> "0".
 std::string leading_number_text(const std::string& value);
+// Whether `file_name` is an operation log of last month ("logqvo_ddmmyyyy.txt" whose mm
+// are the month before `today`'s, "00" in January), the logs start-up deletes.
+bool is_last_months_log(const std::string& file_name, const platform::LocalTime& today);
 
 }  // namespace cassasync::frame

@@ -1,0 +1,218 @@
+#include "frame/cycle.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "loyalty/card_reads.h"
+#include "loyalty/card_totals.h"
+#include "loyalty/card_transmission.h"
+#include "masterdata/article_sync.h"
+#include "registers/reachability.h"
+#include "registers/register_directory.h"
+#include "registers/semaphores.h"
+
+namespace cassasync::frame {
+
+namespace {
+
+constexpr const char* kInizioElaborazione = "- Inizio elaborazione ";
+constexpr const char* kNomeDbNonEsiste = "ERRORE :NOME DB NON ESISTE....";
+constexpr const char* kControlloCassa = "Controllo cassa Nr.";
+constexpr const char* kCassaOk = " ...OK";
+constexpr const char* kCassaNonCollegata = " ...NON COLLEGATA";
+
+// Registers 1 to 3 are processed even while their own software holds the semaphore;
+// from register 4 on a held register is skipped.
+constexpr int kFirstTestedRegister = 4;
+// Card records go to registers 1 to 5 only.
+constexpr int kLastCardRegister = 5;
+// How often a waiting worker looks at the stop flag.
+constexpr std::chrono::milliseconds kStopPoll{20};
+
+std::string one_line(std::string text) {
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+// Waits one tick interval; false when a stop was requested meanwhile.
+bool wait_for_tick(const Context& ctx, std::chrono::milliseconds interval) {
+    const auto until = std::chrono::steady_clock::now() + interval;
+    while (!ctx.stop_requested.load()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until) return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now, kStopPoll));
+    }
+    return false;
+}
+
+}  // namespace
+
+CycleSteps CycleSteps::standard() {
+    CycleSteps s;
+    s.Invia_Totali_Tessere = loyalty::Invia_Totali_Tessere;
+    s.Ricevi_Totali_Tessere = loyalty::Ricevi_Totali_Tessere;
+    s.Leggi_Tessere_Cassa = loyalty::Leggi_Tessere_Cassa;
+    s.Aggiorna_Articoli = masterdata::Aggiorna_Articoli;
+    s.Trasmetti_Tessere = loyalty::Trasmetti_Tessere;
+    s.Consolida_Stato_Clienti = loyalty::Consolida_Stato_Clienti;
+    return s;
+}
+
+bool ProcessingCycle::tick() {
+    if (ctx_.Contatore_Cicli < 2) {
+        ++ctx_.Contatore_Cicli;
+        return false;
+    }
+    ctx_.log.write(kInizioElaborazione);
+    Elabora_Casse();
+    ctx_.Contatore_Cicli = 1;
+    return true;
+}
+
+void ProcessingCycle::Elabora_Casse() {
+    report_ = {};
+    if (ctx_.settings.Percorso_Dati.empty()) {
+        report_.database_named = false;
+        ctx_.log.progress(kNomeDbNonEsiste);
+        return;
+    }
+    status_pass();
+    transfer_pass();
+    card_pass();
+}
+
+bool ProcessingCycle::stopping() const { return ctx_.stop_requested.load(); }
+
+void ProcessingCycle::status_pass() {
+    report_.served = ctx_.served_registers();
+    for (int n = 1; n <= report_.served && !stopping(); ++n) {
+        const auto i = static_cast<std::size_t>(n);
+        ctx_.Casse_Elaborate[i] = false;
+        const std::string prefix = kControlloCassa + std::to_string(n);
+        if (registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) {
+            ++report_.reachable;
+            ctx_.board.set_lamp(n, kLampGreen);
+            ctx_.log.progress(prefix + kCassaOk);
+        } else {
+            ctx_.board.set_lamp(n, kLampRed);
+            ctx_.log.progress(prefix + kCassaNonCollegata);
+        }
+    }
+}
+
+void ProcessingCycle::transfer_pass() {
+    for (int n = 1; n <= kMaxRegisters; ++n) {
+        if (ctx_.served_registers() < n || stopping()) return;
+        const auto i = static_cast<std::size_t>(n);
+        // A register that stopped answering since the status pass is skipped quietly.
+        if (!registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) continue;
+        under_semaphore(n, n >= kFirstTestedRegister, [this, n, i] {
+            if (ctx_.Casse_Elaborate[i]) return;
+            if (n == 1) steps_.Invia_Totali_Tessere(ctx_, 1);
+            if (stopping()) return;
+            steps_.Ricevi_Totali_Tessere(ctx_, n);
+            if (stopping()) return;
+            steps_.Leggi_Tessere_Cassa(ctx_, n);
+            if (stopping()) return;
+            // Also run directly: the card-read step ends in it too, but not when it
+            // stopped on an error.
+            steps_.Aggiorna_Articoli(ctx_, n);
+        });
+    }
+}
+
+void ProcessingCycle::card_pass() {
+    const int served = ctx_.served_registers();
+    for (int n = 1; n <= served; ++n) ctx_.Casse_Elaborate[static_cast<std::size_t>(n)] = false;
+    if (stopping()) return;
+
+    // Register 1 always, without a reachability test or a semaphore: the step checks
+    // the register itself.
+    try {
+        steps_.Trasmetti_Tessere(ctx_, 1);
+    } catch (const std::exception& e) {
+        log_error(e);
+        ctx_.databases.forget(ctx_.Percorsi_Casse[1]);
+    }
+
+    for (int n = 2; n <= kLastCardRegister; ++n) {
+        if (served < n || stopping()) break;
+        const auto i = static_cast<std::size_t>(n);
+        if (!registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) continue;
+        under_semaphore(n, true, [this, n, i] {
+            if (!ctx_.Casse_Elaborate[i]) steps_.Trasmetti_Tessere(ctx_, n);
+        });
+    }
+    if (stopping()) return;
+
+    try {
+        steps_.Consolida_Stato_Clienti(ctx_);
+    } catch (const std::exception& e) {
+        log_error(e);
+    }
+}
+
+void ProcessingCycle::under_semaphore(int n, bool test_first, const std::function<void()>& body) {
+    bool taking = false;
+    try {
+        if (test_first && registers::Leggi_Semaforo(ctx_, n) != 0) return;
+        if (stopping()) return;
+        taking = true;
+        registers::Prendi_Semaforo(ctx_, n);
+        body();
+    } catch (const std::exception& e) {
+        log_error(e);
+        // A connection to a share that failed may be stale: the next use reopens it.
+        ctx_.databases.forget(ctx_.Percorsi_Casse[static_cast<std::size_t>(n)]);
+        try {
+            ctx_.databases.forget(registers::Percorso_Cassa_Int(ctx_, n));
+        } catch (const std::exception&) {
+            // The register table itself is unreadable: nothing more to drop.
+        }
+    }
+    if (taking) registers::Rilascia_Semaforo(ctx_, n);
+}
+
+void ProcessingCycle::log_error(const std::exception& e) { ctx_.log.progress(one_line(e.what())); }
+
+std::string cycle_summary(int number, const CycleReport& report, std::chrono::milliseconds duration) {
+    std::string line = "ciclo " + std::to_string(number) + ": ";
+    if (!report.database_named) {
+        line += "database principale non configurato";
+    } else {
+        line += "casse collegate " + std::to_string(report.reachable) + "/" + std::to_string(report.served);
+    }
+    return line + ", durata " + std::to_string(duration.count()) + " ms";
+}
+
+void run_worker(Context& ctx, const WorkerOptions& options) {
+    if (options.cycles == 0) return;
+    ProcessingCycle cycle(ctx, options.steps);
+    int done = 0;
+    while (wait_for_tick(ctx, options.tick)) {
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            if (!cycle.tick()) continue;
+        } catch (const std::exception& e) {
+            // The cycle handles its own errors; this only keeps the worker alive.
+            ctx.log.progress(one_line(e.what()));
+            ctx.Contatore_Cicli = 1;
+        }
+        ++done;
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        const std::string line = cycle_summary(done, cycle.last_report(), elapsed);
+        ctx.board.set_last_cycle(line);
+        if (options.on_cycle) {
+            try {
+                options.on_cycle(line);
+            } catch (const std::exception&) {
+                // A console that cannot be written to must not stop the service.
+            }
+        }
+        if (options.cycles > 0 && done >= options.cycles) return;
+    }
+}
+
+}  // namespace cassasync::frame

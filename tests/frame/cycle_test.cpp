@@ -1,0 +1,363 @@
+// The processing cycle on real register files with a fake pinger: the tick rule, the
+// status pass (lines and lamps), which registers the transfer and card passes serve
+// under which semaphore, errors at a register's boundary, and stopping. Most cases
+// replace the transfer steps by recorders, so that what is checked is the cycle's own
+// order of calls and the semaphore each call ran under, not what the steps do.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/database.h"
+#include "frame/cycle.h"
+#include "frame/operation_log.h"
+#include "frame/startup.h"
+#include "support/shop_fixture.h"
+
+namespace cassasync::frame {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+std::string ok(int n) { return "-  Controllo cassa Nr." + std::to_string(n) + " ...OK"; }
+std::string down(int n) { return "-  Controllo cassa Nr." + std::to_string(n) + " ...NON COLLEGATA"; }
+std::string not_initialised(int n) { return "-  Semaforo cassa " + std::to_string(n) + " non inizializzato!"; }
+const std::string kStart = "- Inizio elaborazione ";
+
+Lines operator+(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// True when `part` appears in `all` in this order (other lines may come between).
+bool in_order(const Lines& all, const Lines& part) {
+    auto it = all.begin();
+    for (const auto& p : part) {
+        it = std::find(it, all.end(), p);
+        if (it == all.end()) return false;
+        ++it;
+    }
+    return true;
+}
+
+class CycleTest : public testing::ShopTest {
+protected:
+    // Registers 1..count at 127.0.0.n, answering.
+    void registers(int count) {
+        for (int n = 1; n <= count; ++n) add_register(n);
+    }
+    void set_flag(int n, const data::Value& v) { register_db(n).execute("UPDATE Semafori SET Flag1 = ?", {v}); }
+    // Flag1 of register n as the register sees it now; "-" when it has no file.
+    std::string flag(int n) {
+        if (!fs::exists(local(testing::register_path(n)))) return "-";
+        return data::describe(register_db(n).scalar("SELECT Flag1 FROM Semafori ORDER BY rowid LIMIT 1"));
+    }
+    void damage(int n) {
+        std::ofstream out(local(testing::register_path(n)), std::ios::binary | std::ios::trunc);
+        out << "no database here: some text in place of the header, long enough to fill a header";
+    }
+
+    // Steps that record their call and the register's Flag1 at that moment.
+    CycleSteps recorders() {
+        auto record = [this](const char* what) {
+            return [this, what](Context&, int n) {
+                calls_.push_back(std::string(what) + "(" + std::to_string(n) + ") " + flag(n));
+                if (auto& hook = hooks_[calls_.back().substr(0, calls_.back().find(' '))]) hook();
+            };
+        };
+        CycleSteps s;
+        s.Invia_Totali_Tessere = record("Invia");
+        s.Ricevi_Totali_Tessere = record("Ricevi");
+        s.Leggi_Tessere_Cassa = record("Leggi");
+        s.Aggiorna_Articoli = record("Aggiorna");
+        s.Trasmetti_Tessere = record("Trasmetti");
+        s.Consolida_Stato_Clienti = [this](Context&) {
+            calls_.push_back("Consolida");
+            if (auto& hook = hooks_["Consolida"]) hook();
+        };
+        return s;
+    }
+
+    // One cycle as the timer runs it after a complete start-up: the second tick.
+    void one_cycle(ProcessingCycle& cycle) {
+        ASSERT_FALSE(cycle.tick());
+        ASSERT_TRUE(cycle.tick());
+        EXPECT_EQ(ctx_->Contatore_Cicli, 1);
+    }
+
+    Lines calls_;
+    // Run right after the recorded call named like "Ricevi(2)".
+    std::map<std::string, std::function<void()>> hooks_;
+};
+
+TEST_F(CycleTest, PassesServeTheRegistersTheirSemaphoresAllow) {
+    registers(5);
+    // Register 4's path names no host: never reachable.
+    main_db().execute("UPDATE casse SET percorso = 'C:\\cassa4\\dati.mdb' WHERE numero = 4");
+    set_flag(2, data::integer(1));  // held by its software, processed all the same
+    set_flag(3, data::integer(2));  // left over by an earlier run
+    set_flag(5, data::integer(1));  // held: skipped in both passes
+    ready();
+
+    ProcessingCycle cycle(*ctx_, recorders());
+    one_cycle(cycle);
+
+    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), down(4), ok(5)}));
+    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2",  //
+                             "Ricevi(2) 1", "Leggi(2) 1", "Aggiorna(2) 1",                 //
+                             "Ricevi(3) 2", "Leggi(3) 2", "Aggiorna(3) 2",                 //
+                             "Trasmetti(1) 0", "Trasmetti(3) 2", "Consolida"}));
+    EXPECT_EQ(flag(1), "0");
+    EXPECT_EQ(flag(2), "1");
+    EXPECT_EQ(flag(3), "0");
+    EXPECT_EQ(flag(4), "0");
+    EXPECT_EQ(flag(5), "1");
+
+    const auto board = ctx_->board.snapshot();
+    for (int n : {1, 2, 3, 5}) EXPECT_EQ(board.registers[static_cast<std::size_t>(n)].lamp, kLampGreen) << n;
+    EXPECT_EQ(board.registers[4].lamp, kLampRed);
+    EXPECT_EQ(cycle.last_report().served, 5);
+    EXPECT_EQ(cycle.last_report().reachable, 4);
+    for (int n = 1; n <= 5; ++n) EXPECT_FALSE(ctx_->Casse_Elaborate[static_cast<std::size_t>(n)]) << n;
+}
+
+TEST_F(CycleTest, CardsGoToTheFirstFiveAndAVanishedRegisterIsSkippedQuietly) {
+    registers(7);
+    ready();
+    // Register 2 stops answering after the status pass, while register 1 is served.
+    hooks_["Aggiorna(1)"] = [this] { pinger_.set_up("127.0.0.2", false); };
+    ProcessingCycle cycle(*ctx_, recorders());
+    one_cycle(cycle);
+
+    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), ok(4), ok(5), ok(6), ok(7)}));
+    Lines expected = {"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2"};
+    for (int n = 3; n <= 7; ++n) {
+        const std::string held = "(" + std::to_string(n) + ") 2";
+        expected = expected + Lines{"Ricevi" + held, "Leggi" + held, "Aggiorna" + held};
+    }
+    expected = expected + Lines{"Trasmetti(1) 0", "Trasmetti(3) 2", "Trasmetti(4) 2", "Trasmetti(5) 2", "Consolida"};
+    EXPECT_EQ(calls_, expected);
+    for (int n = 1; n <= 7; ++n) EXPECT_EQ(flag(n), "0") << n;
+}
+
+TEST_F(CycleTest, AnEmptySemaphoreTableIsLoggedAndTheRegisterServed) {
+    registers(5);
+    register_db(4).execute("DELETE FROM Semafori");
+    ready();
+    ProcessingCycle cycle(*ctx_, recorders());
+    one_cycle(cycle);
+
+    const std::string once = not_initialised(4);
+    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), ok(4), ok(5), once, once, once, once, once, once}));
+    EXPECT_TRUE(in_order(calls_, {"Ricevi(4) NULL", "Aggiorna(4) NULL", "Ricevi(5) 2", "Trasmetti(4) NULL",
+                                  "Trasmetti(5) 2", "Consolida"}));
+    EXPECT_EQ(testing::count_rows(register_db(4), "Semafori"), 0);
+    EXPECT_EQ(flag(5), "0");
+}
+
+TEST_F(CycleTest, ADamagedRegisterIsOneErrorLineEachCycleAndTheOthersGoOn) {
+    registers(7);
+    damage(6);
+    ready();
+    ProcessingCycle cycle(*ctx_, recorders());
+    for (int round = 1; round <= 2; ++round) {
+        calls_.clear();
+        one_cycle(cycle);
+        const auto lines = log_messages();
+        const Lines status = {kStart, ok(1), ok(2), ok(3), ok(4), ok(5), ok(6), ok(7)};
+        ASSERT_EQ(lines.size(), round * (status.size() + 1)) << "round " << round;
+        const auto last = Lines(lines.end() - static_cast<long>(status.size() + 1), lines.end());
+        EXPECT_EQ(Lines(last.begin(), last.end() - 1), status) << "round " << round;
+        EXPECT_EQ(last.back().rfind("-  ", 0), 0u) << last.back();
+        EXPECT_NE(last.back().find("127.0.0.6"), std::string::npos) << "the line names the file: " << last.back();
+        EXPECT_TRUE(in_order(calls_, {"Aggiorna(5) 2", "Ricevi(7) 2", "Leggi(7) 2", "Aggiorna(7) 2", "Trasmetti(5) 2",
+                                      "Consolida"}))
+            << "round " << round;
+        EXPECT_EQ(std::count_if(calls_.begin(), calls_.end(),
+                                [](const std::string& c) { return c.find("(6)") != std::string::npos; }),
+                  0);
+    }
+    for (int n : {1, 2, 3, 4, 5, 7}) EXPECT_EQ(flag(n), "0") << n;
+}
+
+TEST_F(CycleTest, AStepErrorIsLoggedAndTheSemaphoreReleased) {
+    registers(3);
+    ready();
+    auto steps = recorders();
+    auto record_leggi = steps.Leggi_Tessere_Cassa;
+    steps.Leggi_Tessere_Cassa = [record_leggi](Context& ctx, int n) {
+        record_leggi(ctx, n);
+        if (n == 2) throw data::DbError("cassa 2: cartetxrx cannot be read");
+    };
+    steps.Consolida_Stato_Clienti = [this](Context&) {
+        calls_.push_back("Consolida");
+        throw data::DbError("clienti is locked\nby another program");
+    };
+    ProcessingCycle cycle(*ctx_, steps);
+    one_cycle(cycle);
+
+    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), "-  cassa 2: cartetxrx cannot be read",
+                                     "-  clienti is locked by another program"}));
+    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2",  //
+                             "Ricevi(2) 2", "Leggi(2) 2",                                  //
+                             "Ricevi(3) 2", "Leggi(3) 2", "Aggiorna(3) 2",                 //
+                             "Trasmetti(1) 0", "Trasmetti(2) 2", "Trasmetti(3) 2", "Consolida"}));
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
+}
+
+TEST_F(CycleTest, WithNoRegistersACycleStillSendsCardsToRegisterOneAndClosesTheCustomers) {
+    ready();
+    ASSERT_EQ(ctx_->settings.Numero_Casse, 0);
+    ProcessingCycle cycle(*ctx_, recorders());
+    one_cycle(cycle);
+    EXPECT_EQ(log_messages(), Lines{kStart});
+    EXPECT_EQ(calls_, (Lines{"Trasmetti(1) -", "Consolida"}));
+    EXPECT_EQ(pinger_.calls(), 0);
+}
+
+TEST_F(CycleTest, StartUpStoppedBeforeTheMainDatabaseWasNamed) {
+    fs::remove(local("C:\\vurk\\tarvi.mdb"));
+    start(false);
+    ASSERT_EQ(ctx_->Contatore_Cicli, 0);
+    ProcessingCycle cycle(*ctx_, recorders());
+    EXPECT_FALSE(cycle.tick());
+    EXPECT_FALSE(cycle.tick());
+    EXPECT_TRUE(cycle.tick()) << "the first cycle comes on the third tick";
+    EXPECT_FALSE(cycle.tick());
+    EXPECT_TRUE(cycle.tick());
+    const std::string no_name = "-  ERRORE :NOME DB NON ESISTE....";
+    EXPECT_EQ(log_messages(), (Lines{"- Avvio programma", kStart, no_name, kStart, no_name}));
+    EXPECT_TRUE(calls_.empty());
+    EXPECT_FALSE(cycle.last_report().database_named);
+}
+
+TEST_F(CycleTest, StartUpStoppedAtTheMainDatabaseCheckRunsCyclesWithoutRegisters) {
+    registers(2);
+    fs::remove(local("C:\\tarvi\\dati.mdb"));
+    start(false);
+    ProcessingCycle cycle(*ctx_, recorders());
+    EXPECT_FALSE(cycle.tick());
+    EXPECT_FALSE(cycle.tick());
+    EXPECT_TRUE(cycle.tick());
+    EXPECT_EQ(calls_, (Lines{"Trasmetti(1) 0", "Consolida"}));
+    const auto lines = log_messages();
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()), (Lines{"-  ERRORE : DB NON ESISTE ", kStart}));
+    EXPECT_EQ(pinger_.calls(), 0);
+}
+
+// Worker-level cases run a second context on the same shop files, with a pinger or
+// steps of their own.
+class WorkerTest : public CycleTest {
+protected:
+    std::unique_ptr<Context> twin(platform::Pinger& pinger) {
+        auto ctx = std::make_unique<Context>(paths_, clock_, pinger, starter_);
+        ctx->settings = ctx_->settings;
+        ctx->Percorsi_Casse = ctx_->Percorsi_Casse;
+        ctx->Contatore_Cicli = 1;
+        EXPECT_TRUE(ctx->log.open(local(std::string(kLogFolder) + log_file_name(clock_.now()))));
+        ctx->databases.open_central(ctx->settings.Percorso_Dati, ctx->settings.Percorso_Vendite, kLoyaltyPath);
+        return ctx;
+    }
+    std::string log_text() {
+        std::ifstream in(local(std::string(kLogFolder) + log_file_name(clock_.now())), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST_F(WorkerTest, RunsTheAskedCyclesWithTheStandardSteps) {
+    registers(3);
+    pinger_.set_up("127.0.0.3", false);
+    ready();
+    WorkerOptions options;
+    options.tick = std::chrono::milliseconds(1);
+    options.cycles = 0;
+    Lines summaries;
+    options.on_cycle = [&summaries](const std::string& line) { summaries.push_back(line); };
+    run_worker(*ctx_, options);
+    EXPECT_TRUE(log_messages().empty()) << "no cycle, no tick";
+    EXPECT_EQ(ctx_->Contatore_Cicli, 1);
+
+    options.cycles = 2;
+    run_worker(*ctx_, options);
+    ASSERT_EQ(summaries.size(), 2u);
+    EXPECT_EQ(summaries[0].rfind("ciclo 1: casse collegate 2/3, durata ", 0), 0u) << summaries[0];
+    EXPECT_EQ(summaries[1].rfind("ciclo 2: casse collegate 2/3, durata ", 0), 0u) << summaries[1];
+    EXPECT_EQ(ctx_->board.snapshot().last_cycle, summaries[1]);
+
+    const auto lines = log_messages();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kStart), 2);
+    EXPECT_TRUE(in_order(lines, {kStart, ok(1), ok(2), down(3), kStart, ok(1), ok(2), down(3)}));
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
+}
+
+TEST_F(WorkerTest, AStopDuringAStepLetsItFinishAndReleasesTheSemaphore) {
+    registers(3);
+    ready();
+    WorkerOptions options;
+    options.tick = std::chrono::milliseconds(1);
+    options.steps = recorders();
+    auto record_ricevi = options.steps.Ricevi_Totali_Tessere;
+    options.steps.Ricevi_Totali_Tessere = [record_ricevi](Context& ctx, int n) {
+        if (n == 2) ctx.stop_requested.store(true);
+        record_ricevi(ctx, n);  // the step goes on to its end
+    };
+    int cycles = 0;
+    options.on_cycle = [&cycles](const std::string&) { ++cycles; };
+    run_worker(*ctx_, options);  // no cycle limit: only the stop ends it
+
+    EXPECT_EQ(cycles, 1);
+    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Ricevi(2) 2"}));
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
+    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3)}));
+    const std::string text = log_text();
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+// Asks for a stop when register 1 is pinged for the third time: the status pass and the
+// transfer pass ping it once each, so the third comes from inside its first step.
+class StopOnThirdEcho : public platform::Pinger {
+public:
+    std::uint32_t echo(std::uint32_t address) override {
+        if (address == testing::address_of("127.0.0.1") && ++register_one_ == 3 && stop) stop->store(true);
+        return (address & 0xFF) == 127 ? platform::kEchoSuccess : platform::kEchoFailed;
+    }
+    std::atomic<bool>* stop = nullptr;  // the context's flag, once the context exists
+
+private:
+    int register_one_ = 0;
+};
+
+TEST_F(WorkerTest, AStopAskedByTheOutsideWorldMidCycleLeavesEverySemaphoreFree) {
+    registers(3);
+    ready();
+    StopOnThirdEcho echo;
+    auto ctx = twin(echo);
+    echo.stop = &ctx->stop_requested;
+
+    WorkerOptions options;
+    options.tick = std::chrono::milliseconds(1);
+    options.cycles = 3;  // a bound in case the stop never came
+    run_worker(*ctx, options);
+    ctx->databases.close_all();
+    ctx->log.close();
+
+    EXPECT_TRUE(ctx->stop_requested.load()) << "register 1 was not pinged from inside its steps";
+    const auto lines = log_messages();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kStart), 1);
+    EXPECT_TRUE(in_order(lines, {kStart, ok(1), ok(2), ok(3)}));
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
+    const std::string text = log_text();
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+}  // namespace
+}  // namespace cassasync::frame

@@ -1,0 +1,4 @@
+add_cassasync_test(NAME registers_tests LABEL unit SOURCES
+  registers/reachability_test.cpp
+  registers/semaphores_test.cpp
+)
