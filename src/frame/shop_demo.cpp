@@ -181,6 +181,9 @@ void insert_catalogue(data::Database& main, std::int64_t articles, const platfor
                                   data::text(a.umart), data::text(b.primasecon)});
         }
     }
+    // The opening stock is an inventory quantity: a sale recomputes qgia from qinv,
+    // qacq, qres and qven, so a stock held only in qgia would turn negative.
+    main.execute("UPDATE listi01 SET qinv = qgia, valgia = qgia * cofart");
 }
 
 struct Customer {

@@ -1,0 +1,11 @@
+# The register stand-in on its own (quick, no network).
+add_cassasync_test(NAME register_standin_tests LABEL unit SOURCES
+  e2e/register_standin_test.cpp
+  e2e/child_process.cpp)
+add_dependencies(register_standin_tests cassasync-register)
+
+# The whole shop: the real programs, three registers at 127.0.0.1-3, real ICMP echoes.
+add_cassasync_test(NAME e2e_tests LABEL e2e TIMEOUT 600 SOURCES
+  e2e/whole_shop_test.cpp
+  e2e/child_process.cpp)
+add_dependencies(e2e_tests cassasync cassasync-shop cassasync-register)
