@@ -40,6 +40,8 @@ struct OpenOptions {
     int busy_timeout_ms = 5000;
 };
 
+class Columns;  // record_set.h
+
 class Statement {
 public:
     Statement(sqlite3* db, std::string_view sql);
@@ -55,6 +57,10 @@ public:
     std::string column_name(int i) const;
     Value column(int i) const;
     const std::string& sql() const { return sql_; }
+    // The result's column names, built once by the first record set that reads this
+    // statement and shared by every later one (a cached statement keeps its columns).
+    const std::shared_ptr<const Columns>& columns() const { return columns_; }
+    void set_columns(std::shared_ptr<const Columns> columns) { columns_ = std::move(columns); }
 
 private:
     struct Finalizer {
@@ -63,6 +69,7 @@ private:
     sqlite3* db_;
     std::unique_ptr<sqlite3_stmt, Finalizer> stmt_;
     std::string sql_;
+    std::shared_ptr<const Columns> columns_;
 };
 
 class Database {

@@ -33,10 +33,15 @@ std::string select_sql(const std::string& table, const std::string& where,
 }
 
 std::shared_ptr<const Columns> columns_of(Statement& st) {
+    if (const auto& known = st.columns(); known && static_cast<int>(known->names().size()) == st.column_count()) {
+        return known;
+    }
     std::vector<std::string> names;
     names.reserve(static_cast<std::size_t>(st.column_count()));
     for (int i = 0; i < st.column_count(); ++i) names.push_back(st.column_name(i));
-    return std::make_shared<const Columns>(std::move(names));
+    auto columns = std::make_shared<const Columns>(std::move(names));
+    st.set_columns(columns);
+    return columns;
 }
 
 }  // namespace
@@ -47,9 +52,14 @@ Columns::Columns(std::vector<std::string> names) : names_(std::move(names)) {
     for (std::size_t i = 0; i < names_.size(); ++i) {
         by_lower_.emplace(lower(names_[i]), static_cast<int>(i));  // first one wins
     }
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        // Only a spelling that resolves as the folded lookup would.
+        if (by_lower_[lower(names_[i])] == static_cast<int>(i)) by_name_.emplace(names_[i], static_cast<int>(i));
+    }
 }
 
 std::optional<int> Columns::find(std::string_view name) const {
+    if (auto exact = by_name_.find(name); exact != by_name_.end()) return exact->second;
     auto it = by_lower_.find(lower(name));
     if (it == by_lower_.end()) return std::nullopt;
     return it->second;
@@ -104,7 +114,7 @@ RecordSet::Row RecordSet::read_row(Statement& st) const {
 
 bool RecordSet::find_first(const std::vector<Match>& conditions) {
     if (!columns_) throw DbError("find on a channel that was never opened");
-    if (fetch_ == Fetch::on_demand) {
+    if (fetch_ != Fetch::all) {
         std::string where = base_where_.empty() ? std::string() : "(" + base_where_ + ")";
         std::vector<Value> params = base_params_;
         for (const auto& c : conditions) {
@@ -216,6 +226,11 @@ void RecordSet::update() {
         db_->execute(sql, params);
         std::int64_t id = db_->last_insert_rowid();
         mode_ = EditMode::none;
+        if (fetch_ == Fetch::append) {
+            rows_.clear();
+            pos_ = 0;
+            return;
+        }
         // Read the row back so that defaults are seen, as the engine shows a saved row.
         Statement& st = db_->prepare(select_sql(table_, "rowid = ?", {}), {Value(id)});
         if (st.step()) {
@@ -270,7 +285,7 @@ RecordSet& Channel::select(Database& db, const std::string& table, const std::st
     set_.order_by_ = order_by;
     set_.fetch_ = fetch;
     sql_ = select_sql(table, where, order_by);
-    if (fetch == Fetch::on_demand) {
+    if (fetch != Fetch::all) {
         Statement& st = db.prepare(select_sql(table, {}, {}) + " LIMIT 0");
         set_.columns_ = columns_of(st);
         st.reset();
@@ -292,7 +307,7 @@ RecordSet& Channel::query(Database& db, const std::string& sql, std::vector<Valu
 
 RecordSet& Channel::refresh() {
     if (!set_.db_) throw DbError("channel " + name_ + " refreshed before it was opened");
-    if (set_.fetch_ == Fetch::on_demand) {
+    if (set_.fetch_ != Fetch::all) {
         set_.rows_.clear();
         set_.pos_ = 0;
         return set_;

@@ -29,6 +29,8 @@ namespace cassasync::data {
 class Columns {
 public:
     explicit Columns(std::vector<std::string> names);
+    Columns(const Columns&) = delete;  // the name index points into names_
+    Columns& operator=(const Columns&) = delete;
     const std::vector<std::string>& names() const { return names_; }
     std::optional<int> find(std::string_view name) const;
     int index(std::string_view name) const;  // raises DbError for an unknown field
@@ -36,6 +38,8 @@ public:
 private:
     std::vector<std::string> names_;
     std::unordered_map<std::string, int> by_lower_;
+    // Names as spelled by the query: most lookups use that spelling and need no folding.
+    std::unordered_map<std::string_view, int> by_name_;
 };
 
 // One condition of a search: column = value (values bound, never pasted).
@@ -44,7 +48,10 @@ struct Match {
     Value value;
 };
 
-enum class Fetch { all, on_demand };
+// all: the query's rows are fetched. on_demand: none are; find_first runs an indexed
+// query. append: as on_demand, for a channel that only adds rows: a saved new row is not
+// read back (the record set holds no current row after update()).
+enum class Fetch { all, on_demand, append };
 
 class RecordSet {
 public:

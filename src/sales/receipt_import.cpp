@@ -1,4 +1,363 @@
 #include "sales/receipt_import.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "data/record_set.h"
+#include "data/transfer_ledger.h"
+#include "loyalty/points_update.h"
+#include "platform/clock.h"
+#include "registers/reachability.h"
+#include "registers/register_directory.h"
+#include "sales/closing_command.h"
+#include "sales/fixed_text.h"
+#include "sales/numbering.h"
+#include "sales/rounding.h"
+#include "sales/row_resolution.h"
+#include "sales/stock_update.h"
+
 namespace cassasync::sales {
-void Travaso_Scontrini(frame::Context&, int) {}  // STUB: not built yet
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kMsgLooking = "Controllo se ci sono scontrini da importare dalle casse";
+constexpr const char* kMsgNotConnected = "******** Cassa non collegata *******";
+constexpr const char* kMsgCheckingRegister = "Controllo Scontrini vendita cassa ";
+constexpr const char* kMsgPleaseWait = ". Attendere prego ...";
+constexpr const char* kMsgNothingWaiting = "Non ci sono scontrini da recuperare ...";
+constexpr const char* kMsgStart = "- Inizio travaso scontrini ";
+constexpr const char* kMsgNewDocument = " Recupero dati del ";
+constexpr const char* kMsgLineRegister = "Cassa-";
+constexpr const char* kMsgLineReceipt = "-Scontrino-";
+constexpr const char* kMsgLineBarcode = "-";
+constexpr const char* kMsgDoneRegister = "Travaso vendite cassa  ";
+constexpr const char* kMsgDoneSuccess = "  terminata con successo.";
+constexpr const char* kMsgEnd = "- Fine travaso scontrini ";
+
+// Waiting lines in receipt date and time order (the row key keeps equal times in the
+// order they were rung up), only those already there when the run began.
+constexpr const char* kWaitingLines =
+    "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? "
+    "order by bdator, bora, id LIMIT ?";
+constexpr const char* kLastLineKey = "select max(id) from movimenti";
+constexpr const char* kMarkImported = "UPDATE movimenti SET aggiornogiacenza='S' WHERE id=?";
+constexpr const char* kLedgerTable = "movimenti";
+constexpr const char* kTaken = "S";
+constexpr const char* kWaiting = "N";
+
+constexpr const char* kHeaderSelection = "anno = ? and agente = ?";
+constexpr const char* kHeaderOrder = "dataor,numero";
+constexpr const char* kLastRow =
+    "select * from venmo Where bannoc = ? and bnumer= ? order by bnumer desc, bns desc LIMIT 1";
+constexpr const char* kAwaitingRegistration = "UPDATE vente SET regis = ? WHERE rowid = ?";
+constexpr const char* kRegisBlank = " ";
+constexpr const char* kStockApplied = "E";
+
+constexpr std::int64_t kLastRowNumber = 32767;  // row numbers are 16-bit
+
+std::int16_t to_int16(double value, const char* what) {
+    if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max()) {
+        throw data::DbError(std::string(what) + " " + std::to_string(value) + " does not fit a 16-bit number");
+    }
+    return static_cast<std::int16_t>(value);
 }
+
+std::int32_t to_int32(std::int64_t value, const char* what) {
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+        throw data::DbError(std::string(what) + " " + std::to_string(value) + " does not fit a 32-bit number");
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+long day_of(double serial) { return static_cast<long>(std::floor(serial)); }
+
+// The sales document being filled for the register.
+struct Document {
+    bool open = false;
+    long day = 0;
+    std::int16_t numero = 0;
+    std::int64_t rows = 0;          // last row number used
+    std::int64_t header_rowid = 0;
+};
+
+class ReceiptImport {
+public:
+    ReceiptImport(frame::Context& ctx, int n, long today, const std::string& register_path,
+                  const ImportTuning& tuning, ImportFigures& figures)
+        : ctx_(ctx), n_(n), today_(today), register_path_(register_path), tuning_(tuning),
+          figures_(figures), central_(ctx.databases.central()), ledger_(central_) {}
+
+    void run();
+
+private:
+    template <typename F>
+    auto hold_register(F&& f) {
+        const auto started = Clock::now();
+        auto result = f();
+        const auto held = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
+        if (held > figures_.longest_register_hold) figures_.longest_register_hold = held;
+        figures_.register_time += held;
+        return result;
+    }
+    std::vector<ReceiptLine> read_waiting(data::Database& reg, std::int64_t last_key);
+    void find_document(const ReceiptLine& first);
+    void open_document(const ReceiptLine& line);
+    void import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
+    void clear_marked(const std::vector<std::int64_t>& marked);
+    void log_done();
+
+    frame::Context& ctx_;
+    int n_;
+    long today_;
+    const std::string& register_path_;
+    const ImportTuning& tuning_;
+    ImportFigures& figures_;
+    data::Database& central_;
+    data::TransferLedger ledger_;
+    data::Channel scontrini_{"scontrini"};
+    data::Channel vente_{"vente"};
+    data::RecordSet* headers_ = nullptr;
+    Document doc_;
+    std::vector<std::int64_t> batch_documents_;  // header rowids that received rows
+};
+
+std::vector<ReceiptLine> ReceiptImport::read_waiting(data::Database& reg, std::int64_t last_key) {
+    // One short read: the register's file is not held while the lines are worked on.
+    return hold_register([&] {
+        auto& rs = scontrini_.query(reg, kWaitingLines,
+                                    {data::text(kTaken), data::text(kWaiting), data::Value(last_key),
+                                     data::Value(static_cast<std::int64_t>(tuning_.batch_lines))});
+        std::vector<ReceiptLine> lines;
+        lines.reserve(rs.size());
+        for (rs.move_first(); !rs.eof(); rs.move_next()) lines.push_back(ReceiptLine::from(rs));
+        return lines;
+    });
+}
+
+void ReceiptImport::find_document(const ReceiptLine& first) {
+    headers_ = &vente_.select(central_, "vente", kHeaderSelection,
+                              {data::Value(std::int64_t{ctx_.settings.Anno_Corrente}), data::Value(std::int64_t{n_})},
+                              kHeaderOrder);
+    if (headers_->eof()) return;
+    headers_->move_last();
+    doc_.day = day_of(data::to_double_or(headers_->field("dataor"), 0.0));
+    if (day_of(first.bdator) != doc_.day) return;
+    // The first waiting line belongs to the register's latest document: continue it.
+    doc_.open = true;
+    doc_.numero = to_int16(static_cast<double>(headers_->integer("numero")), "document number");
+    doc_.header_rowid = headers_->rowid();
+    data::Channel vendite("vendite");
+    auto& last = vendite.query(central_, kLastRow,
+                               {data::Value(std::int64_t{ctx_.settings.Anno_Corrente}),
+                                data::Value(std::int64_t{doc_.numero})});
+    if (!last.eof()) doc_.rows = data::to_int_or(last.field("bns"), 0);
+}
+
+void ReceiptImport::open_document(const ReceiptLine& line) {
+    doc_.numero = Prossimo_Numero(ctx_, ctx_.settings.Anno_Corrente);
+    doc_.rows = 0;
+    doc_.day = day_of(line.bdator);
+    doc_.open = true;
+    auto& h = *headers_;
+    h.add_new();
+    h.set("codutente", data::Value(std::int64_t{ctx_.settings.Codice_Utente}));
+    h.set("anno", data::Value(std::int64_t{ctx_.settings.Anno_Corrente}));
+    h.set("numero", data::Value(std::int64_t{doc_.numero}));
+    h.set("dataor", data::Value(line.bdator));
+    h.set("cliente", data::Value(std::int64_t{0}));
+    h.set("dsccliente", data::text("Vendita Casse"));
+    h.set("codsede", data::Value(std::int64_t{0}));
+    h.set("dscsede", data::text("desedew"));
+    h.set("commesso", data::Value(std::int64_t{0}));
+    h.set("annofa", data::Value(std::int64_t{0}));
+    h.set("numfa", data::Value(std::int64_t{0}));
+    h.set("causa", data::text("Vendita"));
+    h.set("spese", data::Value(0.0));
+    h.set("bolli", data::Value(0.0));
+    h.set("agente", data::Value(std::int64_t{n_}));
+    h.set("tipodoc", data::text("VENDITE"));
+    h.set("colli", data::Value(std::int64_t{0}));
+    h.set("peso", data::Value(0.0));
+    h.set("omaggio", data::Value(std::int64_t{0}));
+    ctx_.log.progress(kMsgNewDocument + platform::short_date_of_serial(line.bdator));
+    h.update();
+    h.move_last();
+    doc_.header_rowid = h.rowid();
+}
+
+void ReceiptImport::import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock,
+                                data::RecordSet& venmo) {
+    // A new receipt day opens a new document; so does a document that is full.
+    if (!doc_.open || day_of(line.bdator) != doc_.day || doc_.rows >= kLastRowNumber) open_document(line);
+    if (batch_documents_.empty() || batch_documents_.back() != doc_.header_rowid) {
+        batch_documents_.push_back(doc_.header_rowid);
+    }
+    ++doc_.rows;
+
+    venmo.add_new();
+    stock.begin_line();
+    const LineResolution r = resolver.resolve(line);
+    resolver.fill(venmo, line, r, doc_.numero, static_cast<std::int16_t>(doc_.rows));
+
+    const std::string ean = fixed_width(venmo.text("eanrig"), kBarcodeWidth);
+    ctx_.log.progress(kMsgLineRegister + std::to_string(n_) + kMsgLineReceipt + std::to_string(line.bnumer) +
+                      kMsgLineBarcode + ean);
+
+    const double quantita = venmo.number("quantita");
+    const std::int32_t articolo = to_int32(venmo.integer("articoli"), "article code");
+    StockMovement movement;
+    movement.Articolo_Corrente = articolo;
+    movement.Ean_Corrente = ean;
+    movement.Segni_Movimento[kSalesEntry] = '+';
+    movement.Quantita_Movimento[kSalesEntry] = to_currency(quantita);
+    Aggiorna_Giacenza(stock, movement);
+    Aggiorna_Ultima_Vendita(stock, articolo, venmo.field("bdator"), quantita);
+    stock.end_line();
+
+    venmo.set("bflag1", data::text(kStockApplied));
+
+    if (!data::is_null(line.tessera) &&
+        (line.tiporecord == loyalty::kPointsEarned || line.tiporecord == loyalty::kPointsRedeemed)) {
+        const std::string card = fixed_width(data::to_text(line.tessera), loyalty::kCardWidth);
+        loyalty::Aggiorna_Punti(ctx_, card, static_cast<std::int16_t>(line.tiporecord),
+                                to_int16(round_half_even(quantita, 0), "points"), venmo.field("bdator"),
+                                venmo.field("ora"), static_cast<std::int16_t>(n_),
+                                to_int32(venmo.integer("numsco"), "receipt number"));
+    }
+    venmo.update();
+}
+
+void ReceiptImport::clear_marked(const std::vector<std::int64_t>& marked) {
+    if (marked.empty()) return;
+    // Deferred: only the main file takes part, a commit without a super-journal.
+    data::Transaction tx(central_, data::TransactionMode::deferred);
+    ledger_.clear(n_, kLedgerTable, marked);
+    tx.commit();
+}
+
+void ReceiptImport::log_done() {
+    ctx_.log.progress(kMsgDoneRegister + std::to_string(n_) + kMsgDoneSuccess);
+    ctx_.log.write(kMsgEnd + std::to_string(n_));
+}
+
+void ReceiptImport::run() {
+    ctx_.log.progress(kMsgCheckingRegister + std::to_string(n_) + kMsgPleaseWait);
+    data::Database& reg = ctx_.databases.open(register_path_, data::FileRole::register_share);
+
+    // Lines a crash left committed centrally but unmarked at the register are marked now.
+    figures_.settled = hold_register([&] { return ledger_.settle(reg, n_, kLedgerTable, kMarkImported); });
+    const std::int64_t last_key = hold_register([&] { return data::to_int_or(reg.scalar(kLastLineKey), 0); });
+    std::vector<ReceiptLine> lines = read_waiting(reg, last_key);
+    if (lines.empty()) {
+        ctx_.log.progress(kMsgNothingWaiting);
+        log_done();
+        return;
+    }
+    ctx_.log.write(kMsgStart + std::to_string(n_));
+    find_document(lines.front());
+
+    StockTables stock(central_);
+    RowResolver resolver(central_, stock, ctx_.settings, today_);
+    data::Channel vendite("vendite");
+    auto& venmo = vendite.select(central_, "venmo", {}, {}, {}, data::Fetch::append);
+
+    std::size_t next = 0;
+    // Ledger entries of the last batch, already marked at the register. They are cleared
+    // in the next batch's transaction, which spares a commit of their own.
+    std::vector<std::int64_t> marked;
+    try {
+        for (;;) {
+            if (next == lines.size()) {
+                if (lines.size() < tuning_.batch_lines) break;
+                lines = read_waiting(reg, last_key);
+                next = 0;
+                if (lines.empty()) break;
+            }
+            std::vector<std::int64_t> keys;
+            batch_documents_.clear();
+            {
+                data::Transaction tx(central_);
+                ledger_.clear(n_, kLedgerTable, marked);
+                const auto started = Clock::now();
+                while (next < lines.size() && keys.size() < tuning_.batch_lines &&
+                       (keys.empty() || Clock::now() - started < tuning_.batch_time)) {
+                    const ReceiptLine& line = lines[next];
+                    try {
+                        import_line(line, resolver, stock, venmo);
+                    } catch (const data::DbError& e) {
+                        throw data::DbError("receipt line " + std::to_string(line.id) + " (receipt " +
+                                                std::to_string(line.bnumer) + "): " + e.what(),
+                                            e.code());
+                    }
+                    ledger_.record(n_, kLedgerTable, line.id);
+                    keys.push_back(line.id);
+                    ++next;
+                }
+                // Every document that received rows waits for registration.
+                for (auto rowid : batch_documents_) {
+                    central_.execute(kAwaitingRegistration, {data::text(kRegisBlank), data::Value(rowid)});
+                }
+                const auto committing = Clock::now();
+                tx.commit();
+                figures_.central_commit_time +=
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - committing);
+            }
+            marked.clear();
+            if (tuning_.after_central_commit) tuning_.after_central_commit();
+            hold_register([&] {
+                data::TransferLedger::mark_at_register(reg, kMarkImported, keys);
+                return 0;
+            });
+            marked = std::move(keys);
+            figures_.lines += static_cast<std::int64_t>(marked.size());
+            ++figures_.batches;
+        }
+    } catch (...) {
+        // The error goes up; entries of lines already marked need not wait for a settle.
+        try {
+            clear_marked(marked);
+        } catch (...) {
+        }
+        throw;
+    }
+    clear_marked(marked);
+    log_done();
+}
+
+}  // namespace
+
+ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& requested) {
+    ImportFigures figures;
+    ImportTuning tuning = requested;
+    if (tuning.batch_lines == 0) tuning.batch_lines = 1;
+    // Percorso_Fidel: the loyalty journal is reached through the central connection.
+    ctx.databases.attach_if_present(data::kLoyaltySchema, frame::kLoyaltyPath);
+    ctx.databases.attach_if_present(data::kSalesSchema, ctx.settings.Percorso_Vendite);
+    const platform::LocalTime now = ctx.clock.now();
+    const long today = platform::day_serial(now.year, now.month, now.day);
+    ctx.log.progress(kMsgLooking);
+    const std::string register_path = registers::Percorso_Cassa_Int(ctx, n);
+    if (!registers::Verifica_Cassa(ctx, ctx.Percorsi_Casse.at(static_cast<std::size_t>(n)), n)) {
+        ctx.log.progress(kMsgNotConnected);
+    } else {
+        try {
+            ReceiptImport(ctx, n, today, register_path, tuning, figures).run();
+        } catch (const data::DbError& e) {
+            // The next run opens the register's file afresh.
+            ctx.databases.forget(register_path);
+            throw data::DbError("receipt import from register " + std::to_string(n) + " (" + register_path +
+                                    "): " + e.what(),
+                                e.code());
+        }
+    }
+    Controllo_Chiusura(ctx, n, register_path, today);
+    ctx.board.set_status_text("");
+    return figures;
+}
+
+void Travaso_Scontrini(frame::Context& ctx, int n) { Travaso_Scontrini(ctx, n, ImportTuning{}); }
+
+}  // namespace cassasync::sales

@@ -2,12 +2,46 @@
 // "S" and `aggiornogiacenza` "N") become rows of the register's daily sales document,
 // with stock, last-sale, barcode and points bookkeeping, each line taken exactly once.
 // Ends with the closing check of the register.
+//
+// Exactly once without a transaction spanning the register's machine: lines are taken
+// in batches; a batch's central effects (sales rows, a new header, the document counter,
+// stock, barcodes, last sale, points, the loyalty journal) commit together with a ledger
+// entry per register line on the central connection; then one short register
+// transaction marks exactly those lines "S"; then the entries are cleared. A run first
+// marks the lines the ledger still holds (a crash came between the two commits).
 #pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 
 #include "frame/context.h"
 
 namespace cassasync::sales {
 
+// How a run cuts its work into batches, and what a test may hook into.
+struct ImportTuning {
+    std::size_t batch_lines = 1000;               // at most this many lines per batch
+    std::chrono::milliseconds batch_time{250};    // and no longer than this
+    // Called after a batch's central commit, before its lines are marked at the register.
+    std::function<void()> after_central_commit;
+};
+
+// What a run did, for the benchmark and the tests.
+struct ImportFigures {
+    std::int64_t lines = 0;     // register lines imported
+    int batches = 0;
+    int settled = 0;            // lines marked from the ledger without being imported
+    // Longest single hold of the register database (a read of waiting lines or a
+    // transaction marking them), and all of them together.
+    std::chrono::microseconds longest_register_hold{0};
+    std::chrono::microseconds register_time{0};
+    // Time spent committing batches on the central files.
+    std::chrono::microseconds central_commit_time{0};
+};
+
 void Travaso_Scontrini(frame::Context& ctx, int n);
+ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& tuning);
 
 }  // namespace cassasync::sales

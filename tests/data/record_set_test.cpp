@@ -112,6 +112,20 @@ TEST_F(RecordSetTest, AddNewKeepsSchemaDefaultsAndIsVisibleAfterwards) {
     EXPECT_THROW(rs.set("eanare", text("x")), DbError) << "set needs edit or add_new";
 }
 
+TEST_F(RecordSetTest, AnAppendingChannelWritesRowsWithoutReadingThemBack) {
+    auto& rs = channel_.select(db_, "codean", {}, {}, {}, Fetch::append);
+    for (const char* ean : {"8030", "8031"}) {
+        rs.add_new();
+        rs.set("eanare", text(ean));
+        rs.set("desart", text("Sale"));
+        rs.update();
+        EXPECT_TRUE(rs.eof()) << "no row is read back";
+    }
+    EXPECT_EQ(to_int(db_.scalar("SELECT count(*) FROM codean WHERE desart='Sale' AND codare=0")), 2);
+    EXPECT_TRUE(rs.find_first({{"eanare", text("8031")}})) << "searching still works";
+    EXPECT_EQ(rs.text("desart"), "Sale");
+}
+
 TEST_F(RecordSetTest, ReadOnlyJoinCannotBeWritten) {
     auto& rs = channel_.query(db_, "SELECT eanare, codare * 2 AS doppio FROM codean ORDER BY eanare");
     ASSERT_FALSE(rs.eof());

@@ -143,6 +143,8 @@ CREATE INDEX IF NOT EXISTS codean_codare ON codean (codare);
 -- Price and weight barcodes are matched on their leading 7 or 12 characters.
 CREATE INDEX IF NOT EXISTS codean_eanare7 ON codean (substr(eanare, 1, 7));
 CREATE INDEX IF NOT EXISTS codean_eanare12 ON codean (substr(eanare, 1, 12));
+-- A line without barcode is matched by the first 25 characters of the description.
+CREATE INDEX IF NOT EXISTS codean_desart25 ON codean (trim(substr(desart, 1, 25)));
 
 -- Articles and price list, one row per article code.
 CREATE TABLE IF NOT EXISTS listi01 (

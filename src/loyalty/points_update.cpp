@@ -1,0 +1,70 @@
+#include "loyalty/points_update.h"
+
+#include <cmath>
+
+#include "data/connections.h"
+#include "data/record_set.h"
+#include "platform/file_system.h"
+#include "sales/fixed_text.h"
+
+namespace cassasync::loyalty {
+namespace {
+constexpr const char* kFlagChanged = "A";
+}  // namespace
+
+void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_t tipo,
+                    std::int16_t punti, const data::Value& data, const data::Value& ora,
+                    std::int16_t numcassa, std::int32_t numsco) {
+    data::Database& db = ctx.databases.central();
+    // The receipt day as a whole day number (halves to even), as the journal is keyed.
+    const double day = std::nearbyint(data::to_double_or(data, 0.0));
+
+    data::Channel clienti("clienti");
+    auto& customer = clienti.select(db, "clienti", {}, {}, {}, data::Fetch::on_demand);
+    if (!customer.find_first({{"tessera", data::text(tessera)}})) return;
+    const std::string descli =
+        sales::fixed_width(data::to_text(customer.field("dsccliente")), kJournalNameWidth);
+
+    // Empty counters count as 0, so no movement is lost.
+    std::int64_t earned = data::to_int_or(customer.field("punticum"), 0);
+    std::int64_t redeemed = data::to_int_or(customer.field("puntisca"), 0);
+    customer.edit();
+    if (tipo == kPointsEarned) {
+        earned += punti;
+        customer.set("punticum", data::Value(earned));
+    } else if (tipo == kPointsRedeemed) {
+        redeemed += punti;
+        customer.set("puntisca", data::Value(redeemed));
+    }
+    customer.set("puntisal", data::Value(earned - redeemed));
+    customer.set("flagagg", data::text(kFlagChanged));
+    customer.update();
+
+    if (!platform::file_exists(ctx.paths.to_local(frame::kLoyaltyPath))) return;
+    if (!db.is_attached(data::kLoyaltySchema)) return;
+
+    data::Channel carte("carte");
+    auto& journal = carte.select(db, "movtessere", {}, {}, {}, data::Fetch::append);
+    const data::Value kind(std::int64_t{tipo});
+    const data::Value till(std::int64_t{numcassa});
+    const data::Value receipt(std::int64_t{numsco});
+    if (journal.find_first({{"tessera", data::text(tessera)},
+                            {"data", data::Value(day)},
+                            {"numsco", receipt},
+                            {"numcassa", till},
+                            {"tipo", kind}})) {
+        return;
+    }
+    journal.add_new();
+    journal.set("tipo", kind);
+    journal.set("data", data);
+    journal.set("ora", ora);
+    journal.set("tessera", data::text(tessera));
+    journal.set("numcassa", till);
+    journal.set("numsco", receipt);
+    journal.set("punti", data::Value(std::int64_t{punti}));
+    journal.set("descli", data::text(descli));
+    journal.update();
+}
+
+}  // namespace cassasync::loyalty

@@ -1,0 +1,102 @@
+// Receipt row resolution: one register receipt line becomes one sales row in `venmo`.
+// The rung-up barcode is resolved to an article through a chain of fallbacks (a line
+// without barcode by its description, a barcode starting with "2" stamped through its
+// first seven characters, the full barcode, then the barcode as one carrying price or
+// weight in its last digits); a line that matches nothing is still imported, priced
+// from its department. The sold barcode is stamped with the day and the article's
+// primary barcode is chosen again. The resolver is made once per import run: it keeps
+// the channels and the department cursor open and searches them by index per line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "data/record_set.h"
+#include "data/table_cursor.h"
+#include "data/value.h"
+#include "frame/context.h"
+#include "sales/stock_update.h"
+
+namespace cassasync::sales {
+
+inline constexpr std::size_t kBarcodeWidth = 13;
+inline constexpr std::size_t kDescriptionWidth = 50;
+
+// A register receipt line (`movimenti`) as the import reads it. Fields that are
+// converted take null as 0 or empty text; texts that are only copied keep a null.
+struct ReceiptLine {
+    std::int64_t id = 0;  // the register's row key
+    double bdator = 0;
+    double bora = 0;
+    std::int64_t bnumer = 0;
+    std::string eanrig;
+    std::string descrizione;
+    double quantita = 0;
+    double prezzo = 0;
+    double totrig = 0;
+    double sconto = 0;
+    std::int64_t codrep = 0;
+    std::int64_t tiporecord = 0;
+    std::int64_t operatore = 0;
+    std::int64_t numcassa = 0;
+    data::Value bflag1;
+    data::Value tessera;
+    std::string descli;
+    data::Value pivacli;
+    data::Value codfis;
+    data::Value tipobattuta;
+
+    // The current row of a record set on `movimenti`.
+    static ReceiptLine from(const data::RecordSet& rs);
+};
+
+// The working values of one line; every line starts from these defaults.
+struct LineResolution {
+    std::string Ean_Corrente;   // 13 characters
+    std::string descrizione;    // 50 characters
+    std::int32_t articolo = 0;  // 0: no article
+    double quantita = 0;
+    std::string unita;
+    float costo = 0;            // unit cost
+    float costo_medio = 0;      // average cost
+    std::int64_t codice_iva = 0;
+    std::int64_t reparto = 0;
+    std::string desrep;
+    std::int32_t codgru = 0;
+    std::string codafo;
+    std::string desgru;
+    std::string desfor;
+    int offerta = 0;            // 1: the article is on offer
+    std::string fmarg;
+    float marg = 0;
+};
+
+class RowResolver {
+public:
+    // `main` is the connection holding the articles (the central one during an import);
+    // `articles` the price-list and barcode cursors the line's stock update goes on to use;
+    // `today` the day serial the sold barcode is stamped with.
+    RowResolver(data::Database& main, StockTables& articles, const frame::Settings& settings, long today);
+
+    // Resolves the line: the barcode stamp and primary-barcode choice happen here.
+    LineResolution resolve(const ReceiptLine& line);
+    // Fills the new row `venmo` (after add_new) of document `numero`, row `bns`.
+    void fill(data::RecordSet& venmo, const ReceiptLine& line, const LineResolution& r,
+              std::int16_t numero, std::int16_t bns);
+
+private:
+    bool find_article(const std::string& sql, const std::string& key);
+    std::int64_t vat_rate(const std::string& code);
+
+    data::Database& main_;
+    StockTables& articles_;
+    int codice_utente_;
+    int anno_;
+    double today_;
+    data::Channel variab_{"variab"};
+    data::Channel ivadb_{"ivadb"};
+    data::TableCursor reparti_;
+    data::RecordSet* vat_rows_ = nullptr;
+};
+
+}  // namespace cassasync::sales

@@ -1,0 +1,95 @@
+// Loyalty points booked from receipt movements, on the real customer table and the
+// loyalty journal attached to the central connection.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "loyalty/points_update.h"
+#include "support/shop_fixture.h"
+#include "receipt_fixture.h"
+
+namespace cassasync::loyalty {
+namespace {
+
+using data::Value;
+using testing::count_rows;
+using testing::kToday;
+
+const std::string kCard = "CARD0001     ";
+
+class PointsUpdateTest : public testing::ShopTest {
+protected:
+    void SetUp() override {
+        main_db().execute("INSERT INTO clienti (codcliente, dsccliente, tessera, punticum, puntisca, puntisal, flagagg)"
+                          " VALUES (1, 'BIANCHI GIUSEPPE', ?, 100, 40, 60, 'T')",
+                          {data::text(kCard)});
+        main_db().execute("INSERT INTO clienti (codcliente, dsccliente, tessera) VALUES (2, 'ALTRO', 'CARD0002')");
+    }
+    std::int64_t customer(const char* field, const std::string& card = kCard) {
+        return data::to_int_or(main_db().scalar(std::string("SELECT ") + field + " FROM clienti WHERE tessera = ?",
+                                                {data::text(card)}),
+                               -999);
+    }
+    void book(const std::string& card, std::int16_t kind, std::int16_t points, std::int32_t receipt = 77) {
+        Aggiorna_Punti(*ctx_, card, kind, points, Value(kToday), Value(0.5), 1, receipt);
+    }
+};
+
+TEST_F(PointsUpdateTest, EarnedThenRedeemedPointsAndOneJournalRowPerMovement) {
+    ready();
+    book(kCard, kPointsEarned, 10);
+    EXPECT_EQ(customer("punticum"), 110);
+    EXPECT_EQ(customer("puntisca"), 40);
+    EXPECT_EQ(customer("puntisal"), 70);
+    EXPECT_EQ(data::to_text(main_db().scalar("SELECT flagagg FROM clienti WHERE codcliente=1")), "A");
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 1);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere",
+                         "tipo=23 AND data=? AND ora=0.5 AND tessera=? AND numcassa=1 AND numsco=77 AND punti=10 AND descli=?",
+                         {Value(kToday), data::text(kCard), data::text("BIANCHI GIUSEPPE" + std::string(29, ' '))}),
+              1) << "descli is the customer's name in 45 characters";
+
+    book(kCard, kPointsRedeemed, 15);
+    EXPECT_EQ(customer("puntisca"), 55);
+    EXPECT_EQ(customer("puntisal"), 55);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 2);
+
+    // The same movement again: counters move, the journal keeps its one row.
+    book(kCard, kPointsRedeemed, 15);
+    EXPECT_EQ(customer("puntisca"), 70);
+    EXPECT_EQ(customer("puntisal"), 40);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 2);
+    // A different receipt is a different movement.
+    book(kCard, kPointsRedeemed, 1, 78);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 3);
+}
+
+TEST_F(PointsUpdateTest, UnknownAndShortCardsAndEmptyCounters) {
+    ready();
+    book("NOSUCHCARD   ", kPointsEarned, 10);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 0);
+    EXPECT_EQ(count_rows(main_db(), "clienti", "flagagg='A'"), 0);
+
+    // "CARD0002" is stored without blanks: the 13-character card does not find it.
+    book("CARD0002     ", kPointsEarned, 10);
+    EXPECT_EQ(customer("punticum", "CARD0002"), 0);
+    // As given, a short card is searched and stored as it is.
+    main_db().execute("UPDATE clienti SET punticum=NULL, puntisca=NULL WHERE tessera='CARD0002'");
+    book("CARD0002", kPointsEarned, 10);
+    EXPECT_EQ(customer("punticum", "CARD0002"), 10) << "an empty counter counts as 0";
+    EXPECT_EQ(customer("puntisal", "CARD0002"), 10);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tessera='CARD0002' AND descli=?",
+                         {data::text("ALTRO" + std::string(40, ' '))}),
+              1);
+}
+
+TEST_F(PointsUpdateTest, WithoutTheLoyaltyFileOnlyTheCustomerChanges) {
+    std::filesystem::remove(local(frame::kLoyaltyPath));
+    ready();
+    book(kCard, kPointsEarned, 10);
+    EXPECT_EQ(customer("punticum"), 110);
+    EXPECT_EQ(customer("puntisal"), 70);
+    EXPECT_FALSE(std::filesystem::exists(local(frame::kLoyaltyPath))) << "the journal is not created";
+}
+
+}  // namespace
+}  // namespace cassasync::loyalty
