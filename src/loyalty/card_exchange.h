@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "data/fixed_text.h"
 #include "data/value.h"
 #include "frame/context.h"
 #include "frame/startup.h"
@@ -34,19 +35,9 @@ inline void mark_register_done(frame::Context& ctx, int n) {
     }
 }
 
-// Characters `from` (1-based) to `from + count - 1` of a text, counting characters
-// (UTF-8 sequences), not bytes.
+// Characters `from` (1-based) to `from + count - 1` of a text, counting characters.
 inline std::string mid_characters(const std::string& s, std::size_t from, std::size_t count) {
-    auto next = [&s](std::size_t pos) {
-        ++pos;
-        while (pos < s.size() && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80) ++pos;
-        return pos;
-    };
-    std::size_t i = 0;
-    for (std::size_t index = 1; i < s.size() && index < from; ++index) i = next(i);
-    const std::size_t start = i;
-    for (std::size_t k = 0; k < count && i < s.size(); ++k) i = next(i);
-    return s.substr(start, i - start);
+    return data::mid_chars(s, from, count);
 }
 
 // A number as the log lines write it: plain decimal, a whole number without ".0".

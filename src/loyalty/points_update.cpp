@@ -5,7 +5,7 @@
 #include "data/connections.h"
 #include "data/record_set.h"
 #include "platform/file_system.h"
-#include "sales/fixed_text.h"
+#include "data/fixed_text.h"
 
 namespace cassasync::loyalty {
 namespace {
@@ -23,7 +23,7 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
     auto& customer = clienti.select(db, "clienti", {}, {}, {}, data::Fetch::on_demand);
     if (!customer.find_first({{"tessera", data::text(tessera)}})) return;
     const std::string descli =
-        sales::fixed_width(data::to_text(customer.field("dsccliente")), kJournalNameWidth);
+        data::fixed_width(data::to_text(customer.field("dsccliente")), kJournalNameWidth);
 
     // Empty counters count as 0, so no movement is lost.
     std::int64_t earned = data::to_int_or(customer.field("punticum"), 0);

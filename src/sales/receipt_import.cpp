@@ -12,13 +12,17 @@
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
 #include "sales/closing_command.h"
-#include "sales/fixed_text.h"
+#include "data/fixed_text.h"
 #include "sales/numbering.h"
 #include "sales/rounding.h"
 #include "sales/row_resolution.h"
 #include "sales/stock_update.h"
 
 namespace cassasync::sales {
+
+using data::fixed_width;
+using data::left_chars;
+using data::trim_blanks;
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -4,10 +4,14 @@
 #include <limits>
 
 #include "sales/barcode_ranking.h"
-#include "sales/fixed_text.h"
+#include "data/fixed_text.h"
 #include "sales/rounding.h"
 
 namespace cassasync::sales {
+
+using data::fixed_width;
+using data::left_chars;
+using data::trim_blanks;
 namespace {
 
 // The article join: one row per barcode of an article that has a price-list row.

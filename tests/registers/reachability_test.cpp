@@ -21,11 +21,11 @@ TEST(HostOfPath, TakesTheTextBetweenTheLeadingPairAndTheNextSeparator) {
     };
     const std::string fifty_blanks(50, ' ');
     const Case cases[] = {
-        {"dotted address", "\\\\192.168.1.21\\cassa\\dati.mdb", "192.168.1.21"},
+        {"dotted address", "\\\\127.168.1.21\\cassa\\dati.mdb", "127.168.1.21"},
         {"loopback", "\\\\127.0.0.3\\cassa\\dati.mdb", "127.0.0.3"},
         {"local drive path", "C:\\cassa\\dati.mdb", std::nullopt},
         {"host name", "\\\\cassa1\\share", "cassa1"},
-        {"three-part address", "\\\\192.168.1\\share\\dati.mdb", "192.168.1"},
+        {"three-part address", "\\\\127.168.1\\share\\dati.mdb", "127.168.1"},
         {"no separator after the host", "\\\\127.0.0.1", std::nullopt},
         {"pair beyond character 50", fifty_blanks + "\\\\127.0.0.1\\cassa\\dati.mdb", std::nullopt},
         {"host ending at character 48", std::string(39, ' ') + "\\\\1.2.3.4\\cassa", "1.2.3.4"},
@@ -44,10 +44,10 @@ TEST(ConvertiIndirizzo, BuildsTheAddressInNetworkOrder) {
         std::optional<std::uint32_t> address;
     };
     const Case cases[] = {
-        {"four parts", "192.168.1.21", 192u | 168u << 8 | 1u << 16 | 21u << 24},
+        {"four parts", "127.168.1.21", 127u | 168u << 8 | 1u << 16 | 21u << 24},
         {"loopback", "127.0.0.1", 0x0100007Fu},
         {"part above 255 keeps its last byte", "1.2.300.4", 1u | 2u << 8 | 44u << 16 | 4u << 24},
-        {"three parts give 0", "192.168.1", 0u},
+        {"three parts give 0", "127.168.1", 0u},
         {"a host name is one part: 0", "cassa1", 0u},
         {"empty text is one part: 0", "", 0u},
         {"five parts are an error", "1.2.3.4.5", std::nullopt},

@@ -2,11 +2,16 @@
 // values whose binary form lies just below or above the half they show.
 #include <gtest/gtest.h>
 
-#include "sales/fixed_text.h"
+#include "data/fixed_text.h"
 #include "sales/rounding.h"
 
 namespace cassasync::sales {
 namespace {
+
+using data::fixed_width;
+using data::left_chars;
+using data::mid_chars;
+using data::trim_blanks;
 
 struct Case {
     double value;
@@ -91,6 +96,9 @@ TEST(FixedText, CutsAndPadsByCharacters) {
     EXPECT_EQ(left_chars("CAFFÈ LUNGO", 5), "CAFFÈ");
     EXPECT_EQ(left_chars("ab", 5), "ab");
     EXPECT_EQ(trim_blanks("  PANE  CASERECCIO  "), "PANE  CASERECCIO");
+    EXPECT_EQ(mid_chars("07/12/202611:37:05", 11, 10), "11:37:05");
+    EXPECT_EQ(mid_chars("CAFFÈ LUNGO", 5, 3), "È L") << "counted in characters";
+    EXPECT_EQ(mid_chars("abc", 5, 2), "");
     EXPECT_EQ(trim_blanks("   "), "");
 }
 

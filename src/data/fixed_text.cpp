@@ -1,6 +1,6 @@
-#include "sales/fixed_text.h"
+#include "data/fixed_text.h"
 
-namespace cassasync::sales {
+namespace cassasync::data {
 namespace {
 
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0u) == 0x80u; }
@@ -31,6 +31,12 @@ std::string fixed_width(std::string_view s, std::size_t width) {
     return out;
 }
 
+std::string mid_chars(std::string_view s, std::size_t from, std::size_t count) {
+    std::size_t chars = 0;
+    const std::size_t start = from > 1 ? prefix_bytes(s, from - 1, chars) : 0;
+    return left_chars(s.substr(start), count);
+}
+
 std::string trim_blanks(std::string_view s) {
     auto b = s.find_first_not_of(' ');
     if (b == std::string_view::npos) return {};
@@ -38,4 +44,4 @@ std::string trim_blanks(std::string_view s) {
     return std::string(s.substr(b, e - b + 1));
 }
 
-}  // namespace cassasync::sales
+}  // namespace cassasync::data

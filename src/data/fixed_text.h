@@ -7,13 +7,15 @@
 #include <string>
 #include <string_view>
 
-namespace cassasync::sales {
+namespace cassasync::data {
 
 // The first `count` characters of `s` (all of it when shorter).
 std::string left_chars(std::string_view s, std::size_t count);
 // `s` left-justified in a field of `width` characters: padded with blanks or cut.
 std::string fixed_width(std::string_view s, std::size_t width);
+// Characters `from` (1-based) to `from + count - 1` of `s`, as the dialect's mid does.
+std::string mid_chars(std::string_view s, std::size_t from, std::size_t count);
 // `s` without leading and trailing blanks.
 std::string trim_blanks(std::string_view s);
 
-}  // namespace cassasync::sales
+}  // namespace cassasync::data
