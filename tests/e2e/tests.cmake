@@ -9,3 +9,9 @@ add_cassasync_test(NAME e2e_tests LABEL e2e TIMEOUT 600 SOURCES
   e2e/whole_shop_test.cpp
   e2e/child_process.cpp)
 add_dependencies(e2e_tests cassasync cassasync-shop cassasync-register)
+
+# One cycle of the real service taking a barcode, a customer and an invoice central.
+add_cassasync_test(NAME master_data_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
+  e2e/master_data_chain_test.cpp
+  e2e/child_process.cpp)
+add_dependencies(master_data_e2e_tests cassasync cassasync-shop)
