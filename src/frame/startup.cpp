@@ -1,5 +1,6 @@
 #include "frame/startup.h"
 
+#include "data/fixed_text.h"
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -55,13 +56,6 @@ bool equal_folded(std::string_view a, std::string_view b) {
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-std::string trim_blanks(const std::string& s) {
-    auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    auto e = s.find_last_not_of(' ');
-    return s.substr(b, e - b + 1);
-}
 
 // Windows upper-cases a path for display only; the path map still finds the file.
 // ASCII only, so that UTF-8 names stay intact.
@@ -237,7 +231,7 @@ std::optional<std::string> cartella_dati_of(const std::string& database_value) {
         // Fewer than eleven parts and none of them the main file: nothing to resolve.
         if (static_cast<std::size_t>(i) >= parts.size()) return std::nullopt;
         const std::string& part = parts[static_cast<std::size_t>(i)];
-        const std::string name = trim_blanks(part);
+        const std::string name = data::trim_blanks(part);
         if (name == "dati.mdb" || name == "Dati.mdb" || name == "DATI.MDB") break;
         folder += part + "\\";
     }

@@ -1,5 +1,6 @@
 #include "invoices/invoice_recovery.h"
 
+#include "data/fixed_text.h"
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -67,19 +68,6 @@ std::int16_t as_int16(const data::RecordSet& rs, const char* field, int n) {
                             " does not fit a 16-bit number");
     }
     return static_cast<std::int16_t>(v);
-}
-
-std::string trim_blanks(const std::string& s) {
-    const auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
-// The barcode as the sales import holds it: 13 characters, padded with blanks or cut.
-std::string barcode_field(const std::string& ean) {
-    std::string out = ean.substr(0, kBarcodeLength);
-    out.resize(kBarcodeLength, ' ');
-    return out;
 }
 
 struct Invoice {
@@ -169,7 +157,7 @@ private:
         c.set("codute", data::integer(ctx_.settings.Codice_Utente));
         for (const char* f : kRowKeyCopied) c.set(f, r.field(f));
         c.set("articoli", article_of(r));
-        const std::string unit = trim_blanks(r.text("unitam"));
+        const std::string unit = data::trim_blanks(r.text("unitam"));
         c.set("unitam", unit.empty() ? data::text(kDefaultUnit) : r.field("unitam"));
         for (const char* f : kRowCopiedMiddle) c.set(f, r.field(f));
         c.set("colli", r.field("quantita"));
@@ -182,7 +170,7 @@ private:
     data::Value article_of(const data::RecordSet& r) {
         const data::Value& code = r.field("articoli");
         if (!data::is_null(code) && data::to_double(code) != 0) return code;
-        if (barcodes_.find_first({{"eanare", data::text(barcode_field(r.text("eanrig")))}})) {
+        if (barcodes_.find_first({{"eanare", data::text(data::fixed_width(r.text("eanrig"), kBarcodeLength))}})) {
             return barcodes_.field("codare");
         }
         return code;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "data/fixed_text.h"
 #include "data/record_set.h"
 #include "data/transfer_ledger.h"
 #include "loyalty/card_exchange.h"
@@ -54,12 +55,6 @@ bool all_digits(std::string_view s) {
     return true;
 }
 
-std::string_view trim_blanks(std::string_view s) {
-    auto b = s.find_first_not_of(' ');
-    if (b == std::string_view::npos) return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
 // Splits "a<sep>b<sep>c" into exactly three digit groups.
 bool three_parts(std::string_view s, const std::string& separators, std::string_view out[3]) {
     for (int k = 0; k < 3; ++k) {
@@ -76,7 +71,7 @@ bool three_parts(std::string_view s, const std::string& separators, std::string_
 // column holds; a text that is not such a date is kept as it is, an empty one is null.
 data::Value date_piece(std::string_view text) {
     std::string_view p[3];
-    auto t = trim_blanks(text);
+    const std::string t = data::trim_blanks(text);
     if (t.empty()) return data::kNull;
     if (three_parts(t, "/-.", p) && p[2].size() == 4 && p[0].size() <= 2 && p[1].size() <= 2) {
         int d = std::stoi(std::string(p[0])), m = std::stoi(std::string(p[1])), y = std::stoi(std::string(p[2]));
@@ -92,7 +87,7 @@ data::Value date_piece(std::string_view text) {
 // The time piece ("hh:mm:ss" or "hh:mm") as the fraction of a day the central `ora`
 // column holds; a text that is not such a time is kept as it is, an empty one is null.
 data::Value time_piece(std::string_view text) {
-    auto t = trim_blanks(text);
+    const std::string t = data::trim_blanks(text);
     if (t.empty()) return data::kNull;
     std::string_view p[3];
     int h = -1, m = -1, s = 0;

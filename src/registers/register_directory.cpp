@@ -1,17 +1,11 @@
 #include "registers/register_directory.h"
 
+#include "data/fixed_text.h"
 #include "data/record_set.h"
 
 namespace cassasync::registers {
 
 namespace {
-
-std::string trim_blanks(const std::string& s) {
-    auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    auto e = s.find_last_not_of(' ');
-    return s.substr(b, e - b + 1);
-}
 
 // "select * from casse where numero = " + n: the first row's field, "" when none or null.
 std::string casse_field(frame::Context& ctx, int n, const char* field) {
@@ -27,7 +21,7 @@ std::string casse_field(frame::Context& ctx, int n, const char* field) {
 std::string Percorso_Cassa(frame::Context& ctx, int n) { return casse_field(ctx, n, "percorso"); }
 
 std::string Percorso_Cassa_Int(frame::Context& ctx, int n) {
-    return trim_blanks(casse_field(ctx, n, "percorsoint"));
+    return data::trim_blanks(casse_field(ctx, n, "percorsoint"));
 }
 
 void fill_register_paths(frame::Context& ctx) {

@@ -16,12 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_all(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string read_all(const fs::path& p) { return testing::read_text_file(p); }
 
 std::set<std::string> names_of(const std::vector<fs::path>& paths) {
     std::set<std::string> names;

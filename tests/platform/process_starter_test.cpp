@@ -21,12 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_all(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string read_all(const fs::path& p) { return testing::read_text_file(p); }
 
 // Polls for a file for at most `limit`; a detached program gives no other signal.
 bool wait_for_file(const fs::path& p, std::chrono::seconds limit = std::chrono::seconds(20)) {

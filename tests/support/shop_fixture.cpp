@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 #include "frame/operation_log.h"
@@ -123,6 +124,13 @@ std::vector<std::string> ShopTest::log_messages() const {
     std::vector<std::string> out;
     for (auto& l : log_lines()) out.push_back(l.size() >= 19 ? l.substr(19) : l);  // "dd/mm/yyyy-hh:mm:ss"
     return out;
+}
+
+std::string read_text_file(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::int64_t count_rows(data::Database& db, const std::string& table, const std::string& where,

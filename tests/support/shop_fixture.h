@@ -98,6 +98,9 @@ private:
     std::vector<std::string> open_names_;
 };
 
+// The whole content of a file ("" when it cannot be read).
+std::string read_text_file(const std::filesystem::path& p);
+
 // Counts rows of `table` satisfying `where` (bound parameters).
 std::int64_t count_rows(data::Database& db, const std::string& table, const std::string& where = {},
                         const std::vector<data::Value>& params = {});
