@@ -1,5 +1,7 @@
 #include "data/database.h"
 
+#include "data/journal_vfs.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -167,7 +169,7 @@ Database::Database(const std::filesystem::path& file, const OpenOptions& options
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     if (options.create) flags |= SQLITE_OPEN_CREATE;
     sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+    int rc = sqlite3_open_v2(file.c_str(), &raw, flags, buffered_journal_vfs());
     db_.reset(raw);
     if (rc != SQLITE_OK) throw_db_error(raw, rc, "cannot open database " + file.string());
     sqlite3_extended_result_codes(raw, 1);

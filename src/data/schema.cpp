@@ -1,5 +1,7 @@
 #include "data/schema.h"
 
+#include <string>
+
 namespace cassasync::data {
 
 std::string_view schema_name(DatabaseKind kind) {
@@ -16,6 +18,12 @@ std::string_view schema_name(DatabaseKind kind) {
 void apply_schema(Database& db, DatabaseKind kind) {
     auto text = embedded_schema(schema_name(kind));
     if (!text) throw DbError("no schema for database kind " + std::string(schema_name(kind)));
+    if (kind == DatabaseKind::main || kind == DatabaseKind::sales || kind == DatabaseKind::loyalty) {
+        // Sales rows touch one price-list and one barcode row each, scattered over the
+        // catalogue: small pages mean less to journal and write back per commit. Only a
+        // new, empty file takes the size; an existing file keeps its own.
+        db.exec("PRAGMA page_size=" + std::to_string(kCentralPageSize));
+    }
     Transaction tx(db);
     db.exec(*text);
     tx.commit();

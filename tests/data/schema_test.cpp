@@ -73,6 +73,29 @@ TEST(Schema, EveryKindAppliesTwiceAndHoldsTheFieldsTheTransfersUse) {
     }
 }
 
+TEST(Schema, NewBackOfficeFilesTakeSmallPagesAndExistingFilesKeepTheirs) {
+    testing::TempDir dir;
+    OpenOptions o;
+    o.create = true;
+    auto page_size = [](Database& db) { return to_int(db.scalar("PRAGMA page_size")); };
+    for (DatabaseKind kind : {DatabaseKind::main, DatabaseKind::sales, DatabaseKind::loyalty}) {
+        Database db(dir.path() / (std::string(schema_name(kind)) + ".mdb"), o);
+        apply_schema(db, kind);
+        EXPECT_EQ(page_size(db), kCentralPageSize) << schema_name(kind);
+    }
+    // A register's file and the company file are not the back office's to size.
+    Database reg(dir.path() / "register.mdb", o);
+    apply_schema(reg, DatabaseKind::register_db);
+    EXPECT_EQ(page_size(reg), 4096);
+
+    // A file that already holds data keeps its page size and its rows.
+    Database old(dir.path() / "old.mdb", o);
+    old.exec("PRAGMA page_size=4096; CREATE TABLE listi01 (codart INTEGER); INSERT INTO listi01 VALUES (7)");
+    apply_schema(old, DatabaseKind::main);
+    EXPECT_EQ(page_size(old), 4096);
+    EXPECT_EQ(to_int(old.scalar("SELECT codart FROM listi01")), 7);
+}
+
 TEST(Schema, LookupsOfTheHotPathUseAnIndex) {
     testing::TempDir dir;
     OpenOptions o;
