@@ -281,7 +281,8 @@ void build_shop(const std::filesystem::path& root, int articles, int lines, Mix 
 // one table read with "SELECT rowid AS __rowid, *", updates of the fields a step sets),
 // run directly against SQLite: prepared once, one transaction over the central files
 // and the register's, synchronous=OFF, no log, no record sets. Rows are read once per
-// line and written back as the import does (stock, then last sale).
+// line and written back as the import does: the price-list row and the sold barcode's
+// row once each, a barcode's rank only when it changes.
 double raw_lines_per_second(const std::filesystem::path& root) {
     platform::RootPathMap paths(root);
     sqlite3* db = open_raw(paths.to_local(kMain));
@@ -301,17 +302,25 @@ double raw_lines_per_second(const std::filesystem::path& root) {
                    "order by bdator, bora, id LIMIT ?");
     Stmt by_ean(db, (variab + " WHERE codean.eanare = ? LIMIT 1").c_str());
     Stmt by_12(db, (variab + " WHERE substr(codean.eanare, 1, 12) = ? LIMIT 1").c_str());
-    Stmt code_eq(db, "SELECT rowid AS __rowid, * FROM \"codean\" WHERE \"eanare\" = ? LIMIT 1");
+    Stmt code_eq(db, "SELECT rowid AS __rowid, \"eanare\",\"codare\",\"dataagg\",\"einv\",\"eacq\",\"eres\",\"even\","
+                     "\"egia\",\"flagean\" FROM \"codean\" WHERE \"eanare\" = ? LIMIT 1");
     Stmt code_7(db, "SELECT rowid AS __rowid, * FROM \"codean\" WHERE substr(eanare, 1, 7) = ?");
     Stmt code_desc(db, "SELECT rowid AS __rowid, * FROM \"codean\" WHERE trim(substr(desart, 1, 25)) = ?");
-    Stmt rank(db, "SELECT rowid AS __rowid, * FROM \"codean\" WHERE codare = ? ORDER BY codare, dataagg DESC NULLS LAST, even DESC");
+    Stmt rank(db, "SELECT rowid AS __rowid, \"primasecon\" FROM \"codean\" WHERE codare = ?"
+                  " ORDER BY codare, dataagg DESC NULLS LAST, even DESC");
     Stmt mark_rank(db, "UPDATE \"codean\" SET \"primasecon\"=? WHERE rowid=?");
     Stmt stamp(db, "UPDATE \"codean\" SET \"dataagg\"=? WHERE rowid=?");
-    Stmt list(db, "SELECT rowid AS __rowid, * FROM \"listi01\" WHERE \"codart\" = ? LIMIT 1");
-    Stmt dep(db, "SELECT rowid AS __rowid, * FROM \"reparti\" WHERE \"reparto\" = ? LIMIT 1");
-    Stmt stock_list_set(db, "UPDATE \"listi01\" SET \"qinv\"=?,\"qacq\"=?,\"qres\"=?,\"qven\"=?,\"qgia\"=?,\"valgia\"=?,\"cosmp\"=? WHERE rowid=?");
-    Stmt stock_code_set(db, "UPDATE \"codean\" SET \"einv\"=?,\"eacq\"=?,\"eres\"=?,\"even\"=?,\"egia\"=?,\"flagean\"=? WHERE rowid=?");
-    Stmt last_set(db, "UPDATE \"listi01\" SET \"dultven\"=?,\"qultven\"=? WHERE rowid=?");
+    Stmt list(db, "SELECT rowid AS __rowid, \"codart\",\"codrep\",\"desrep\",\"codgru\",\"qinv\",\"qacq\",\"qres\","
+                  "\"qven\",\"qgia\",\"cofart\",\"valgia\",\"cosmp\",\"dultven\",\"qultven\" FROM \"listi01\""
+                  " WHERE \"codart\" = ? LIMIT 1");
+    Stmt dep(db, "SELECT rowid AS __rowid, \"reparto\",\"iva\",\"fmarg\",\"marg\",\"descrizione\" FROM \"reparti\""
+                 " WHERE \"reparto\" = ? LIMIT 1");
+    // A line's changes to its price-list row and its barcode row, each written once.
+    Stmt list_set(db, "UPDATE \"listi01\" SET \"qinv\"=?,\"qacq\"=?,\"qres\"=?,\"qven\"=?,\"qgia\"=?,\"valgia\"=?,"
+                      "\"cosmp\"=?,\"dultven\"=?,\"qultven\"=? WHERE rowid=?");
+    Stmt code_set(db, "UPDATE \"codean\" SET \"einv\"=?,\"eacq\"=?,\"eres\"=?,\"even\"=?,\"egia\"=?,\"flagean\"=? WHERE rowid=?");
+    Stmt code_set_stamped(db, "UPDATE \"codean\" SET \"dataagg\"=?,\"einv\"=?,\"eacq\"=?,\"eres\"=?,\"even\"=?,\"egia\"=?,"
+                              "\"flagean\"=? WHERE rowid=?");
     Stmt cust(db, "SELECT rowid AS __rowid, * FROM \"clienti\" WHERE \"tessera\" = ? LIMIT 1");
     Stmt cust_set(db, "UPDATE \"clienti\" SET \"punticum\"=?,\"puntisal\"=?,\"flagagg\"=? WHERE rowid=?");
     Stmt journal(db, "SELECT rowid AS __rowid, * FROM \"movtessere\" WHERE \"tessera\" = ? AND \"data\" = ? AND"
@@ -394,6 +403,7 @@ double raw_lines_per_second(const std::filesystem::path& root) {
         std::int64_t article = 0, codrep = lines.ci(l_codrep), barcode_rowid = 0, list_rowid = 0;
         double qty = quantity, cost = 0;
         double code_q[4] = {0, 0, 0, 0}, list_q[4] = {0, 0, 0, 0}, cofart = 0, qultven = 0;
+        bool stamp_with_stock = false;
         if (described) {
             const bool weighed = ean[0] == '2';
             Stmt& stamp_find = weighed ? code_7 : code_eq;
@@ -411,14 +421,15 @@ double raw_lines_per_second(const std::filesystem::path& root) {
                 bool first = true;
                 std::vector<std::pair<std::int64_t, bool>> marks;
                 while (rank.row()) {
-                    const bool is_p = !rank.cnull(r_mark) && rank.ct(r_mark) == "P";
-                    if (first && !is_p) marks.emplace_back(rank.ci(r_rowid), true);
-                    if (!first) marks.emplace_back(rank.ci(r_rowid), false);
+                    const std::string rank_mark = rank.cnull(r_mark) ? std::string() : rank.ct(r_mark);
+                    if (first && rank_mark != "P") marks.emplace_back(rank.ci(r_rowid), true);
+                    if (!first && rank_mark != "S") marks.emplace_back(rank.ci(r_rowid), false);
                     first = false;
                 }
                 rank.reset();
                 for (auto& [r, p] : marks) mark_rank.t(1, p ? "P" : "S").i(2, r).run();
-                if (!stamped) stamp.d(1, today).i(2, rowid).run();
+                if (!stamped && barcode_rowid == rowid) stamp_with_stock = true;
+                else if (!stamped) stamp.d(1, today).i(2, rowid).run();
                 list.i(1, article);
                 if (list.row()) {
                     list_rowid = list.ci(p_rowid);
@@ -457,8 +468,8 @@ double raw_lines_per_second(const std::filesystem::path& root) {
         if (list_rowid != 0) {
             list_q[3] += qty;
             const double qgia = list_q[0] + list_q[1] - list_q[2] - list_q[3];
-            stock_list_set.d(1, list_q[0]).d(2, list_q[1]).d(3, list_q[2]).d(4, list_q[3]).d(5, qgia)
-                .d(6, qgia * cofart).d(7, cofart).i(8, list_rowid).run();
+            list_set.d(1, list_q[0]).d(2, list_q[1]).d(3, list_q[2]).d(4, list_q[3]).d(5, qgia)
+                .d(6, qgia * cofart).d(7, cofart).d(8, std::floor(bdator)).d(9, qultven + qty).i(10, list_rowid).run();
         }
         if (barcode_rowid == 0 && rung.size() == 13 && rung != no_barcode && rung[0] != '2') {
             // A barcode the stamp did not read (the rung-up one differs from the resolved one).
@@ -471,10 +482,15 @@ double raw_lines_per_second(const std::filesystem::path& root) {
         }
         if (barcode_rowid != 0) {
             code_q[3] += qty;
-            stock_code_set.d(1, code_q[0]).d(2, code_q[1]).d(3, code_q[2]).d(4, code_q[3])
-                .d(5, code_q[0] + code_q[1] - code_q[2] - code_q[3]).t(6, " ").i(7, barcode_rowid).run();
+            const double egia = code_q[0] + code_q[1] - code_q[2] - code_q[3];
+            if (stamp_with_stock) {
+                code_set_stamped.d(1, today).d(2, code_q[0]).d(3, code_q[1]).d(4, code_q[2]).d(5, code_q[3])
+                    .d(6, egia).t(7, " ").i(8, barcode_rowid).run();
+            } else {
+                code_set.d(1, code_q[0]).d(2, code_q[1]).d(3, code_q[2]).d(4, code_q[3]).d(5, egia).t(6, " ")
+                    .i(7, barcode_rowid).run();
+            }
         }
-        if (list_rowid != 0) last_set.d(1, std::floor(bdator)).d(2, qultven + qty).i(3, list_rowid).run();
         if (!lines.cnull(l_tessera) && lines.ci(l_tipo) == 23) {
             const std::string card = lines.ct(l_tessera);
             cust.t(1, card);

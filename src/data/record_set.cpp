@@ -24,9 +24,9 @@ std::string quote(std::string_view name) {
     return out + "\"";
 }
 
-std::string select_sql(const std::string& table, const std::string& where,
-                       const std::string& order_by) {
-    std::string sql = std::string("SELECT rowid AS ") + kRowid + ", * FROM " + quote(table);
+std::string select_sql(const std::string& table, const std::string& where, const std::string& order_by,
+                       const std::string& fields = "*") {
+    std::string sql = std::string("SELECT rowid AS ") + kRowid + ", " + fields + " FROM " + quote(table);
     if (!where.empty()) sql += " WHERE " + where;
     if (!order_by.empty()) sql += " ORDER BY " + order_by;
     return sql;
@@ -85,16 +85,19 @@ void RecordSet::skip_deleted() {
 }
 
 void RecordSet::move_first() {
+    write_held();
     pos_ = 0;
     skip_deleted();
 }
 
 void RecordSet::move_next() {
+    write_held();
     if (pos_ < rows_.size()) ++pos_;
     skip_deleted();
 }
 
 void RecordSet::move_last() {
+    write_held();
     pos_ = rows_.size();
     while (pos_ > 0) {
         --pos_;
@@ -114,6 +117,7 @@ RecordSet::Row RecordSet::read_row(Statement& st) const {
 
 bool RecordSet::find_first(const std::vector<Match>& conditions) {
     if (!columns_) throw DbError("find on a channel that was never opened");
+    write_held();
     if (fetch_ != Fetch::all) {
         std::string where = base_where_.empty() ? std::string() : "(" + base_where_ + ")";
         std::vector<Value> params = base_params_;
@@ -123,7 +127,7 @@ bool RecordSet::find_first(const std::vector<Match>& conditions) {
             where += quote(c.column) + " = ?";
             params.push_back(c.value);
         }
-        std::string sql = select_sql(table_, where, order_by_) + " LIMIT 1";
+        std::string sql = select_sql(table_, where, order_by_, field_list_) + " LIMIT 1";
         Statement& st = db_->prepare(sql, params);
         rows_.clear();
         if (st.step()) rows_.push_back(read_row(st));
@@ -180,6 +184,7 @@ std::int64_t RecordSet::rowid() const {
 
 void RecordSet::add_new() {
     require_writable("add_new");
+    write_held();
     mode_ = EditMode::adding;
     pending_ = Row{};
     pending_.values.assign(columns_->names().size(), Value());
@@ -204,26 +209,55 @@ void RecordSet::set(std::string_view name, Value value) {
 
 void RecordSet::cancel_update() { mode_ = EditMode::none; }
 
+const std::string& RecordSet::insert_sql(const std::vector<bool>& which) {
+    auto it = insert_sql_.find(which);
+    if (it != insert_sql_.end()) return it->second;
+    const auto& names = columns_->names();
+    std::string cols, marks;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!which[i]) continue;
+        if (!cols.empty()) {
+            cols += ",";
+            marks += ",";
+        }
+        cols += quote(names[i]);
+        marks += "?";
+    }
+    std::string sql = "INSERT INTO " + quote(table_) +
+                      (cols.empty() ? std::string(" DEFAULT VALUES") : " (" + cols + ") VALUES (" + marks + ")");
+    return insert_sql_.emplace(which, std::move(sql)).first->second;
+}
+
+void RecordSet::write_fields(const std::vector<bool>& which, const Row& row) {
+    auto it = update_sql_.find(which);
+    if (it == update_sql_.end()) {
+        const auto& names = columns_->names();
+        std::string sets;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!which[i]) continue;
+            if (!sets.empty()) sets += ",";
+            sets += quote(names[i]) + "=?";
+        }
+        it = update_sql_.emplace(which, "UPDATE " + quote(table_) + " SET " + sets + " WHERE rowid=?").first;
+    }
+    std::vector<Value> params;
+    for (std::size_t i = 0; i < which.size(); ++i) {
+        if (which[i]) params.push_back(row.values[i]);
+    }
+    params.push_back(Value(row.rowid));
+    if (db_->execute(it->second, params) == 0) {
+        throw DbError("the record of " + table_ + " being updated no longer exists");
+    }
+}
+
 void RecordSet::update() {
     if (mode_ == EditMode::none) throw DbError("update without edit or add_new");
-    const auto& names = columns_->names();
-    std::vector<Value> params;
-    std::string sql;
     if (mode_ == EditMode::adding) {
-        std::string cols, marks;
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            if (!touched_[i]) continue;
-            if (!cols.empty()) {
-                cols += ",";
-                marks += ",";
-            }
-            cols += quote(names[i]);
-            marks += "?";
-            params.push_back(pending_.values[i]);
+        std::vector<Value> params;
+        for (std::size_t i = 0; i < touched_.size(); ++i) {
+            if (touched_[i]) params.push_back(std::move(pending_.values[i]));
         }
-        sql = "INSERT INTO " + quote(table_) +
-              (cols.empty() ? std::string(" DEFAULT VALUES") : " (" + cols + ") VALUES (" + marks + ")");
-        db_->execute(sql, params);
+        db_->execute(insert_sql(touched_), params);
         std::int64_t id = db_->last_insert_rowid();
         mode_ = EditMode::none;
         if (fetch_ == Fetch::append) {
@@ -232,7 +266,7 @@ void RecordSet::update() {
             return;
         }
         // Read the row back so that defaults are seen, as the engine shows a saved row.
-        Statement& st = db_->prepare(select_sql(table_, "rowid = ?", {}), {Value(id)});
+        Statement& st = db_->prepare(select_sql(table_, "rowid = ?", {}, field_list_), {Value(id)});
         if (st.step()) {
             Row row = read_row(st);
             st.reset();
@@ -247,25 +281,36 @@ void RecordSet::update() {
         }
         return;
     }
-    std::string sets;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!touched_[i]) continue;
-        if (!sets.empty()) sets += ",";
-        sets += quote(names[i]) + "=?";
-        params.push_back(pending_.values[i]);
-    }
     mode_ = EditMode::none;
-    if (sets.empty()) return;
-    params.push_back(Value(pending_.rowid));
-    sql = "UPDATE " + quote(table_) + " SET " + sets + " WHERE rowid=?";
-    if (db_->execute(sql, params) == 0) {
-        throw DbError("the record of " + table_ + " being updated no longer exists");
+    if (std::none_of(touched_.begin(), touched_.end(), [](bool t) { return t; })) return;
+    if (holding_) {
+        if (!has_held_) held_.assign(touched_.size(), false);
+        for (std::size_t i = 0; i < touched_.size(); ++i) {
+            if (touched_[i]) held_[i] = true;
+        }
+        has_held_ = true;
+        rows_[pos_] = std::move(pending_);
+        return;
     }
+    write_fields(touched_, pending_);
     rows_[pos_] = std::move(pending_);
+}
+
+void RecordSet::hold_writes(bool on) {
+    if (!on) write_held();
+    holding_ = on;
+}
+
+void RecordSet::write_held() {
+    if (!has_held_) return;
+    // Cleared first: a failed write is not tried again by the next move.
+    has_held_ = false;
+    write_fields(held_, rows_[pos_]);
 }
 
 void RecordSet::remove() {
     require_writable("delete");
+    write_held();
     require_current("delete");
     if (db_->execute("DELETE FROM " + quote(table_) + " WHERE rowid=?", {Value(rows_[pos_].rowid)}) == 0) {
         throw DbError("the record of " + table_ + " being deleted no longer exists");
@@ -275,18 +320,28 @@ void RecordSet::remove() {
 
 // ---- Channel ----
 
-RecordSet& Channel::select(Database& db, const std::string& table, const std::string& where,
-                           std::vector<Value> params, const std::string& order_by, Fetch fetch) {
+void Channel::reopen() {
+    set_.write_held();
     set_ = RecordSet{};
+}
+
+RecordSet& Channel::select(Database& db, const std::string& table, const std::string& where,
+                           std::vector<Value> params, const std::string& order_by, Fetch fetch,
+                           const std::vector<std::string>& fields) {
+    reopen();
     set_.db_ = &db;
     set_.table_ = table;
+    if (!fields.empty()) {
+        set_.field_list_.clear();
+        for (const auto& f : fields) set_.field_list_ += (set_.field_list_.empty() ? "" : ",") + quote(f);
+    }
     set_.base_where_ = where;
     set_.base_params_ = std::move(params);
     set_.order_by_ = order_by;
     set_.fetch_ = fetch;
-    sql_ = select_sql(table, where, order_by);
+    sql_ = select_sql(table, where, order_by, set_.field_list_);
     if (fetch != Fetch::all) {
-        Statement& st = db.prepare(select_sql(table, {}, {}) + " LIMIT 0");
+        Statement& st = db.prepare(select_sql(table, {}, {}, set_.field_list_) + " LIMIT 0");
         set_.columns_ = columns_of(st);
         st.reset();
         set_.rowid_column_ = 0;
@@ -297,7 +352,7 @@ RecordSet& Channel::select(Database& db, const std::string& table, const std::st
 }
 
 RecordSet& Channel::query(Database& db, const std::string& sql, std::vector<Value> params) {
-    set_ = RecordSet{};
+    reopen();
     set_.db_ = &db;
     set_.base_params_ = std::move(params);
     sql_ = sql;
@@ -308,6 +363,7 @@ RecordSet& Channel::query(Database& db, const std::string& sql, std::vector<Valu
 RecordSet& Channel::refresh() {
     if (!set_.db_) throw DbError("channel " + name_ + " refreshed before it was opened");
     if (set_.fetch_ != Fetch::all) {
+        set_.write_held();
         set_.rows_.clear();
         set_.pos_ = 0;
         return set_;
@@ -317,6 +373,7 @@ RecordSet& Channel::refresh() {
 }
 
 void Channel::fill() {
+    set_.write_held();
     Statement& st = set_.db_->prepare(sql_, set_.base_params_);
     set_.columns_ = columns_of(st);
     set_.rowid_column_ = set_.table_.empty() ? -1 : 0;

@@ -10,7 +10,15 @@
 // A channel opened on a join is read-only.
 //
 // Searching a large table: a channel opened with Fetch::on_demand holds no rows; its
-// find_first runs an indexed query for the first matching row instead of scanning.
+// find_first runs an indexed query for the first matching row instead of scanning. A
+// channel that reads a wide table once per receipt line may name the fields it uses;
+// the others are neither read nor settable.
+//
+// Held writes: where one step after another changes the same row (a receipt line's
+// stock, then its last sale), hold_writes(true) makes update() change the row in memory
+// and remember the fields set; write_held() writes them in one UPDATE. Moving, searching,
+// adding, deleting or reopening writes them first. A caller that holds writes writes
+// them before it lets the record set go.
 #pragma once
 
 #include <memory>
@@ -83,6 +91,9 @@ public:
     void cancel_update();
     void remove();                                 // delete the current row
 
+    void hold_writes(bool on);  // off: writes what is held
+    void write_held();
+
 private:
     friend class Channel;
     struct Row {
@@ -96,9 +107,14 @@ private:
     void require_writable(const char* what) const;
     void skip_deleted();
     Row read_row(Statement& st) const;
+    // One UPDATE of the fields marked in `which`, from `row`; the text is built once per
+    // set of fields.
+    void write_fields(const std::vector<bool>& which, const Row& row);
+    const std::string& insert_sql(const std::vector<bool>& which);
 
     Database* db_ = nullptr;
     std::string table_;                 // empty: read-only
+    std::string field_list_ = "*";      // the fields a channel of one table reads
     std::string base_where_;            // the channel's own condition, for on_demand
     std::vector<Value> base_params_;
     std::string order_by_;
@@ -111,6 +127,11 @@ private:
     EditMode mode_ = EditMode::none;
     Row pending_;
     std::vector<bool> touched_;
+    bool holding_ = false;
+    bool has_held_ = false;
+    std::vector<bool> held_;
+    std::unordered_map<std::vector<bool>, std::string> update_sql_;
+    std::unordered_map<std::vector<bool>, std::string> insert_sql_;
 };
 
 class Channel {
@@ -118,10 +139,11 @@ public:
     explicit Channel(std::string name) : name_(std::move(name)) {}
     const std::string& name() const { return name_; }
 
-    // Rows of one table, writable: SELECT * FROM table [WHERE where] [ORDER BY order].
+    // Rows of one table, writable: SELECT * FROM table [WHERE where] [ORDER BY order], or
+    // only the named fields.
     RecordSet& select(Database& db, const std::string& table, const std::string& where = {},
                       std::vector<Value> params = {}, const std::string& order_by = {},
-                      Fetch fetch = Fetch::all);
+                      Fetch fetch = Fetch::all, const std::vector<std::string>& fields = {});
     // Any query (joins, expressions), read-only.
     RecordSet& query(Database& db, const std::string& sql, std::vector<Value> params = {});
     // Fetches the current query again (a refresh).
@@ -130,6 +152,7 @@ public:
 
 private:
     void fill();
+    void reopen();  // held writes are written before the record set is replaced
     std::string name_;
     std::string sql_;
     RecordSet set_;

@@ -2,10 +2,11 @@
 
 namespace cassasync::data {
 
-TableCursor::TableCursor(Database& db, std::string table, std::string key_column)
+TableCursor::TableCursor(Database& db, std::string table, std::string key_column,
+                         const std::vector<std::string>& fields)
     : channel_(table + "." + key_column), db_(db), table_(std::move(table)),
       key_(std::move(key_column)), set_(channel_.records()) {
-    channel_.select(db_, table_, {}, {}, {}, Fetch::on_demand);
+    channel_.select(db_, table_, {}, {}, {}, Fetch::on_demand, fields);
 }
 
 bool TableCursor::seek(const Value& key) { return set_.find_first({{key_, key}}); }

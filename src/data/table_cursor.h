@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "data/record_set.h"
 
@@ -12,7 +13,9 @@ namespace cassasync::data {
 
 class TableCursor {
 public:
-    TableCursor(Database& db, std::string table, std::string key_column);
+    // `fields`: the fields read or set through the cursor; empty for all of them.
+    TableCursor(Database& db, std::string table, std::string key_column,
+                const std::vector<std::string>& fields = {});
     bool seek(const Value& key);   // true when a row with key = value exists
     bool no_match() const { return set_.no_match(); }
     RecordSet& row() { return set_; }  // the row found, for reading and edit/update

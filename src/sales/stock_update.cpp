@@ -1,6 +1,8 @@
 #include "sales/stock_update.h"
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "sales/rounding.h"
 
@@ -38,8 +40,14 @@ void StockMovement::clear() {
     }
 }
 
+// The fields a receipt line reads or sets in each table; a price-list row has a hundred.
+const std::vector<std::string> kListFieldsUsed{"codart", "codrep", "desrep", "codgru", "qinv", "qacq", "qres",
+                                               "qven", "qgia", "cofart", "valgia", "cosmp", "dultven", "qultven"};
+const std::vector<std::string> kBarcodeFieldsUsed{"eanare", "codare", "dataagg", "einv", "eacq", "eres", "even",
+                                                  "egia", "flagean"};
+
 StockTables::StockTables(data::Database& main)
-    : listi01_(main, "listi01", "codart"), codean_(main, "codean", "eanare") {}
+    : listi01_(main, "listi01", "codart", kListFieldsUsed), codean_(main, "codean", "eanare", kBarcodeFieldsUsed) {}
 
 bool StockTables::price_list_row(std::int32_t codart) {
     if (in_line_ && holds_article_ && held_article_ == codart) return true;
@@ -61,12 +69,18 @@ void StockTables::begin_line() {
     in_line_ = true;
     holds_article_ = false;
     holds_barcode_ = false;
+    // A line changes its price-list row twice and its barcode row up to three times:
+    // each row is written once, when the line ends.
+    listi01_.row().hold_writes(true);
+    codean_.row().hold_writes(true);
 }
 
 void StockTables::end_line() {
     in_line_ = false;
     holds_article_ = false;
     holds_barcode_ = false;
+    listi01_.row().hold_writes(false);
+    codean_.row().hold_writes(false);
 }
 
 double to_currency(double value) { return round_half_even(value, 4); }

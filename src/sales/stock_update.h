@@ -37,8 +37,9 @@ struct StockMovement {
 // "keyean" on eanare); opened once per import run. Between begin_line() and end_line()
 // the row found for an article or a barcode is kept and used again by the next step of
 // the same receipt line that asks for the same key (the row resolution, then the stock,
-// then the last sale), so each row is read once per line. Outside a line every lookup
-// reads afresh.
+// then the last sale), so each row is read once per line, and its changes are written
+// once, by end_line(). Outside a line every lookup reads afresh and every change is
+// written at once. Only the fields the steps use are read.
 class StockTables {
 public:
     explicit StockTables(data::Database& main);

@@ -154,6 +154,76 @@ TEST_F(RecordSetTest, TableCursorSeeksByKeyAndEditsInPlace) {
     EXPECT_THROW(cursor.row().edit(), DbError) << "no current row after a failed seek";
 }
 
+TEST_F(RecordSetTest, ACursorOnNamedFieldsReadsAndWritesOnlyThose) {
+    TableCursor cursor(db_, "codean", "eanare", {"eanare", "prezzo"});
+    ASSERT_TRUE(cursor.seek(text("8003")));
+    EXPECT_DOUBLE_EQ(cursor.row().number("prezzo"), 3.2);
+    EXPECT_FALSE(cursor.row().has_field("desart"));
+    EXPECT_THROW(cursor.row().field("desart"), DbError);
+    cursor.row().edit();
+    EXPECT_THROW(cursor.row().set("flagagg", text("X")), DbError) << "a field not read cannot be set";
+    cursor.row().set("prezzo", real(3.5));
+    cursor.row().update();
+    EXPECT_DOUBLE_EQ(to_double(db_.scalar("SELECT prezzo FROM codean WHERE eanare='8003'")), 3.5);
+    EXPECT_EQ(to_text(db_.scalar("SELECT desart || flagagg FROM codean WHERE eanare='8003'")), "Caffe'T")
+        << "the fields not read keep their values";
+}
+
+TEST_F(RecordSetTest, HeldWritesReachTheFileOnceWhenTheRowIsLeftOrReleased) {
+    TableCursor cursor(db_, "codean", "eanare");
+    auto& row = cursor.row();
+    auto stored = [&](const char* ean) {
+        return to_text(db_.scalar("SELECT prezzo || '/' || flagagg FROM codean WHERE eanare = ?", {text(ean)}));
+    };
+    auto changes = [&] { return sqlite3_total_changes(db_.handle()); };
+    row.hold_writes(true);
+    ASSERT_TRUE(cursor.seek(text("8001")));
+    const int before = changes();
+    row.edit();
+    row.set("prezzo", real(2.0));
+    row.update();
+    row.edit();
+    row.set("flagagg", text("T"));
+    row.update();
+    EXPECT_EQ(stored("8001"), "1.5/A") << "held in memory";
+    EXPECT_DOUBLE_EQ(row.number("prezzo"), 2.0) << "the row shows what was set";
+    EXPECT_EQ(row.text("flagagg"), "T");
+    EXPECT_EQ(changes(), before);
+
+    ASSERT_TRUE(cursor.seek(text("8002")));  // leaving the row writes it, once
+    EXPECT_EQ(stored("8001"), "2.0/T");
+    EXPECT_EQ(changes(), before + 1);
+
+    row.edit();
+    row.set("prezzo", real(0.5));
+    row.update();
+    row.hold_writes(false);  // releasing writes what is held
+    EXPECT_EQ(stored("8002"), "0.5/A");
+    row.edit();
+    row.set("prezzo", real(0.75));
+    row.update();
+    EXPECT_EQ(stored("8002"), "0.75/A") << "no longer held";
+
+    // A row deleted behind the cursor's back: the held write fails loudly, then not again.
+    row.hold_writes(true);
+    row.edit();
+    row.set("prezzo", real(9.0));
+    row.update();
+    db_.execute("DELETE FROM codean WHERE eanare='8002'");
+    EXPECT_THROW(row.write_held(), DbError);
+    EXPECT_NO_THROW(row.write_held());
+
+    // Reopening the channel writes what the old record set held.
+    Channel ch("codean2");
+    auto& rs = ch.select(db_, "codean", "eanare = ?", {text("8004")});
+    rs.hold_writes(true);
+    rs.edit();
+    rs.set("flagagg", text("Z"));
+    rs.update();
+    ch.select(db_, "codean", "eanare = ?", {text("8001")});
+    EXPECT_EQ(stored("8004"), "2.0/Z");
+}
+
 TEST_F(RecordSetTest, MidAndTrimFollowTheOriginalDialect) {
     EXPECT_EQ(to_text(db_.scalar("SELECT mid('2123456012345', 1, 7)")), "2123456");
     EXPECT_EQ(to_text(db_.scalar("SELECT mid('abcdef', 3)")), "cdef");
