@@ -4,7 +4,7 @@
 // synchronous=OFF), the longest time the register database was held, and peak memory.
 //
 //   receipt_import_bench [--lines N] [--sizes 10000,200000,1000000] [--mix uniform|popular]
-//                        [--dir DIR] [--profile DIR]
+//                        [--runs N] [--dir DIR] [--profile DIR]
 //
 // The lines sell articles drawn uniformly from the whole catalogue (the worst case: every
 // line reads and writes pages no other line touches) or, with "--mix popular", 80% of
@@ -610,13 +610,12 @@ Figures in_child(F work) {
     return f;
 }
 
-constexpr int kRepetitions = 3;
 
-// Builds the shop once, then measures the raw limit and the import kRepetitions times
+// Builds the shop once, then measures the raw limit and the import `runs` times
 // each (the shop put back between runs) and keeps the best rate of each: other work on
 // the machine only ever slows a run down. The register hold and peak memory are the
 // worst seen.
-Figures measure(const std::filesystem::path& base, int articles, int lines, Mix mix) {
+Figures measure(const std::filesystem::path& base, int articles, int lines, Mix mix, int runs) {
     const auto root = base / ("shop-" + std::to_string(articles));
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root);
@@ -630,7 +629,7 @@ Figures measure(const std::filesystem::path& base, int articles, int lines, Mix 
     if (!built.ok) throw std::runtime_error("building the shop failed");
     Figures best;
     best.build_seconds = built.build_seconds;
-    for (int run = 0; run < kRepetitions; ++run) {
+    for (int run = 0; run < runs; ++run) {
         Figures raw = in_child([&] {
             Figures f;
             f.raw_lines_per_second = raw_lines_per_second(root);
@@ -675,11 +674,13 @@ int main(int argc, char** argv) {
     std::filesystem::path profile_root;
     Mix mix = Mix::uniform;
     int lines = 20000;
+    int runs = 5;  // a shared machine only ever slows a run down: the best of several
     std::vector<int> sizes{10000, 200000, 1000000};
     std::filesystem::path dir = std::filesystem::temp_directory_path();
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--lines") lines = std::atoi(argv[i + 1]);
+        else if (option == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
         else if (option == "--dir") dir = argv[i + 1];
         else if (option == "--profile") profile_root = argv[i + 1];
         else if (option == "--mix") mix = std::string(argv[i + 1]) == "popular" ? Mix::popular : Mix::uniform;
@@ -692,7 +693,7 @@ int main(int argc, char** argv) {
                 p = comma == std::string::npos ? list.size() : comma + 1;
             }
         } else {
-            std::fprintf(stderr, "usage: %s [--lines N] [--sizes 10000,200000,1000000] [--mix uniform|popular] [--dir DIR]"
+            std::fprintf(stderr, "usage: %s [--lines N] [--sizes 10000,200000,1000000] [--mix uniform|popular] [--runs N] [--dir DIR]"
                                  " [--profile DIR]\n", argv[0]);
             return 2;
         }
@@ -735,13 +736,13 @@ int main(int argc, char** argv) {
     const std::filesystem::path base = tmpl;
     std::printf("receipt import: %d waiting lines (%s), batches of up to 1000 lines / 250 ms\n", lines,
                 mix == Mix::popular ? "80% of them from 2,000 popular articles" : "articles drawn uniformly");
-    std::printf("best of %d runs each; import time in central commits / holding the register in %%\n", kRepetitions);
+    std::printf("best of %d runs each; import time in central commits / holding the register in %%\n", runs);
     std::printf("%10s %12s %12s %7s %16s %10s %9s %10s %8s\n", "articles", "import l/s", "raw l/s", "ratio",
                 "register held ms", "peak MB", "batches", "commit/reg", "build s");
     std::map<int, Figures> results;
     try {
         for (int articles : sizes) {
-            Figures f = measure(base, articles, lines, mix);
+            Figures f = measure(base, articles, lines, mix, runs);
             results[articles] = f;
             std::printf("%10d %12.0f %12.0f %7.2f %16.2f %10.1f %9d %5.0f/%-4.0f %8.1f\n", articles,
                         f.import_lines_per_second, f.raw_lines_per_second,
@@ -757,11 +758,15 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(base);
 
     std::printf("\ntargets\n");
+    // The limit is set for the 200,000-article catalogue; the other sizes show the ratio
+    // for scale.
     for (auto& [articles, f] : results) {
         const double ratio = f.import_lines_per_second / f.raw_lines_per_second;
-        std::printf("  %7d articles: import/raw %.2f (>= 0.50 %s), register held %.2f ms (<= 50 %s), peak %.1f MB (< 100 %s)\n",
-                    articles, ratio, ratio >= 0.5 ? "ok" : "MISSED", f.longest_register_hold_ms,
-                    f.longest_register_hold_ms <= 50 ? "ok" : "MISSED", f.peak_mb, f.peak_mb < 100 ? "ok" : "MISSED");
+        const bool judged = articles == 200000;
+        std::printf("  %7d articles: import/raw %.2f (%s), register held %.2f ms (<= 50 %s), peak %.1f MB (< 100 %s)\n",
+                    articles, ratio, judged ? (ratio >= 0.5 ? ">= 0.50 ok" : ">= 0.50 MISSED") : "for scale",
+                    f.longest_register_hold_ms, f.longest_register_hold_ms <= 50 ? "ok" : "MISSED", f.peak_mb,
+                    f.peak_mb < 100 ? "ok" : "MISSED");
     }
     if (results.count(10000) && results.count(1000000)) {
         const double scale = results[1000000].import_lines_per_second / results[10000].import_lines_per_second;

@@ -178,6 +178,8 @@ Database::Database(const std::filesystem::path& file, const OpenOptions& options
     // Rollback journals everywhere: WAL would break the atomic commit of attached files,
     // and a register's file is opened from another machine as well.
     exec("PRAGMA journal_mode=DELETE");
+    // A commit is on disk when it returns, whatever default the SQLite build has.
+    exec("PRAGMA synchronous=FULL");
     if (options.role == FileRole::central) {
         exec("PRAGMA cache_size=-16384");
     }
@@ -240,6 +242,7 @@ void Database::attach(const std::filesystem::path& file, const std::string& sche
     }
     execute("ATTACH DATABASE ? AS " + quote_identifier(schema), {Value(file.string())});
     exec("PRAGMA " + quote_identifier(schema) + ".journal_mode=DELETE");
+    exec("PRAGMA " + quote_identifier(schema) + ".synchronous=FULL");
     exec("PRAGMA " + quote_identifier(schema) + ".cache_size=-16384");
 }
 

@@ -45,6 +45,7 @@ TEST_F(JournalLayerTest, ConnectionsWriteTheirJournalsThroughTheLayer) {
     ASSERT_EQ(sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_VFS_POINTER, &vfs), SQLITE_OK);
     ASSERT_NE(vfs, nullptr);
     EXPECT_STREQ(vfs->zName, buffered_journal_vfs());
+    EXPECT_EQ(to_int(db.scalar("PRAGMA synchronous")), 2) << "commits are synced in full";
 
     // A committed change of every row, then a rollback of another one: the rollback reads
     // the journal back, so what the layer held must be there.
