@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "data/database.h"
-#include "e2e/child_process.h"
+#include "support/child_process.h"
 #include "platform/clock.h"
 #include "platform/pinger.h"
 #include "support/shop_fixture.h"
@@ -49,7 +49,7 @@ TEST(MasterDataChain, OneCycleTakesABarcodeACustomerAndAnInvoiceCentral) {
     TempDir work;
     const fs::path root = work.path() / "shop";
     ASSERT_EQ(run_program({kShop, "demo", "--root", root.string()}, work.path() / "shop.txt", std::chrono::minutes(2)), 0)
-        << read_text(work.path() / "shop.txt");
+        << read_text_file(work.path() / "shop.txt");
 
     std::time_t now = std::time(nullptr);
     std::tm local{};

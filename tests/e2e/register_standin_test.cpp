@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "data/database.h"
-#include "e2e/child_process.h"
+#include "support/child_process.h"
 #include "frame/shop_admin.h"
 #include "platform/clock.h"
 #include "support/shop_fixture.h"
@@ -58,7 +58,7 @@ protected:
         return run_program(args(n, std::move(more)), output(), limit);
     }
     std::filesystem::path output() const { return root_.path() / "standin-output.txt"; }
-    std::string said() const { return read_text(output()); }
+    std::string said() const { return read_text_file(output()); }
 
     std::int64_t flag1(int n) { return to_int(register_db(n).scalar("SELECT Flag1 FROM Semafori")); }
     void set_flag1(int n, std::int64_t v) { register_db(n).execute("UPDATE Semafori SET Flag1 = ?", {data::Value(v)}); }
@@ -75,7 +75,7 @@ protected:
 };
 
 TEST_F(RegisterStandInTest, RingWritesWaitingLinesDrawnFromTheCatalogue) {
-    const std::string main_before = read_text(local("C:\\tarvi\\dati.mdb"));
+    const std::string main_before = read_text_file(local("C:\\tarvi\\dati.mdb"));
     const double day_before = today_serial();
     ASSERT_EQ(run(2, {"ring", "--lines", "40", "--card", "--seed", "7"}), 0) << said();
     ASSERT_EQ(run(2, {"ring", "--lines", "3", "--no-card", "--seed", "8"}), 0) << said();
@@ -146,7 +146,7 @@ TEST_F(RegisterStandInTest, RingWritesWaitingLinesDrawnFromTheCatalogue) {
     EXPECT_GT(weight_lines, 0) << "40 lines should include a price barcode";
     EXPECT_GT(carton_lines, 0) << "40 lines should include a carton";
     EXPECT_EQ(count_rows(reg, "movimenti", "bnumer = 2 AND (tessera IS NOT NULL OR tiporecord <> 1)"), 0);
-    EXPECT_EQ(read_text(local("C:\\tarvi\\dati.mdb")), main_before) << "the central catalogue is only read";
+    EXPECT_EQ(read_text_file(local("C:\\tarvi\\dati.mdb")), main_before) << "the central catalogue is only read";
 }
 
 TEST_F(RegisterStandInTest, NeverWritesWhileTheSemaphoreIsTakenAndGivesUpInTime) {
@@ -236,7 +236,7 @@ TEST_F(RegisterStandInTest, RunStopsOnSigtermAndSummaryMatchesTheFile) {
     EXPECT_EQ(*status, 0) << said();
 
     auto s = read_summary(summary);
-    ASSERT_TRUE(s.count("lines")) << read_text(summary);
+    ASSERT_TRUE(s.count("lines")) << read_text_file(summary);
     auto& reg = register_db(2);
     EXPECT_GT(std::stoi(s["receipts"]), 0);
     EXPECT_EQ(std::stoi(s["lines"]), count_rows(reg, "movimenti"));

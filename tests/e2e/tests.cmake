@@ -1,17 +1,14 @@
 # The register stand-in on its own (quick, no network).
 add_cassasync_test(NAME register_standin_tests LABEL unit SOURCES
-  e2e/register_standin_test.cpp
-  e2e/child_process.cpp)
+  e2e/register_standin_test.cpp)
 add_dependencies(register_standin_tests cassasync-register)
 
 # The whole shop: the real programs, three registers at 127.0.0.1-3, real ICMP echoes.
 add_cassasync_test(NAME e2e_tests LABEL e2e TIMEOUT 600 SOURCES
-  e2e/whole_shop_test.cpp
-  e2e/child_process.cpp)
+  e2e/whole_shop_test.cpp)
 add_dependencies(e2e_tests cassasync cassasync-shop cassasync-register)
 
 # One cycle of the real service taking a barcode, a customer and an invoice central.
 add_cassasync_test(NAME master_data_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
-  e2e/master_data_chain_test.cpp
-  e2e/child_process.cpp)
+  e2e/master_data_chain_test.cpp)
 add_dependencies(master_data_e2e_tests cassasync cassasync-shop)

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "data/database.h"
-#include "e2e/child_process.h"
+#include "support/child_process.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
 #include "platform/pinger.h"
@@ -159,7 +159,7 @@ protected:
 
 TEST_F(WholeShopTest, EveryLineCardPointAndCloseRequestArrivesExactlyOnce) {
     ASSERT_EQ(run_program({kShop, "demo", "--root", root_.path().string()}, out("shop"), 60s), 0)
-        << read_text(out("shop"));
+        << read_text_file(out("shop"));
     const auto sold_before = sold_by_article();
     const auto points_before = points_by_card();
     const auto t0 = platform::SystemClock().now();
@@ -181,14 +181,14 @@ TEST_F(WholeShopTest, EveryLineCardPointAndCloseRequestArrivesExactlyOnce) {
         for (int n = 1; n <= kRegisters; ++n) {
             auto st = registers[static_cast<std::size_t>(n - 1)]->wait_for(30s);
             ASSERT_TRUE(st.has_value()) << "register stand-in " << n << " did not stop on SIGTERM";
-            EXPECT_EQ(*st, 0) << read_text(out("register-" + std::to_string(n)));
+            EXPECT_EQ(*st, 0) << read_text_file(out("register-" + std::to_string(n)));
         }
         auto st = svc.wait_for(180s);
         ASSERT_TRUE(st.has_value()) << "the service did not finish its cycles";
-        EXPECT_EQ(*st, 0) << read_text(out("service-1"));
+        EXPECT_EQ(*st, 0) << read_text_file(out("service-1"));
     }
-    for (int n : kClosing) ASSERT_EQ(run_program(stand_in(n, {"close"}), out("close"), 30s), 0) << read_text(out("close"));
-    ASSERT_EQ(run_program(service(2), out("service-2"), 180s), 0) << read_text(out("service-2"));
+    for (int n : kClosing) ASSERT_EQ(run_program(stand_in(n, {"close"}), out("close"), 30s), 0) << read_text_file(out("close"));
+    ASSERT_EQ(run_program(service(2), out("service-2"), 180s), 0) << read_text_file(out("service-2"));
 
     const auto t1 = platform::SystemClock().now();
     ASSERT_EQ(platform::day_serial(t0.year, t0.month, t0.day), platform::day_serial(t1.year, t1.month, t1.day))
@@ -199,7 +199,7 @@ TEST_F(WholeShopTest, EveryLineCardPointAndCloseRequestArrivesExactlyOnce) {
     for (int n = 1; n <= kRegisters; ++n) {
         summaries.push_back(read_summary(root_.path() / ("summary-" + std::to_string(n) + ".txt")));
         ASSERT_GT(summaries.back().counts["lines"], 0) << "register " << n << " rang nothing";
-        EXPECT_EQ(summaries.back().counts["failed"], 0) << read_text(out("register-" + std::to_string(n)));
+        EXPECT_EQ(summaries.back().counts["failed"], 0) << read_text_file(out("register-" + std::to_string(n)));
     }
 
     // ---- every receipt line imported exactly once

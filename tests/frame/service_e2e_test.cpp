@@ -2,19 +2,12 @@
 // headless on it, its exit status, its console and its log.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,6 +15,7 @@
 
 #include "data/database.h"
 #include "platform/pinger.h"
+#include "support/child_process.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::frame {
@@ -34,11 +28,6 @@ using Lines = std::vector<std::string>;
 const std::string kService = CASSASYNC_BINARY_DIR "/app/cassasync";
 const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 Lines split_lines(const std::string& text) {
     Lines out;
     std::istringstream in(text);
@@ -50,76 +39,19 @@ Lines split_lines(const std::string& text) {
     return out;
 }
 
-// A program started with its output and error in two files; killed if still running
-// when the object goes, so that a failing test leaves nothing behind.
-class Program {
-public:
-    struct Env {
-        std::map<std::string, std::string> set;
-        std::vector<std::string> unset;
-    };
-
-    Program(const std::vector<std::string>& argv, const fs::path& dir, const Env& env = {})
-        : out_(dir / "stdout.txt"), err_(dir / "stderr.txt") {
-        pid_ = ::fork();
-        if (pid_ < 0) throw std::runtime_error("fork failed");
-        if (pid_ == 0) {
-            const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0 || err < 0) ::_exit(126);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            for (const auto& name : env.unset) ::unsetenv(name.c_str());
-            for (const auto& [name, value] : env.set) ::setenv(name.c_str(), value.c_str(), 1);
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
-    }
-    ~Program() {
-        if (!status_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    // The exit status, or nothing when still running after `limit`.
-    std::optional<int> wait_for(std::chrono::milliseconds limit) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (!status_) {
-            int raw = 0;
-            const pid_t r = ::waitpid(pid_, &raw, WNOHANG);
-            if (r == pid_) {
-                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-            } else if (std::chrono::steady_clock::now() >= until) {
-                return std::nullopt;
-            } else {
-                std::this_thread::sleep_for(10ms);
-            }
-        }
-        return status_;
-    }
-    void send(int signal_number) { ::kill(pid_, signal_number); }
-    std::string out() const { return read_file(out_); }
-    std::string err() const { return read_file(err_); }
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-    fs::path out_, err_;
-};
-
 class ServiceTest : public ::testing::Test {
 protected:
     ServiceTest() : shop_(work_.path() / "shop") { fs::create_directories(shop_); }
 
+    // A program's output and error in two files, emptied for each program.
+    testing::ChildOptions separate_streams(testing::ChildOptions options = {}) const {
+        options.error = work_.path() / "stderr.txt";
+        options.truncate = true;
+        return options;
+    }
     // Runs a program to its end (one minute at most) and gives its exit status.
-    int run(const std::vector<std::string>& argv, const Program::Env& env = {}) {
-        last_ = std::make_unique<Program>(argv, work_.path(), env);
+    int run(const std::vector<std::string>& argv, const testing::ChildOptions& env = {}) {
+        last_ = std::make_unique<testing::ChildProcess>(argv, work_.path() / "stdout.txt", separate_streams(env));
         auto status = last_->wait_for(60s);
         EXPECT_TRUE(status.has_value()) << argv[0] << " did not end";
         return status.value_or(-1);
@@ -145,7 +77,7 @@ protected:
         if (logs.empty()) return {};
         EXPECT_EQ(logs[0].filename().string().rfind("logqvo_", 0), 0u) << logs[0];
         Lines out;
-        for (const auto& l : split_lines(read_file(logs[0]))) out.push_back(l.size() >= 19 ? l.substr(19) : l);
+        for (const auto& l : split_lines(testing::read_text_file(logs[0]))) out.push_back(l.size() >= 19 ? l.substr(19) : l);
         return out;
     }
     std::string flag(int n) {
@@ -155,7 +87,7 @@ protected:
 
     testing::TempDir work_;
     fs::path shop_;
-    std::unique_ptr<Program> last_;
+    std::unique_ptr<testing::ChildProcess> last_;
 };
 
 const Lines kStartUp = {"- Avvio programma",
@@ -178,9 +110,9 @@ TEST_F(ServiceTest, CyclesZeroEndsAfterStartUp) {
     EXPECT_EQ(last_->err(), "");
 
     // The root from the environment; no display at all also means headless.
-    Program::Env env;
-    env.set["CASSASYNC_ROOT"] = shop_.string();
-    env.unset = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    testing::ChildOptions env;
+    env.set_env["CASSASYNC_ROOT"] = shop_.string();
+    env.unset_env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
     EXPECT_EQ(run({kService, "--cycles", "0"}, env), 0) << last_->err();
     Lines twice = kStartUp;
     twice.insert(twice.end(), kStartUp.begin(), kStartUp.end());
@@ -254,7 +186,7 @@ TEST_F(ServiceTest, CommandLine) {
 
 TEST_F(ServiceTest, SigtermEndsTheServiceLikeTheExitButton) {
     shop({"init"});
-    Program service_run(service({"--tick-ms", "20"}), work_.path());
+    testing::ChildProcess service_run(service({"--tick-ms", "20"}), work_.path() / "stdout.txt", separate_streams());
     const auto until = std::chrono::steady_clock::now() + 30s;
     while (service_run.out().find("ciclo 1:") == std::string::npos && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(20ms);
@@ -264,7 +196,7 @@ TEST_F(ServiceTest, SigtermEndsTheServiceLikeTheExitButton) {
     const auto status = service_run.wait_for(10s);
     ASSERT_TRUE(status.has_value()) << "the service did not stop";
     EXPECT_EQ(*status, 0);
-    const std::string text = read_file(log_folder() / fs::directory_iterator(log_folder())->path().filename());
+    const std::string text = testing::read_text_file(log_folder() / fs::directory_iterator(log_folder())->path().filename());
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
     const auto lines = log_messages();
     EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<long>(kStartUp.size())), kStartUp);

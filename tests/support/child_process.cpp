@@ -1,4 +1,4 @@
-#include "e2e/child_process.h"
+#include "support/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -6,27 +6,58 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "support/shop_fixture.h"
 
 extern char** environ;
 
 namespace cassasync::testing {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& output)
-    : output_(output) {
+namespace {
+
+// This process's environment with the options' changes.
+std::vector<std::string> environment_for(const ChildOptions& options) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        const bool dropped = options.set_env.count(name) ||
+                             std::find(options.unset_env.begin(), options.unset_env.end(), name) !=
+                                 options.unset_env.end();
+        if (!dropped) env.push_back(entry);
+    }
+    for (const auto& [name, value] : options.set_env) env.push_back(name + "=" + value);
+    return env;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& output,
+                           const ChildOptions& options)
+    : output_(output), error_(options.error.value_or(output)) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    const std::vector<std::string> env_text = environment_for(options);
+    std::vector<char*> env;
+    for (const auto& e : env_text) env.push_back(const_cast<char*>(e.c_str()));
+    env.push_back(nullptr);
 
+    const int mode = O_WRONLY | O_CREAT | (options.truncate ? O_TRUNC : O_APPEND);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), mode, 0644);
+    if (options.error) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, options.error->c_str(), mode, 0644);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    }
     // The child starts with no signal blocked, whatever the test runner does.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -34,7 +65,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::file
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-    const int rc = posix_spawn(&pid_, args[0], &actions, &attr, args.data(), environ);
+    const int rc = posix_spawn(&pid_, args[0], &actions, &attr, args.data(), env.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
@@ -83,12 +114,8 @@ int run_program(const std::vector<std::string>& argv, const std::filesystem::pat
     return status ? *status : -1;
 }
 
-std::string read_text(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+std::string ChildProcess::out() const { return read_text_file(output_); }
+std::string ChildProcess::err() const { return read_text_file(error_); }
 
 std::string tail_of(const std::filesystem::path& file, int count) {
     std::ifstream in(file, std::ios::binary);
