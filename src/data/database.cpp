@@ -1,11 +1,11 @@
 #include "data/database.h"
 
-#include "data/journal_vfs.h"
-
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "data/journal_vfs.h"
 
 namespace cassasync::data {
 

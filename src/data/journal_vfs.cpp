@@ -146,7 +146,9 @@ int v_open(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* f, int flags, 
 }
 
 // Everything else is the root layer's own (kept in pAppData).
-int v_delete(sqlite3_vfs* vfs, const char* name, int sync_dir) { return root(vfs)->xDelete(root(vfs), name, sync_dir); }
+int v_delete(sqlite3_vfs* vfs, const char* name, int sync_dir) {
+    return root(vfs)->xDelete(root(vfs), name, sync_dir);
+}
 int v_access(sqlite3_vfs* vfs, const char* name, int flags, int* out) {
     return root(vfs)->xAccess(root(vfs), name, flags, out);
 }
@@ -165,7 +167,9 @@ int v_current_time(sqlite3_vfs* vfs, double* out) { return root(vfs)->xCurrentTi
 int v_last_error(sqlite3_vfs* vfs, int n, char* out) {
     return root(vfs)->xGetLastError ? root(vfs)->xGetLastError(root(vfs), n, out) : 0;
 }
-int v_current_time64(sqlite3_vfs* vfs, sqlite3_int64* out) { return root(vfs)->xCurrentTimeInt64(root(vfs), out); }
+int v_current_time64(sqlite3_vfs* vfs, sqlite3_int64* out) {
+    return root(vfs)->xCurrentTimeInt64(root(vfs), out);
+}
 
 sqlite3_vfs make_layer(sqlite3_vfs* r) {
     sqlite3_vfs v{};
