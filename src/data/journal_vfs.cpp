@@ -7,8 +7,9 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <stdexcept>
 #include <vector>
+
+#include "data/database.h"
 
 namespace cassasync::data {
 namespace {
@@ -200,10 +201,10 @@ const char* buffered_journal_vfs() {
     static std::once_flag once;
     std::call_once(once, [] {
         sqlite3_vfs* r = sqlite3_vfs_find(nullptr);  // SQLite's own default
-        if (!r || r->iVersion < 2) throw std::runtime_error("SQLite has no usable default file system");
+        if (!r || r->iVersion < 2) throw DbError("SQLite has no usable default file system", SQLITE_ERROR);
         static sqlite3_vfs layer = make_layer(r);
         if (sqlite3_vfs_register(&layer, 0) != SQLITE_OK) {
-            throw std::runtime_error("cannot register the journal layer with SQLite");
+            throw DbError("cannot register the journal layer with SQLite", SQLITE_ERROR);
         }
     });
     return kName;
