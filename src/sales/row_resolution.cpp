@@ -103,7 +103,8 @@ ReceiptLine ReceiptLine::from(const data::RecordSet& rs) {
 
 RowResolver::RowResolver(data::Database& main, StockTables& articles, const frame::Settings& settings, long today)
     : main_(main), articles_(articles), codice_utente_(settings.Codice_Utente), anno_(settings.Anno_Corrente),
-      today_(static_cast<double>(today)), reparti_(main, "reparti", "reparto", {"reparto", "iva", "fmarg", "marg", "descrizione"}) {
+      today_(static_cast<double>(today)),
+      reparti_(main, "reparti", "reparto", {"reparto", "iva", "fmarg", "marg", "descrizione"}) {
     vat_rows_ = &ivadb_.select(main_, "aliquote");
 }
 

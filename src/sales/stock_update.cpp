@@ -13,6 +13,12 @@ constexpr std::array<const char*, 5> kListFields{"", "qinv", "qacq", "qres", "qv
 constexpr std::array<const char*, 5> kBarcodeFields{"", "einv", "eacq", "eres", "even"};
 constexpr const char* kLastSalePattern = "########0.000";
 
+// The fields a receipt line reads or sets in each table; a price-list row has a hundred.
+const std::vector<std::string> kListFieldsUsed{"codart", "codrep", "desrep", "codgru", "qinv", "qacq", "qres",
+                                               "qven", "qgia", "cofart", "valgia", "cosmp", "dultven", "qultven"};
+const std::vector<std::string> kBarcodeFieldsUsed{"eanare", "codare", "dataagg", "einv", "eacq", "eres", "even",
+                                                  "egia", "flagean"};
+
 // Applies entries 1 to 4 to the four quantity fields of the row being edited and
 // returns the stock they give: inventory + purchases - returns - sales.
 double apply_entries(data::RecordSet& row, const std::array<const char*, 5>& fields,
@@ -40,12 +46,6 @@ void StockMovement::clear() {
     }
 }
 
-// The fields a receipt line reads or sets in each table; a price-list row has a hundred.
-const std::vector<std::string> kListFieldsUsed{"codart", "codrep", "desrep", "codgru", "qinv", "qacq", "qres",
-                                               "qven", "qgia", "cofart", "valgia", "cosmp", "dultven", "qultven"};
-const std::vector<std::string> kBarcodeFieldsUsed{"eanare", "codare", "dataagg", "einv", "eacq", "eres", "even",
-                                                  "egia", "flagean"};
-
 StockTables::StockTables(data::Database& main)
     : listi01_(main, "listi01", "codart", kListFieldsUsed), codean_(main, "codean", "eanare", kBarcodeFieldsUsed) {}
 
@@ -69,8 +69,8 @@ void StockTables::begin_line() {
     in_line_ = true;
     holds_article_ = false;
     holds_barcode_ = false;
-    // A line changes its price-list row twice and its barcode row up to three times:
-    // each row is written once, when the line ends.
+    // A line changes its price-list row twice (stock, last sale) and its barcode row
+    // twice (stamp, stock): each row is written once, when the line ends.
     listi01_.row().hold_writes(true);
     codean_.row().hold_writes(true);
 }
