@@ -146,31 +146,17 @@ sqlite3* open_raw(const std::filesystem::path& file) {
     return db;
 }
 
-std::string article_ean(int article) {
-    char text[32];
-    std::snprintf(text, sizeof text, "80%011d", article);
-    return text;
-}
-std::string second_ean(int article) {
-    char text[32];
-    std::snprintf(text, sizeof text, "81%011d", article);
-    return text;
-}
-std::string weight_ean(int k) {
-    char text[32];
-    std::snprintf(text, sizeof text, "2%06d000000", k);
-    return text;
-}
-std::string card_of(int customer) {
-    char text[32];
-    std::snprintf(text, sizeof text, "CARD%09d", customer);
-    return text;
-}
-std::string description_of(int article) {
+// One number in a fixed-width pattern: the benchmark's barcodes, cards and descriptions.
+std::string numbered(const char* pattern, int n) {
     char text[48];
-    std::snprintf(text, sizeof text, "ARTICOLO %07d", article);
+    std::snprintf(text, sizeof text, pattern, n);
     return text;
 }
+std::string article_ean(int article) { return numbered("80%011d", article); }
+std::string second_ean(int article) { return numbered("81%011d", article); }
+std::string weight_ean(int k) { return numbered("2%06d000000", k); }
+std::string card_of(int customer) { return numbered("CARD%09d", customer); }
+std::string description_of(int article) { return numbered("ARTICOLO %07d", article); }
 
 // ---- building a shop ----
 
