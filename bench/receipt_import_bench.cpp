@@ -12,8 +12,9 @@
 // Each line mix also has points lines (5%), price-or-weight barcodes (5%), barcodes not
 // in the catalogue (5%) and lines without barcode found by their description (1%).
 //
-// Each catalogue size is built by one child process and measured by another, so the
-// peak memory reported is that of the import run alone (getrusage ru_maxrss).
+// Each catalogue size is built by one child process and measured by others, so the
+// peak memory reported is that of the import run alone (getrusage ru_maxrss). The sizes
+// take turns run by run.
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -597,12 +598,13 @@ Figures in_child(F work) {
 }
 
 
-// Builds the shop once, then measures the raw limit and the import `runs` times
-// each (the shop put back between runs) and keeps the best rate of each: other work on
-// the machine only ever slows a run down. The register hold and peak memory are the
-// worst seen.
-Figures measure(const std::filesystem::path& base, int articles, int lines, Mix mix, int runs) {
-    const auto root = base / ("shop-" + std::to_string(articles));
+std::filesystem::path shop_root(const std::filesystem::path& base, int articles) {
+    return base / ("shop-" + std::to_string(articles));
+}
+
+// Builds the shop for one catalogue size, in a child process of its own.
+Figures build(const std::filesystem::path& base, int articles, int lines, Mix mix) {
+    const auto root = shop_root(base, articles);
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root);
     Figures built = in_child([&] {
@@ -613,43 +615,48 @@ Figures measure(const std::filesystem::path& base, int articles, int lines, Mix 
         return f;
     });
     if (!built.ok) throw std::runtime_error("building the shop failed");
-    Figures best;
-    best.build_seconds = built.build_seconds;
-    for (int run = 0; run < runs; ++run) {
-        Figures raw = in_child([&] {
-            Figures f;
-            f.raw_lines_per_second = raw_lines_per_second(root);
-            reset_shop(root);
-            return f;
-        });
-        if (!raw.ok) throw std::runtime_error("the raw run failed");
-        Figures imported = in_child([&] {
-            double seconds = 0;
-            auto figures = run_import(root, seconds);
-            reset_shop(root);
-            Figures f;
-            f.lines = figures.lines;
-            f.batches = figures.batches;
-            f.import_lines_per_second = static_cast<double>(figures.lines) / seconds;
-            f.longest_register_hold_ms = static_cast<double>(figures.longest_register_hold.count()) / 1000.0;
-            f.commit_share = static_cast<double>(figures.central_commit_time.count()) / 1e6 / seconds;
-            f.register_share = static_cast<double>(figures.register_time.count()) / 1e6 / seconds;
-            return f;
-        });
-        if (!imported.ok || imported.lines != lines) throw std::runtime_error("the import did not take every line");
-        best.raw_lines_per_second = std::max(best.raw_lines_per_second, raw.raw_lines_per_second);
-        if (imported.import_lines_per_second > best.import_lines_per_second) {
-            best.import_lines_per_second = imported.import_lines_per_second;
-            best.commit_share = imported.commit_share;
-            best.register_share = imported.register_share;
-            best.batches = imported.batches;
-            best.lines = imported.lines;
-        }
-        best.longest_register_hold_ms = std::max(best.longest_register_hold_ms, imported.longest_register_hold_ms);
-        best.peak_mb = std::max(best.peak_mb, imported.peak_mb);
+    Figures f;  // the builder's own memory is not the import's
+    f.build_seconds = built.build_seconds;
+    return f;
+}
+
+// Measures the raw limit and the import once on a built shop (put back afterwards) and
+// keeps into `best` the best rate of each, since other work on the machine only ever
+// slows a run down, and the worst register hold and peak memory.
+void measure_once(const std::filesystem::path& base, int articles, int lines, Figures& best) {
+    const auto root = shop_root(base, articles);
+    Figures raw = in_child([&] {
+        Figures f;
+        f.raw_lines_per_second = raw_lines_per_second(root);
+        reset_shop(root);
+        return f;
+    });
+    if (!raw.ok) throw std::runtime_error("the raw run failed");
+    ::sync();  // the raw run's unsynced pages are written back before the import, not during it
+    Figures imported = in_child([&] {
+        double seconds = 0;
+        auto figures = run_import(root, seconds);
+        reset_shop(root);
+        Figures f;
+        f.lines = figures.lines;
+        f.batches = figures.batches;
+        f.import_lines_per_second = static_cast<double>(figures.lines) / seconds;
+        f.longest_register_hold_ms = static_cast<double>(figures.longest_register_hold.count()) / 1000.0;
+        f.commit_share = static_cast<double>(figures.central_commit_time.count()) / 1e6 / seconds;
+        f.register_share = static_cast<double>(figures.register_time.count()) / 1e6 / seconds;
+        return f;
+    });
+    if (!imported.ok || imported.lines != lines) throw std::runtime_error("the import did not take every line");
+    best.raw_lines_per_second = std::max(best.raw_lines_per_second, raw.raw_lines_per_second);
+    if (imported.import_lines_per_second > best.import_lines_per_second) {
+        best.import_lines_per_second = imported.import_lines_per_second;
+        best.commit_share = imported.commit_share;
+        best.register_share = imported.register_share;
+        best.batches = imported.batches;
+        best.lines = imported.lines;
     }
-    std::filesystem::remove_all(root);
-    return best;
+    best.longest_register_hold_ms = std::max(best.longest_register_hold_ms, imported.longest_register_hold_ms);
+    best.peak_mb = std::max(best.peak_mb, imported.peak_mb);
 }
 
 }  // namespace
@@ -663,8 +670,14 @@ int main(int argc, char** argv) {
     int runs = 5;  // a shared machine only ever slows a run down: the best of several
     std::vector<int> sizes{10000, 200000, 1000000};
     std::filesystem::path dir = std::filesystem::temp_directory_path();
-    for (int i = 1; i + 1 < argc; i += 2) {
+    auto usage = [&] {
+        std::fprintf(stderr, "usage: %s [--lines N] [--sizes 10000,200000,1000000] [--mix uniform|popular] [--runs N] [--dir DIR]"
+                             " [--profile DIR]\n", argv[0]);
+        return 2;
+    };
+    for (int i = 1; i < argc; i += 2) {
         const std::string option = argv[i];
+        if (i + 1 == argc) return usage();  // an option without its value, or --help
         if (option == "--lines") lines = std::atoi(argv[i + 1]);
         else if (option == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
         else if (option == "--dir") dir = argv[i + 1];
@@ -679,9 +692,7 @@ int main(int argc, char** argv) {
                 p = comma == std::string::npos ? list.size() : comma + 1;
             }
         } else {
-            std::fprintf(stderr, "usage: %s [--lines N] [--sizes 10000,200000,1000000] [--mix uniform|popular] [--runs N] [--dir DIR]"
-                                 " [--profile DIR]\n", argv[0]);
-            return 2;
+            return usage();
         }
     }
     if (!profile_root.empty()) {
@@ -699,6 +710,7 @@ int main(int argc, char** argv) {
                                       std::filesystem::copy_options::recursive);
                 std::ofstream(profile_root / "ready") << "built";
             }
+            ::sync();
             double seconds = 0;
             auto figures = run_import(profile_root, seconds);
             std::printf("%lld lines in %.2f s: %.0f lines/s, %d batches, register held %.2f ms (%.2f s in all),"
@@ -727,14 +739,22 @@ int main(int argc, char** argv) {
                 "register held ms", "peak MB", "batches", "commit/reg", "build s");
     std::map<int, Figures> results;
     try {
+        for (int articles : sizes) results[articles] = build(base, articles, lines, mix);
+        // The shops are built without syncs: their pages must be on disk before the first
+        // run, not written back behind it.
+        ::sync();
+        // The sizes take turns run by run, so that a slower spell of a shared machine
+        // weighs on every size alike and the comparison between sizes holds.
+        for (int run = 1; run <= runs; ++run) {
+            std::fprintf(stderr, "run %d of %d\n", run, runs);
+            for (int articles : sizes) measure_once(base, articles, lines, results[articles]);
+        }
         for (int articles : sizes) {
-            Figures f = measure(base, articles, lines, mix, runs);
-            results[articles] = f;
+            const Figures& f = results[articles];
             std::printf("%10d %12.0f %12.0f %7.2f %16.2f %10.1f %9d %5.0f/%-4.0f %8.1f\n", articles,
                         f.import_lines_per_second, f.raw_lines_per_second,
                         f.import_lines_per_second / f.raw_lines_per_second, f.longest_register_hold_ms, f.peak_mb,
                         f.batches, f.commit_share * 100, f.register_share * 100, f.build_seconds);
-            std::fflush(stdout);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "benchmark failed: %s\n", e.what());
