@@ -293,9 +293,9 @@ double raw_lines_per_second(const std::filesystem::path& root) {
                      "\"egia\",\"flagean\" FROM \"codean\" WHERE \"eanare\" = ? LIMIT 1");
     Stmt code_7(db, "SELECT rowid AS __rowid, * FROM \"codean\" WHERE substr(eanare, 1, 7) = ?");
     Stmt code_desc(db, "SELECT rowid AS __rowid, * FROM \"codean\" WHERE trim(substr(desart, 1, 25)) = ?");
-    Stmt rank(db, "SELECT rowid AS __rowid, \"primasecon\" FROM \"codean\" WHERE codare = ?"
+    Stmt rank(db, "SELECT rowid, primasecon FROM \"codean\" WHERE codare = ?"
                   " ORDER BY codare, dataagg DESC NULLS LAST, even DESC");
-    Stmt mark_rank(db, "UPDATE \"codean\" SET \"primasecon\"=? WHERE rowid=?");
+    Stmt mark_rank(db, "UPDATE \"codean\" SET primasecon = ? WHERE rowid = ?");
     Stmt stamp(db, "UPDATE \"codean\" SET \"dataagg\"=? WHERE rowid=?");
     Stmt list(db, "SELECT rowid AS __rowid, \"codart\",\"codrep\",\"desrep\",\"codgru\",\"qinv\",\"qacq\",\"qres\","
                   "\"qven\",\"qgia\",\"cofart\",\"valgia\",\"cosmp\",\"dultven\",\"qultven\" FROM \"listi01\""
@@ -338,7 +338,7 @@ double raw_lines_per_second(const std::filesystem::path& root) {
               l_piva = lines.col("pivacli"), l_codfis = lines.col("codfis"), l_battuta = lines.col("tipobattuta");
     const int c_rowid = code_eq.col("__rowid"), c_codare = code_eq.col("codare"), c_dataagg = code_eq.col("dataagg"),
               c_einv = code_eq.col("einv");
-    const int r_rowid = rank.col("__rowid"), r_mark = rank.col("primasecon");
+    const int r_rowid = rank.col("rowid"), r_mark = rank.col("primasecon");
     const int d_ean = code_desc.col("eanare");
     const int p_rowid = list.col("__rowid"), p_codrep = list.col("codrep"), p_qinv = list.col("qinv"),
               p_cofart = list.col("cofart"), p_qultven = list.col("qultven");

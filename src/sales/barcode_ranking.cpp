@@ -1,30 +1,40 @@
 #include "sales/barcode_ranking.h"
 
-#include "data/record_set.h"
+#include <string>
+#include <vector>
 
 namespace cassasync::sales {
 namespace {
 // A barcode never stamped sorts after every stamped one.
-constexpr const char* kOrder = "codare, dataagg DESC NULLS LAST, even DESC";
+constexpr const char* kSelect =
+    "SELECT rowid, primasecon FROM \"codean\" WHERE codare = ?"
+    " ORDER BY codare, dataagg DESC NULLS LAST, even DESC";
+constexpr const char* kMark = "UPDATE \"codean\" SET primasecon = ? WHERE rowid = ?";
+
+struct Ranked {
+    std::int64_t rowid;
+    bool primary;    // holds "P" now
+    bool secondary;  // holds "S" now
+};
 }  // namespace
 
 void SistemaPrimarioSecondario(data::Database& main, std::int32_t codare) {
-    // Its own channel, so that the caller's position on `codean` is not disturbed.
-    data::Channel codean2("codean2");
-    auto& rs = codean2.select(main, "codean", "codare = ?", {data::Value(std::int64_t{codare})}, kOrder,
-                              data::Fetch::all, {"primasecon"});
-    rs.move_first();
-    if (rs.eof()) return;
-    if (rs.is_null("primasecon") || rs.text("primasecon") != kPrimaryBarcode) {
-        rs.edit();
-        rs.set("primasecon", data::text(kPrimaryBarcode));
-        rs.update();
+    // Plain statements of its own rather than a record set: this runs for every line sold,
+    // and it must neither use nor move the caller's position in `codean`. The rows are all
+    // read before any is written.
+    std::vector<Ranked> rows;
+    {
+        data::Statement& select = main.prepare(kSelect, {data::Value(std::int64_t{codare})});
+        while (select.step()) {
+            const std::string held = data::to_text(select.column(1));  // null gives ""
+            rows.push_back({data::to_int(select.column(0)), held == kPrimaryBarcode, held == kSecondaryBarcode});
+        }
+        select.reset();
     }
-    for (rs.move_next(); !rs.eof(); rs.move_next()) {
-        if (!rs.is_null("primasecon") && rs.text("primasecon") == kSecondaryBarcode) continue;  // already so
-        rs.edit();
-        rs.set("primasecon", data::text(kSecondaryBarcode));
-        rs.update();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const bool first = i == 0;
+        if (first ? rows[i].primary : rows[i].secondary) continue;  // already so: not rewritten
+        main.execute(kMark, {data::text(first ? kPrimaryBarcode : kSecondaryBarcode), data::Value(rows[i].rowid)});
     }
 }
 

@@ -39,6 +39,9 @@ TEST_F(BarcodeRankingTest, TheLatestStampAndThenTheLargestSaleIsPrimary) {
     EXPECT_EQ(marks(1), (std::map<std::string, std::string>{{"A", "S"}, {"B", "P"}, {"C", "S"}, {"D", "S"}}))
         << "an unstamped barcode sorts after every stamped one";
     EXPECT_EQ(marks(2), (std::map<std::string, std::string>{{"E", "S"}}));
+    const auto before = changes();
+    SistemaPrimarioSecondario(main_db(), 1);
+    EXPECT_EQ(changes(), before) << "marks already right are left unwritten";
 }
 
 TEST_F(BarcodeRankingTest, ASingleBarcodeIsPrimaryAndWrittenOnlyWhenItWasNot) {
