@@ -62,7 +62,16 @@ TEST_F(RecordSetTest, FindFirstAndNoMatchOnFetchedAndOnDemandSets) {
         EXPECT_TRUE(rs.no_match());
         EXPECT_TRUE(rs.find_first({{"flagagg", text("A")}, {"codare", integer(2)}}));
         EXPECT_EQ(rs.text("eanare"), "8002");
+        EXPECT_TRUE(rs.find_first({{"flagagg", text("T")}})) << "fewer fields than the search before";
+        EXPECT_EQ(rs.text("eanare"), "8003");
+        EXPECT_TRUE(rs.find_first({{"eanare", text("8001")}})) << "back to the first search's field";
+        EXPECT_EQ(rs.integer("codare"), 1);
     }
+    // The channel's own condition is bound before the search's values.
+    auto& flagged = channel_.select(db_, "codean", "flagagg = ?", {text("A")}, "eanare", Fetch::on_demand);
+    EXPECT_FALSE(flagged.find_first({{"codare", integer(3)}})) << "8003 is not flagged A";
+    EXPECT_TRUE(flagged.find_first({{"codare", integer(4)}}));
+    EXPECT_EQ(flagged.text("eanare"), "8004");
 }
 
 TEST_F(RecordSetTest, QuoteInAValueNeitherBreaksNorAltersTheQuery) {
