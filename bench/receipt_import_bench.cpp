@@ -37,13 +37,12 @@
 
 #include "data/connections.h"
 #include "frame/context.h"
-#include "frame/operation_log.h"
 #include "frame/shop_admin.h"
+#include "frame/startup.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
 #include "platform/pinger.h"
 #include "platform/process_starter.h"
-#include "registers/register_directory.h"
 #include "sales/receipt_import.h"
 
 namespace {
@@ -549,17 +548,10 @@ sales::ImportFigures run_import(const std::filesystem::path& root, double& secon
     LoopbackPinger pinger;
     NoStarter starter;
     frame::Context ctx(paths, clock, pinger, starter);
-    auto& s = ctx.settings;
-    s.Percorso_Societa = frame::kCompanyPath;
-    s.Cartella_Dati = "C:\\tarvi\\";
-    s.Percorso_Dati = kMain;
-    s.Percorso_Vendite = kSales;
-    s.Anno_Corrente = 2026;
-    s.Numero_Casse = 1;
-    auto st = ctx.log.open(paths.to_local(std::string(frame::kLogFolder) + frame::log_file_name(clock.now())));
-    if (!st) throw std::runtime_error(st.message());
-    ctx.databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, frame::kLoyaltyPath);
-    registers::fill_register_paths(ctx);
+    // The service's own start-up: settings from the company file, the central files opened.
+    if (auto started = frame::run_startup(ctx); started.outcome != frame::StartupOutcome::complete) {
+        throw std::runtime_error("start-up failed: " + started.message);
+    }
     const auto started = Clock::now();
     auto figures = sales::Travaso_Scontrini(ctx, 1, sales::ImportTuning{});
     seconds = std::chrono::duration<double>(Clock::now() - started).count();

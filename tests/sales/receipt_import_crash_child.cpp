@@ -11,8 +11,7 @@
 #include <string>
 
 #include "frame/context.h"
-#include "frame/operation_log.h"
-#include "registers/register_directory.h"
+#include "frame/startup.h"
 #include "sales/receipt_import.h"
 #include "support/shop_fixture.h"
 
@@ -42,17 +41,10 @@ int main(int argc, char** argv) {
         pinger.set_up("127.0.0.1", true);
         cassasync::testing::RecordingStarter starter;
         frame::Context ctx(paths, clock, pinger, starter);
-        auto& s = ctx.settings;
-        s.Percorso_Societa = "C:\\vurk\\tarvi.mdb";
-        s.Cartella_Dati = "C:\\tarvi\\";
-        s.Percorso_Dati = "C:\\tarvi\\dati.mdb";
-        s.Percorso_Vendite = "C:\\tarvi\\vendite.mdb";
-        s.Anno_Corrente = 2026;
-        s.Numero_Casse = 1;
-        auto st = ctx.log.open(paths.to_local(std::string(frame::kLogFolder) + frame::log_file_name(clock.now())));
-        if (!st) throw std::runtime_error(st.message());
-        ctx.databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, frame::kLoyaltyPath);
-        registers::fill_register_paths(ctx);
+        // The service's own start-up: settings from the company file, the central files opened.
+        if (auto started = frame::run_startup(ctx); started.outcome != frame::StartupOutcome::complete) {
+            throw std::runtime_error("start-up failed: " + started.message);
+        }
         auto figures = sales::Travaso_Scontrini(ctx, 1, tuning);
         std::printf("%lld lines, %d batches, %d settled\n", static_cast<long long>(figures.lines), figures.batches,
                     figures.settled);
