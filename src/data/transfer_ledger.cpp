@@ -47,9 +47,19 @@ void TransferLedger::clear(int cassa, std::string_view table, const std::vector<
 void TransferLedger::mark_at_register(Database& register_db, const std::string& mark_sql,
                                       const std::vector<std::int64_t>& keys) {
     if (keys.empty()) return;
-    Transaction tx(register_db);
-    for (auto k : keys) register_db.execute(mark_sql, {Value(k)});
-    tx.commit();
+    // One statement is one transaction: every row is marked, or none.
+    register_db.execute(mark_sql, {key_set(keys)});
+}
+
+Value key_set(const std::vector<std::int64_t>& keys) {
+    std::string json = "[";
+    json.reserve(keys.size() * 8 + 2);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0) json += ',';
+        json += std::to_string(keys[i]);
+    }
+    json += ']';
+    return Value(std::move(json));
 }
 
 int TransferLedger::settle(Database& register_db, int cassa, std::string_view table,

@@ -4,6 +4,10 @@
 // register marks or deletes exactly those rows; then the entries are cleared. Before a
 // register table is read again, settle() marks any rows the ledger still holds (a crash
 // came between the two commits) without applying their effects a second time.
+//
+// A register statement reaches a set of rows in one execution: its key set parameter,
+// written `id IN (SELECT value FROM json_each(?))`, is bound to key_set(keys). One
+// statement rather than one per row keeps the register locked for as short as can be.
 #pragma once
 
 #include <cstdint>
@@ -26,18 +30,21 @@ public:
     // After the register side committed its marks.
     void clear(int cassa, std::string_view table, const std::vector<std::int64_t>& keys);
 
-    // Applies `mark_sql` (one parameter: the register row's key, e.g.
-    // "UPDATE movimenti SET aggiornogiacenza='S' WHERE id=?") to every key the ledger
-    // holds for this register and table, in one register transaction, then clears them.
-    // Returns how many keys were settled.
+    // Applies `mark_sql` (one parameter: the key set, e.g. "UPDATE movimenti SET
+    // aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))") to every key the
+    // ledger holds for this register and table, then clears them. Returns how many keys
+    // were settled.
     int settle(Database& register_db, int cassa, std::string_view table, const std::string& mark_sql);
 
-    // Marks `keys` at the register in one short transaction (the second commit).
+    // Marks `keys` at the register with one execution of `mark_sql` (the second commit).
     static void mark_at_register(Database& register_db, const std::string& mark_sql,
                                  const std::vector<std::int64_t>& keys);
 
 private:
     Database& db_;
 };
+
+// The keys as the text a key set parameter takes: a JSON array of integers.
+Value key_set(const std::vector<std::int64_t>& keys);
 
 }  // namespace cassasync::data

@@ -33,8 +33,9 @@ constexpr const char* kStatoRicevuto = "R";
 constexpr const char* kStatoLettura = "A";
 constexpr std::int64_t kPending = 1;
 
-constexpr const char* kMarkTaken = "UPDATE cartetxrx SET flag = 2, bdat_lett = ? WHERE id = ?";
-constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id = ?";
+constexpr const char* kMarkTaken =
+    "UPDATE cartetxrx SET flag = 2, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
+constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id IN (SELECT value FROM json_each(?))";
 
 // A batch commits its central side at once; the register is then locked only for the
 // few milliseconds of deleting the batch's rows.
@@ -244,11 +245,10 @@ private:
         if (keys.empty()) return;
         const data::Value taken_at = data::real(platform::date_time_serial(ctx_.clock.now()));
         {
+            const data::Value taken = data::key_set(keys);
             data::Transaction tx(reg);
-            for (auto key : keys) {
-                reg.execute(kMarkTaken, {taken_at, data::integer(key)});
-                reg.execute(kDeleteTaken, {data::integer(key)});
-            }
+            reg.execute(kMarkTaken, {taken_at, taken});
+            reg.execute(kDeleteTaken, {taken});
             tx.commit();
         }
         ledger_.clear(n_, kReadings, keys);

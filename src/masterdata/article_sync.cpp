@@ -25,7 +25,8 @@ constexpr const char* kLogNewArticleCode = "Articolo ";
 constexpr const char* kChangedAtRegister = "A";  // flagagg: changed at the register
 constexpr const char* kCreatedByRegister = "A";  // central aggi: barcode created here
 
-const IntakeTable kBarcodes{"codean", "UPDATE codean SET flagagg='T' WHERE id=?"};
+const IntakeTable kBarcodes{"codean",
+                              "UPDATE codean SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))"};
 
 // A switch is off when the number it holds is 0 ("0", "00", "x").
 bool switch_off(const std::string& value) { return frame::leading_number_text(value) == "0"; }

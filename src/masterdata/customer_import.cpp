@@ -23,7 +23,8 @@ constexpr const char* kChangedAtRegister = "A";  // flagagg: changed at the regi
 constexpr const char* kReceivedFromRegister = "R";  // central stat_t
 constexpr std::size_t kNameLength = 30;          // central dsccliente
 
-const IntakeTable kCustomers{"clienti", "UPDATE clienti SET flagagg='T' WHERE id=?"};
+const IntakeTable kCustomers{"clienti",
+                               "UPDATE clienti SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))"};
 
 // Register fields copied as they are, empty values included, onto the central row.
 constexpr const char* kCopied[] = {"nome",     "sconto",    "sel",       "indirizzo", "cap",

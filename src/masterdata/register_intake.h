@@ -24,7 +24,8 @@ const std::string& register_entry(frame::Context& ctx, int n);
 
 struct IntakeTable {
     std::string_view table;  // the register table, also the ledger's table name
-    std::string mark_sql;    // marks one row taken; its one parameter is the row's id
+    // Marks rows taken; its one parameter is the key set (see data/transfer_ledger.h).
+    std::string mark_sql;
 };
 
 // Marks at the register the rows a crash left taken centrally but unmarked.

@@ -47,7 +47,8 @@ constexpr const char* kWaitingLines =
     "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? "
     "order by bdator, bora, id LIMIT ?";
 constexpr const char* kLastLineKey = "select max(id) from movimenti";
-constexpr const char* kMarkImported = "UPDATE movimenti SET aggiornogiacenza='S' WHERE id=?";
+constexpr const char* kMarkImported =
+    "UPDATE movimenti SET aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kLedgerTable = "movimenti";
 constexpr const char* kTaken = "S";
 constexpr const char* kWaiting = "N";
