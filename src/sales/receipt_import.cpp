@@ -99,9 +99,9 @@ public:
 
 private:
     template <typename F>
-    auto hold_register(F&& f) {
+    decltype(auto) hold_register(F&& f) {
         const auto started = Clock::now();
-        auto result = f();
+        decltype(auto) result = f();
         const auto held = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
         if (held > figures_.longest_register_hold) figures_.longest_register_hold = held;
         figures_.register_time += held;
@@ -130,16 +130,16 @@ private:
 };
 
 std::vector<ReceiptLine> ReceiptImport::read_waiting(data::Database& reg, std::int64_t last_key) {
-    // One short read: the register's file is not held while the lines are worked on.
-    return hold_register([&] {
-        auto& rs = scontrini_.query(reg, kWaitingLines,
-                                    {data::text(kTaken), data::text(kWaiting), data::Value(last_key),
-                                     data::Value(static_cast<std::int64_t>(tuning_.batch_lines))});
-        std::vector<ReceiptLine> lines;
-        lines.reserve(rs.size());
-        for (rs.move_first(); !rs.eof(); rs.move_next()) lines.push_back(ReceiptLine::from(rs));
-        return lines;
+    // One short read: the register's file is held only while the rows are fetched.
+    auto& rs = hold_register([&]() -> data::RecordSet& {
+        return scontrini_.query(reg, kWaitingLines,
+                                {data::text(kTaken), data::text(kWaiting), data::Value(last_key),
+                                 data::Value(static_cast<std::int64_t>(tuning_.batch_lines))});
     });
+    std::vector<ReceiptLine> lines;
+    lines.reserve(rs.size());
+    for (rs.move_first(); !rs.eof(); rs.move_next()) lines.push_back(ReceiptLine::from(rs));
+    return lines;
 }
 
 void ReceiptImport::find_document(const ReceiptLine& first) {
