@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -727,10 +728,13 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    std::error_code made;
+    std::filesystem::create_directories(dir, made);
     char tmpl[4096];
     std::snprintf(tmpl, sizeof tmpl, "%s/receipt-bench-XXXXXX", dir.c_str());
-    if (!::mkdtemp(tmpl)) {
-        std::perror("mkdtemp");
+    if (made || !::mkdtemp(tmpl)) {
+        std::fprintf(stderr, "cannot make a working directory in %s: %s\n", dir.c_str(),
+                     (made ? made.message() : std::string(std::strerror(errno))).c_str());
         return 1;
     }
     const std::filesystem::path base = tmpl;
