@@ -1,19 +1,13 @@
 #include "data/record_set.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cstring>
 
 namespace cassasync::data {
 
 namespace {
 
 constexpr const char* kRowid = "__rowid";
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::string quote(std::string_view name) {
     std::string out = "\"";
@@ -48,18 +42,76 @@ std::shared_ptr<const Columns> columns_of(Statement& st) {
 
 // ---- Columns ----
 
+namespace {
+// ASCII letters only, whatever the process's locale.
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// The first eight bytes, zero-padded, read without a byte loop: a shorter name is read
+// as two overlapping pieces, which put every byte in its place.
+std::uint64_t head_of(std::string_view s) {
+    const char* p = s.data();
+    const std::size_t n = s.size();
+    if (n >= 8) {
+        std::uint64_t head;
+        std::memcpy(&head, p, 8);
+        return head;
+    }
+    if (n >= 4) {
+        std::uint32_t low, high;
+        std::memcpy(&low, p, 4);
+        std::memcpy(&high, p + n - 4, 4);
+        return std::uint64_t{low} | std::uint64_t{high} << (8 * (n - 4));
+    }
+    if (n == 0) return 0;
+    const auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+    return byte(0) | byte(n / 2) << (8 * (n / 2)) | byte(n - 1) << (8 * (n - 1));
+}
+
+// Column names are short: their length and first and last eight bytes tell them apart.
+std::size_t name_hash(std::string_view s, std::uint64_t head) {
+    std::uint64_t tail = 0;
+    if (s.size() > 8) std::memcpy(&tail, s.data() + s.size() - 8, 8);
+    std::uint64_t h = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ s.size();
+    h ^= h >> 31;
+    return static_cast<std::size_t>(h * 0x165667B19E3779F9ull >> 32);
+}
+}  // namespace
+
 Columns::Columns(std::vector<std::string> names) : names_(std::move(names)) {
     for (std::size_t i = 0; i < names_.size(); ++i) {
         by_lower_.emplace(lower(names_[i]), static_cast<int>(i));  // first one wins
     }
+    std::size_t size = 8;
+    while (size < names_.size() * 2) size *= 2;
+    slots_.assign(size, Slot{});
+    const std::size_t mask = size - 1;
     for (std::size_t i = 0; i < names_.size(); ++i) {
         // Only a spelling that resolves as the folded lookup would.
-        if (by_lower_[lower(names_[i])] == static_cast<int>(i)) by_name_.emplace(names_[i], static_cast<int>(i));
+        if (by_lower_[lower(names_[i])] != static_cast<int>(i)) continue;
+        const std::uint64_t head = head_of(names_[i]);
+        std::size_t at = name_hash(names_[i], head) & mask;
+        while (slots_[at].index >= 0) at = (at + 1) & mask;
+        slots_[at] = {head, static_cast<std::uint32_t>(names_[i].size()), static_cast<int>(i)};
     }
 }
 
 std::optional<int> Columns::find(std::string_view name) const {
-    if (auto exact = by_name_.find(name); exact != by_name_.end()) return exact->second;
+    const std::size_t mask = slots_.size() - 1;
+    const std::uint64_t head = head_of(name);
+    for (std::size_t at = name_hash(name, head) & mask; slots_[at].index >= 0; at = (at + 1) & mask) {
+        const Slot& s = slots_[at];
+        if (s.head != head || s.size != name.size()) continue;
+        if (name.size() <= 8 ||
+            std::memcmp(names_[static_cast<std::size_t>(s.index)].data() + 8, name.data() + 8, name.size() - 8) == 0) {
+            return s.index;
+        }
+    }
     auto it = by_lower_.find(lower(name));
     if (it == by_lower_.end()) return std::nullopt;
     return it->second;
@@ -254,6 +306,7 @@ void RecordSet::update() {
     if (mode_ == EditMode::none) throw DbError("update without edit or add_new");
     if (mode_ == EditMode::adding) {
         std::vector<Value> params;
+        params.reserve(static_cast<std::size_t>(std::count(touched_.begin(), touched_.end(), true)));
         for (std::size_t i = 0; i < touched_.size(); ++i) {
             if (touched_[i]) params.push_back(std::move(pending_.values[i]));
         }

@@ -21,6 +21,7 @@
 // them before it lets the record set go.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,21 +34,28 @@
 
 namespace cassasync::data {
 
-// Column names of a result, looked up case-insensitively like the original engine.
+// Column names of a result, looked up case-insensitively like the original engine;
+// where two names differ only in case, the first one answers. A field is looked up by
+// name hundreds of times per receipt line, nearly always spelled as the query spells
+// it: that spelling is found in a small open-addressing table with a cheap hash, and
+// only another spelling takes the slower folded lookup.
 class Columns {
 public:
     explicit Columns(std::vector<std::string> names);
-    Columns(const Columns&) = delete;  // the name index points into names_
-    Columns& operator=(const Columns&) = delete;
     const std::vector<std::string>& names() const { return names_; }
     std::optional<int> find(std::string_view name) const;
     int index(std::string_view name) const;  // raises DbError for an unknown field
 
 private:
+    // A spelling's first eight bytes (zero-padded) and length decide most comparisons.
+    struct Slot {
+        std::uint64_t head = 0;
+        std::uint32_t size = 0;
+        int index = -1;  // into names_; -1: empty
+    };
     std::vector<std::string> names_;
+    std::vector<Slot> slots_;  // a power of two in size, at most half full
     std::unordered_map<std::string, int> by_lower_;
-    // Names as spelled by the query: most lookups use that spelling and need no folding.
-    std::unordered_map<std::string_view, int> by_name_;
 };
 
 // One condition of a search: column = value (values bound, never pasted).
