@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "data/journal_vfs.h"
@@ -114,6 +115,11 @@ Statement& Statement::bind(int index, const Value& v) {
 }
 
 Statement& Statement::bind_all(const std::vector<Value>& params) {
+    // Bindings outlive a reset: a parameter this use leaves unbound must read as NULL,
+    // never as the value of an earlier use.
+    if (static_cast<int>(params.size()) < sqlite3_bind_parameter_count(stmt_.get())) {
+        sqlite3_clear_bindings(stmt_.get());
+    }
     for (std::size_t i = 0; i < params.size(); ++i) bind(static_cast<int>(i + 1), params[i]);
     return *this;
 }
@@ -131,10 +137,7 @@ void Statement::run() {
     }
 }
 
-void Statement::reset() {
-    sqlite3_reset(stmt_.get());
-    sqlite3_clear_bindings(stmt_.get());
-}
+void Statement::reset() { sqlite3_reset(stmt_.get()); }
 
 int Statement::column_count() const { return sqlite3_column_count(stmt_.get()); }
 
@@ -162,7 +165,18 @@ Value Statement::column(int i) const {
 
 // ---- Database ----
 
+namespace {
+// Made once, before the library's first use in the process: without its memory
+// statistics SQLite takes no process-wide lock on every allocation. (Ignored, harmlessly,
+// if something in the process started the library earlier.)
+void configure_library() {
+    static std::once_flag once;
+    std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+}  // namespace
+
 Database::Database(const std::filesystem::path& file, const OpenOptions& options) : file_(file) {
+    configure_library();
     // A connection is used by one thread at a time (start-up, then the worker, then the
     // shutdown after the worker has ended): no lock around every call, which would cost
     // more than the statements themselves on a receipt line.

@@ -52,7 +52,7 @@ public:
     Statement& bind_all(const std::vector<Value>& params);
     bool step();            // true while a row is available
     void run();             // steps to the end; for statements that return no rows
-    void reset();           // ready to run again; bindings are cleared
+    void reset();           // ready to run again; bindings stay until bind_all binds anew
     int column_count() const;
     std::string column_name(int i) const;
     Value column(int i) const;

@@ -233,6 +233,15 @@ TEST_F(RecordSetTest, HeldWritesReachTheFileOnceWhenTheRowIsLeftOrReleased) {
     EXPECT_EQ(stored("8004"), "2.0/Z");
 }
 
+TEST_F(RecordSetTest, AParameterAUseLeavesUnboundIsNullNotTheEarlierValue) {
+    const std::string sql = "SELECT count(*) FROM codean WHERE eanare <> ?1 AND desart IS ?2";
+    EXPECT_EQ(to_int(db_.scalar(sql, {text("8001"), text("Latte")})), 1);
+    EXPECT_EQ(to_int(db_.scalar(sql, {text("8002"), text("Latte")})), 0) << "both bound anew";
+    // Only ?1 this time: ?2 is NULL and finds the row without a description; the
+    // earlier "Latte" would find none.
+    EXPECT_EQ(to_int(db_.scalar(sql, {text("8002")})), 1);
+}
+
 TEST_F(RecordSetTest, MidAndTrimFollowTheOriginalDialect) {
     EXPECT_EQ(to_text(db_.scalar("SELECT mid('2123456012345', 1, 7)")), "2123456");
     EXPECT_EQ(to_text(db_.scalar("SELECT mid('abcdef', 3)")), "cdef");
@@ -255,6 +264,41 @@ TEST_F(RecordSetTest, TransactionRollsBackUnlessCommitted) {
         tx.commit();
     }
     EXPECT_EQ(to_int(db_.scalar("SELECT count(*) FROM codean WHERE eanare='9002'")), 1);
+}
+
+TEST(ColumnNames, FoundWhateverTheirCaseTheFirstOfTwoSpellingsAnswering) {
+    // Enough names to fill several probe runs of the index.
+    std::vector<std::string> names;
+    for (int i = 0; i < 120; ++i) names.push_back("campo" + std::to_string(i));
+    names.push_back("dscColore");
+    names.push_back("DSCCOLORE");  // the same name in other case: the first one answers
+    names.push_back("Qta\xC3\xA0");    // bytes outside ASCII are compared as they are
+    names.push_back("");
+    names.push_back("codicearticolo1");  // same length and first eight bytes as the next
+    names.push_back("codicearticolo2");
+    const Columns columns(names);
+
+    for (int i = 0; i < 120; ++i) {
+        ASSERT_EQ(columns.find("campo" + std::to_string(i)), i);
+        ASSERT_EQ(columns.find("CAMPO" + std::to_string(i)), i);
+    }
+    EXPECT_EQ(columns.find("dsccolore"), 120);
+    EXPECT_EQ(columns.find("DSCCOLORE"), 120);
+    EXPECT_EQ(columns.find("qTA\xC3\xA0"), 122);
+    EXPECT_EQ(columns.find("QTA\xC3\x80"), std::nullopt) << "no folding beyond ASCII";
+    EXPECT_EQ(columns.find(""), 123);
+    EXPECT_EQ(columns.find("codicearticolo1"), 124);
+    EXPECT_EQ(columns.find("codicearticolo2"), 125);
+    EXPECT_EQ(columns.find("CODICEARTICOLO2"), 125);
+    EXPECT_EQ(columns.find("codicearticolo3"), std::nullopt);
+    EXPECT_EQ(columns.find("campo120"), std::nullopt);
+    EXPECT_EQ(columns.find("campo1 "), std::nullopt);
+    EXPECT_EQ(columns.find("campo"), std::nullopt);
+    EXPECT_EQ(columns.find("dscColor"), std::nullopt);
+    EXPECT_THROW(columns.index("nessuno"), DbError);
+
+    const Columns none(std::vector<std::string>{});
+    EXPECT_EQ(none.find("campo0"), std::nullopt);
 }
 
 TEST(DatabaseOpen, MissingOrDamagedFilesFailClearly) {
