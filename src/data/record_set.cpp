@@ -171,16 +171,32 @@ bool RecordSet::find_first(const std::vector<Match>& conditions) {
     if (!columns_) throw DbError("find on a channel that was never opened");
     write_held();
     if (fetch_ != Fetch::all) {
-        std::string where = base_where_.empty() ? std::string() : "(" + base_where_ + ")";
-        std::vector<Value> params = base_params_;
-        for (const auto& c : conditions) {
-            columns_->index(c.column);  // an unknown field is an error, as with a scan
-            if (!where.empty()) where += " AND ";
-            where += quote(c.column) + " = ?";
-            params.push_back(c.value);
+        const auto same_fields = [&conditions](const Search& s) {
+            if (s.fields.size() != conditions.size()) return false;
+            for (std::size_t i = 0; i < conditions.size(); ++i) {
+                if (s.fields[i] != conditions[i].column) return false;
+            }
+            return true;
+        };
+        auto known = std::find_if(searches_.begin(), searches_.end(), same_fields);
+        if (known == searches_.end()) {
+            std::string where = base_where_.empty() ? std::string() : "(" + base_where_ + ")";
+            Search search{{}, nullptr};
+            for (const auto& c : conditions) {
+                columns_->index(c.column);  // an unknown field is an error, as with a scan
+                if (!where.empty()) where += " AND ";
+                where += quote(c.column) + " = ?";
+                search.fields.push_back(c.column);
+            }
+            search.statement = &db_->prepare(select_sql(table_, where, order_by_, field_list_) + " LIMIT 1");
+            known = searches_.insert(searches_.end(), std::move(search));
         }
-        std::string sql = select_sql(table_, where, order_by_, field_list_) + " LIMIT 1";
-        Statement& st = db_->prepare(sql, params);
+        Statement& st = *known->statement;
+        st.reset();
+        // Every parameter is bound: the channel's own, then one per condition.
+        int n = 0;
+        for (const auto& v : base_params_) st.bind(++n, v);
+        for (const auto& c : conditions) st.bind(++n, c.value);
         rows_.clear();
         if (st.step()) rows_.push_back(read_row(st));
         st.reset();

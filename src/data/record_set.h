@@ -140,6 +140,13 @@ private:
     std::vector<bool> held_;
     std::unordered_map<std::vector<bool>, std::string> update_sql_;
     std::unordered_map<std::vector<bool>, std::string> insert_sql_;
+    // The statement of each search an on-demand set has run, by the fields searched; a
+    // search runs once per receipt line, and its text need not be built again.
+    struct Search {
+        std::vector<std::string> fields;
+        Statement* statement;
+    };
+    std::vector<Search> searches_;
 };
 
 class Channel {
