@@ -245,6 +245,8 @@ Value Database::scalar(const std::string& sql, const std::vector<Value>& params)
 
 std::int64_t Database::last_insert_rowid() const { return sqlite3_last_insert_rowid(db_.get()); }
 
+int Database::changes() const { return sqlite3_changes(db_.get()); }
+
 bool Database::in_transaction() const { return sqlite3_get_autocommit(db_.get()) == 0; }
 
 void Database::attach(const std::filesystem::path& file, const std::string& schema) {

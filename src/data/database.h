@@ -92,6 +92,7 @@ public:
     Value scalar(const std::string& sql, const std::vector<Value>& params = {});
 
     std::int64_t last_insert_rowid() const;
+    int changes() const;  // rows changed by the last statement run
     bool in_transaction() const;
 
     // Attaches another file under `schema`; a file that does not exist is not created.

@@ -277,9 +277,9 @@ void RecordSet::set(std::string_view name, Value value) {
 
 void RecordSet::cancel_update() { mode_ = EditMode::none; }
 
-const std::string& RecordSet::insert_sql(const std::vector<bool>& which) {
-    auto it = insert_sql_.find(which);
-    if (it != insert_sql_.end()) return it->second;
+Statement& RecordSet::insert_statement(const std::vector<bool>& which) {
+    auto it = inserts_.find(which);
+    if (it != inserts_.end()) return *it->second;
     const auto& names = columns_->names();
     std::string cols, marks;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -293,12 +293,12 @@ const std::string& RecordSet::insert_sql(const std::vector<bool>& which) {
     }
     std::string sql = "INSERT INTO " + quote(table_) +
                       (cols.empty() ? std::string(" DEFAULT VALUES") : " (" + cols + ") VALUES (" + marks + ")");
-    return insert_sql_.emplace(which, std::move(sql)).first->second;
+    return *inserts_.emplace(which, &db_->prepare(sql)).first->second;
 }
 
 void RecordSet::write_fields(const std::vector<bool>& which, const Row& row) {
-    auto it = update_sql_.find(which);
-    if (it == update_sql_.end()) {
+    auto it = updates_.find(which);
+    if (it == updates_.end()) {
         const auto& names = columns_->names();
         std::string sets;
         for (std::size_t i = 0; i < names.size(); ++i) {
@@ -306,14 +306,19 @@ void RecordSet::write_fields(const std::vector<bool>& which, const Row& row) {
             if (!sets.empty()) sets += ",";
             sets += quote(names[i]) + "=?";
         }
-        it = update_sql_.emplace(which, "UPDATE " + quote(table_) + " SET " + sets + " WHERE rowid=?").first;
+        it = updates_.emplace(which, &db_->prepare("UPDATE " + quote(table_) + " SET " + sets + " WHERE rowid=?"))
+                 .first;
     }
-    std::vector<Value> params;
+    Statement& st = *it->second;
+    st.reset();
+    int n = 0;  // every parameter is bound: the fields, then the rowid
     for (std::size_t i = 0; i < which.size(); ++i) {
-        if (which[i]) params.push_back(row.values[i]);
+        if (which[i]) st.bind(++n, row.values[i]);
     }
-    params.push_back(Value(row.rowid));
-    if (db_->execute(it->second, params) == 0) {
+    st.bind(++n, Value(row.rowid));
+    st.run();
+    st.reset();
+    if (db_->changes() == 0) {
         throw DbError("the record of " + table_ + " being updated no longer exists");
     }
 }
@@ -321,12 +326,14 @@ void RecordSet::write_fields(const std::vector<bool>& which, const Row& row) {
 void RecordSet::update() {
     if (mode_ == EditMode::none) throw DbError("update without edit or add_new");
     if (mode_ == EditMode::adding) {
-        std::vector<Value> params;
-        params.reserve(static_cast<std::size_t>(std::count(touched_.begin(), touched_.end(), true)));
+        Statement& insert = insert_statement(touched_);
+        insert.reset();
+        int n = 0;  // every parameter is bound, one per field set
         for (std::size_t i = 0; i < touched_.size(); ++i) {
-            if (touched_[i]) params.push_back(std::move(pending_.values[i]));
+            if (touched_[i]) insert.bind(++n, pending_.values[i]);
         }
-        db_->execute(insert_sql(touched_), params);
+        insert.run();
+        insert.reset();
         std::int64_t id = db_->last_insert_rowid();
         mode_ = EditMode::none;
         if (fetch_ == Fetch::append) {

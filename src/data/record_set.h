@@ -115,10 +115,10 @@ private:
     void require_writable(const char* what) const;
     void skip_deleted();
     Row read_row(Statement& st) const;
-    // One UPDATE of the fields marked in `which`, from `row`; the text is built once per
-    // set of fields.
+    // One UPDATE of the fields marked in `which`, from `row`; the statement is prepared
+    // once per set of fields, as is the INSERT of a new row's fields.
     void write_fields(const std::vector<bool>& which, const Row& row);
-    const std::string& insert_sql(const std::vector<bool>& which);
+    Statement& insert_statement(const std::vector<bool>& which);
 
     Database* db_ = nullptr;
     std::string table_;                 // empty: read-only
@@ -138,8 +138,8 @@ private:
     bool holding_ = false;
     bool has_held_ = false;
     std::vector<bool> held_;
-    std::unordered_map<std::vector<bool>, std::string> update_sql_;
-    std::unordered_map<std::vector<bool>, std::string> insert_sql_;
+    std::unordered_map<std::vector<bool>, Statement*> updates_;
+    std::unordered_map<std::vector<bool>, Statement*> inserts_;
     // The statement of each search an on-demand set has run, by the fields searched; a
     // search runs once per receipt line, and its text need not be built again.
     struct Search {
