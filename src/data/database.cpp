@@ -294,9 +294,7 @@ bool Database::has_table(const std::string& table) const {
 
 // ---- Transaction ----
 
-Transaction::Transaction(Database& db, TransactionMode mode) : db_(db) {
-    db_.exec(mode == TransactionMode::immediate ? "BEGIN IMMEDIATE" : "BEGIN");
-}
+Transaction::Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
 
 Transaction::~Transaction() {
     if (open_) {

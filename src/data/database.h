@@ -110,13 +110,11 @@ private:
     std::unordered_map<std::string, std::unique_ptr<Statement>> cache_;
 };
 
-enum class TransactionMode { deferred, immediate };
-
 // Rolls back on destruction unless commit() was called; never throws from the
 // destructor, so a failing step leaves the files as they were before it.
 class Transaction {
 public:
-    explicit Transaction(Database& db, TransactionMode mode = TransactionMode::immediate);
+    explicit Transaction(Database& db);  // BEGIN IMMEDIATE
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;

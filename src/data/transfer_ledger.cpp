@@ -10,7 +10,7 @@ constexpr const char* kHolds =
 constexpr const char* kKeys =
     "SELECT chiave FROM registro_trasferimenti WHERE cassa=? AND tabella=? ORDER BY chiave";
 constexpr const char* kDelete =
-    "DELETE FROM registro_trasferimenti WHERE cassa=? AND tabella=? AND chiave=?";
+    "DELETE FROM registro_trasferimenti WHERE cassa=? AND tabella=? AND chiave IN (SELECT value FROM json_each(?))";
 }  // namespace
 
 void TransferLedger::record(int cassa, std::string_view table, std::int64_t key) {
@@ -31,17 +31,8 @@ std::vector<std::int64_t> TransferLedger::keys(int cassa, std::string_view table
 
 void TransferLedger::clear(int cassa, std::string_view table, const std::vector<std::int64_t>& keys) {
     if (keys.empty()) return;
-    bool own_tx = !db_.in_transaction();
-    if (own_tx) db_.exec("BEGIN IMMEDIATE");
-    try {
-        for (auto k : keys) {
-            db_.execute(kDelete, {Value(std::int64_t{cassa}), Value(std::string(table)), Value(k)});
-        }
-        if (own_tx) db_.exec("COMMIT");
-    } catch (...) {
-        if (own_tx) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    // One statement: inside the caller's transaction, or a transaction of its own.
+    db_.execute(kDelete, {Value(std::int64_t{cassa}), Value(std::string(table)), key_set(keys)});
 }
 
 void TransferLedger::mark_at_register(Database& register_db, const std::string& mark_sql,

@@ -111,7 +111,6 @@ private:
     void find_document(const ReceiptLine& first);
     void open_document(const ReceiptLine& line);
     void import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
-    void clear_marked(const std::vector<std::int64_t>& marked);
     void log_done();
 
     frame::Context& ctx_;
@@ -235,14 +234,6 @@ void ReceiptImport::import_line(const ReceiptLine& line, RowResolver& resolver, 
     venmo.update();
 }
 
-void ReceiptImport::clear_marked(const std::vector<std::int64_t>& marked) {
-    if (marked.empty()) return;
-    // Deferred: only the main file takes part, a commit without a super-journal.
-    data::Transaction tx(central_, data::TransactionMode::deferred);
-    ledger_.clear(n_, kLedgerTable, marked);
-    tx.commit();
-}
-
 void ReceiptImport::log_done() {
     ctx_.log.progress(kMsgDoneRegister + std::to_string(n_) + kMsgDoneSuccess);
     ctx_.log.write(kMsgEnd + std::to_string(n_));
@@ -323,12 +314,12 @@ void ReceiptImport::run() {
     } catch (...) {
         // The error goes up; entries of lines already marked need not wait for a settle.
         try {
-            clear_marked(marked);
+            ledger_.clear(n_, kLedgerTable, marked);
         } catch (...) {
         }
         throw;
     }
-    clear_marked(marked);
+    ledger_.clear(n_, kLedgerTable, marked);
     log_done();
 }
 
