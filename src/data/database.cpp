@@ -114,6 +114,16 @@ Statement& Statement::bind(int index, const Value& v) {
     return *this;
 }
 
+Statement& Statement::bind_in_place(int index, const Value& v) {
+    const auto* t = std::get_if<std::string>(&v);
+    if (!t) return bind(index, v);
+    const int rc = sqlite3_bind_text(stmt_.get(), index, t->data(), static_cast<int>(t->size()), SQLITE_STATIC);
+    if (rc != SQLITE_OK) throw_db_error(db_, rc, "cannot bind parameter of \"" + sql_ + "\"");
+    return *this;
+}
+
+void Statement::unbind() { sqlite3_clear_bindings(stmt_.get()); }
+
 Statement& Statement::bind_all(const std::vector<Value>& params) {
     // Bindings outlive a reset: a parameter this use leaves unbound must read as NULL,
     // never as the value of an earlier use.
@@ -147,18 +157,31 @@ std::string Statement::column_name(int i) const {
 }
 
 Value Statement::column(int i) const {
+    Value v;
+    column_into(i, v);
+    return v;
+}
+
+void Statement::column_into(int i, Value& into) const {
     sqlite3_stmt* s = stmt_.get();
     switch (sqlite3_column_type(s, i)) {
         case SQLITE_INTEGER:
-            return Value(static_cast<std::int64_t>(sqlite3_column_int64(s, i)));
+            into = static_cast<std::int64_t>(sqlite3_column_int64(s, i));
+            return;
         case SQLITE_FLOAT:
-            return Value(sqlite3_column_double(s, i));
+            into = sqlite3_column_double(s, i);
+            return;
         case SQLITE_NULL:
-            return Value();
+            into = std::monostate{};
+            return;
         default: {
             const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-            int n = sqlite3_column_bytes(s, i);
-            return Value(std::string(p ? p : "", static_cast<std::size_t>(n)));
+            const auto n = static_cast<std::size_t>(sqlite3_column_bytes(s, i));
+            if (auto* held = std::get_if<std::string>(&into)) {
+                held->assign(p ? p : "", n);
+            } else {
+                into.emplace<std::string>(p ? p : "", n);
+            }
         }
     }
 }

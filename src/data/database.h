@@ -49,6 +49,10 @@ public:
     Statement& operator=(const Statement&) = delete;
 
     Statement& bind(int index, const Value& v);  // 1-based
+    // Binds a text without copying it: the value must stay as it is until the statement
+    // has run and unbind() has been called. For rows written straight from memory.
+    Statement& bind_in_place(int index, const Value& v);
+    void unbind();  // every parameter back to NULL
     Statement& bind_all(const std::vector<Value>& params);
     bool step();            // true while a row is available
     void run();             // steps to the end; for statements that return no rows
@@ -56,6 +60,7 @@ public:
     int column_count() const;
     std::string column_name(int i) const;
     Value column(int i) const;
+    void column_into(int i, Value& into) const;  // reuses the storage of a text already held
     const std::string& sql() const { return sql_; }
     // The result's column names, built once by the first record set that reads this
     // statement and shared by every later one (a cached statement keeps its columns).

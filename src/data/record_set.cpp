@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace cassasync::data {
 
@@ -52,35 +53,6 @@ std::string lower(std::string_view s) {
     return out;
 }
 
-// The first eight bytes, zero-padded, read without a byte loop: a shorter name is read
-// as two overlapping pieces, which put every byte in its place.
-std::uint64_t head_of(std::string_view s) {
-    const char* p = s.data();
-    const std::size_t n = s.size();
-    if (n >= 8) {
-        std::uint64_t head;
-        std::memcpy(&head, p, 8);
-        return head;
-    }
-    if (n >= 4) {
-        std::uint32_t low, high;
-        std::memcpy(&low, p, 4);
-        std::memcpy(&high, p + n - 4, 4);
-        return std::uint64_t{low} | std::uint64_t{high} << (8 * (n - 4));
-    }
-    if (n == 0) return 0;
-    const auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
-    return byte(0) | byte(n / 2) << (8 * (n / 2)) | byte(n - 1) << (8 * (n - 1));
-}
-
-// Column names are short: their length and first and last eight bytes tell them apart.
-std::size_t name_hash(std::string_view s, std::uint64_t head) {
-    std::uint64_t tail = 0;
-    if (s.size() > 8) std::memcpy(&tail, s.data() + s.size() - 8, 8);
-    std::uint64_t h = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ s.size();
-    h ^= h >> 31;
-    return static_cast<std::size_t>(h * 0x165667B19E3779F9ull >> 32);
-}
 }  // namespace
 
 Columns::Columns(std::vector<std::string> names) : names_(std::move(names)) {
@@ -95,30 +67,25 @@ Columns::Columns(std::vector<std::string> names) : names_(std::move(names)) {
         // Only a spelling that resolves as the folded lookup would.
         if (by_lower_[lower(names_[i])] != static_cast<int>(i)) continue;
         const std::uint64_t head = head_of(names_[i]);
-        std::size_t at = name_hash(names_[i], head) & mask;
+        const std::uint64_t tail = tail_of(names_[i]);
+        std::size_t at = slot_of(head, tail, names_[i].size()) & mask;
         while (slots_[at].index >= 0) at = (at + 1) & mask;
-        slots_[at] = {head, static_cast<std::uint32_t>(names_[i].size()), static_cast<int>(i)};
+        slots_[at] = {head, tail, static_cast<std::uint32_t>(names_[i].size()), static_cast<int>(i)};
     }
 }
 
-std::optional<int> Columns::find(std::string_view name) const {
-    const std::size_t mask = slots_.size() - 1;
-    const std::uint64_t head = head_of(name);
-    for (std::size_t at = name_hash(name, head) & mask; slots_[at].index >= 0; at = (at + 1) & mask) {
-        const Slot& s = slots_[at];
-        if (s.head != head || s.size != name.size()) continue;
-        if (name.size() <= 8 ||
-            std::memcmp(names_[static_cast<std::size_t>(s.index)].data() + 8, name.data() + 8, name.size() - 8) == 0) {
-            return s.index;
-        }
-    }
+bool Columns::same_middle(int index, std::string_view name) const {
+    return std::memcmp(names_[static_cast<std::size_t>(index)].data() + 8, name.data() + 8, name.size() - 16) == 0;
+}
+
+std::optional<int> Columns::find_folded(std::string_view name) const {
     auto it = by_lower_.find(lower(name));
     if (it == by_lower_.end()) return std::nullopt;
     return it->second;
 }
 
-int Columns::index(std::string_view name) const {
-    if (auto i = find(name)) return *i;
+int Columns::index_folded(std::string_view name) const {
+    if (auto i = find_folded(name)) return *i;
     throw DbError("field '" + std::string(name) + "' not found");
 }
 
@@ -160,11 +127,30 @@ void RecordSet::move_last() {
 
 RecordSet::Row RecordSet::read_row(Statement& st) const {
     Row row;
-    int n = st.column_count();
-    row.values.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) row.values.push_back(st.column(i));
-    if (rowid_column_ >= 0) row.rowid = to_int_or(row.values[static_cast<std::size_t>(rowid_column_)], 0);
+    read_into(st, row);
     return row;
+}
+
+void RecordSet::read_into(Statement& st, Row& row) const {
+    const auto n = static_cast<std::size_t>(st.column_count());
+    row.values.resize(n);
+    for (std::size_t i = 0; i < n; ++i) st.column_into(static_cast<int>(i), row.values[i]);
+    row.rowid = rowid_column_ >= 0 ? to_int_or(row.values[static_cast<std::size_t>(rowid_column_)], 0) : 0;
+    row.deleted = false;
+}
+
+void RecordSet::load(Statement& st, std::size_t limit) {
+    // A set refilled once per receipt line keeps its rows' storage.
+    std::size_t n = 0;
+    while (n < limit && st.step()) {
+        if (n < rows_.size()) {
+            read_into(st, rows_[n]);
+        } else {
+            rows_.push_back(read_row(st));
+        }
+        ++n;
+    }
+    rows_.resize(n);
 }
 
 bool RecordSet::find_first(const std::vector<Match>& conditions) {
@@ -197,8 +183,7 @@ bool RecordSet::find_first(const std::vector<Match>& conditions) {
         int n = 0;
         for (const auto& v : base_params_) st.bind(++n, v);
         for (const auto& c : conditions) st.bind(++n, c.value);
-        rows_.clear();
-        if (st.step()) rows_.push_back(read_row(st));
+        load(st, 1);
         st.reset();
         pos_ = 0;
         no_match_ = rows_.empty();
@@ -222,11 +207,12 @@ bool RecordSet::find_first(const std::vector<Match>& conditions) {
     return false;
 }
 
-void RecordSet::require_current(const char* what) const {
-    if (eof() || rows_[pos_].deleted) {
-        throw DbError(std::string(what) + ": no current record" +
-                      (table_.empty() ? std::string() : " in " + table_));
-    }
+void RecordSet::no_current_record(const char* what) const {
+    throw DbError(std::string(what) + ": no current record" + (table_.empty() ? std::string() : " in " + table_));
+}
+
+void RecordSet::no_record_set(std::string_view name) {
+    throw DbError("field '" + std::string(name) + "': no record set");
 }
 
 void RecordSet::require_writable(const char* what) const {
@@ -235,14 +221,6 @@ void RecordSet::require_writable(const char* what) const {
 
 bool RecordSet::has_field(std::string_view name) const {
     return columns_ && columns_->find(name).has_value();
-}
-
-const Value& RecordSet::field(std::string_view name) const {
-    if (!columns_) throw DbError("field '" + std::string(name) + "': no record set");
-    int i = columns_->index(name);
-    if (mode_ != EditMode::none) return pending_.values[static_cast<std::size_t>(i)];
-    require_current("field");
-    return rows_[pos_].values[static_cast<std::size_t>(i)];
 }
 
 std::int64_t RecordSet::rowid() const {
@@ -296,6 +274,23 @@ Statement& RecordSet::insert_statement(const std::vector<bool>& which) {
     return *inserts_.emplace(which, &db_->prepare(sql)).first->second;
 }
 
+void RecordSet::run_bound(Statement& st, const std::vector<bool>& which, const Row& row, bool by_rowid) const {
+    // Every parameter is bound: the fields marked, then the rowid of an UPDATE. The
+    // texts are bound where the row holds them, and unbound before the row can change.
+    try {
+        int n = 0;
+        for (std::size_t i = 0; i < which.size(); ++i) {
+            if (which[i]) st.bind_in_place(++n, row.values[i]);
+        }
+        if (by_rowid) st.bind(++n, Value(row.rowid));
+        st.run();
+    } catch (...) {
+        st.unbind();
+        throw;
+    }
+    st.unbind();
+}
+
 void RecordSet::write_fields(const std::vector<bool>& which, const Row& row) {
     auto it = updates_.find(which);
     if (it == updates_.end()) {
@@ -311,12 +306,7 @@ void RecordSet::write_fields(const std::vector<bool>& which, const Row& row) {
     }
     Statement& st = *it->second;
     st.reset();
-    int n = 0;  // every parameter is bound: the fields, then the rowid
-    for (std::size_t i = 0; i < which.size(); ++i) {
-        if (which[i]) st.bind(++n, row.values[i]);
-    }
-    st.bind(++n, Value(row.rowid));
-    st.run();
+    run_bound(st, which, row, true);
     st.reset();
     if (db_->changes() == 0) {
         throw DbError("the record of " + table_ + " being updated no longer exists");
@@ -328,11 +318,7 @@ void RecordSet::update() {
     if (mode_ == EditMode::adding) {
         Statement& insert = insert_statement(touched_);
         insert.reset();
-        int n = 0;  // every parameter is bound, one per field set
-        for (std::size_t i = 0; i < touched_.size(); ++i) {
-            if (touched_[i]) insert.bind(++n, pending_.values[i]);
-        }
-        insert.run();
+        run_bound(insert, touched_, pending_, false);
         insert.reset();
         std::int64_t id = db_->last_insert_rowid();
         mode_ = EditMode::none;
@@ -399,6 +385,7 @@ void RecordSet::remove() {
 void Channel::reopen() {
     set_.write_held();
     set_ = RecordSet{};
+    statement_ = nullptr;
 }
 
 RecordSet& Channel::select(Database& db, const std::string& table, const std::string& where,
@@ -428,10 +415,15 @@ RecordSet& Channel::select(Database& db, const std::string& table, const std::st
 }
 
 RecordSet& Channel::query(Database& db, const std::string& sql, std::vector<Value> params) {
-    reopen();
-    set_.db_ = &db;
+    // The same query once more (a search run for every receipt line): the record set,
+    // its rows' storage and the statement are kept.
+    const bool again = statement_ && set_.db_ == &db && set_.table_.empty() && !set_.holding_ && sql_ == sql;
+    if (!again) {
+        reopen();
+        set_.db_ = &db;
+        sql_ = sql;
+    }
     set_.base_params_ = std::move(params);
-    sql_ = sql;
     fill();
     return set_;
 }
@@ -450,11 +442,13 @@ RecordSet& Channel::refresh() {
 
 void Channel::fill() {
     set_.write_held();
-    Statement& st = set_.db_->prepare(sql_, set_.base_params_);
+    if (!statement_) statement_ = &set_.db_->prepare(sql_);
+    Statement& st = *statement_;
+    st.reset();
+    st.bind_all(set_.base_params_);
     set_.columns_ = columns_of(st);
     set_.rowid_column_ = set_.table_.empty() ? -1 : 0;
-    set_.rows_.clear();
-    while (st.step()) set_.rows_.push_back(set_.read_row(st));
+    set_.load(st, std::numeric_limits<std::size_t>::max());
     st.reset();
     set_.pos_ = 0;
     set_.no_match_ = false;

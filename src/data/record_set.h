@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,20 +44,83 @@ class Columns {
 public:
     explicit Columns(std::vector<std::string> names);
     const std::vector<std::string>& names() const { return names_; }
-    std::optional<int> find(std::string_view name) const;
-    int index(std::string_view name) const;  // raises DbError for an unknown field
+    std::optional<int> find(std::string_view name) const {
+        const int i = find_spelled(name);
+        return i >= 0 ? std::optional<int>(i) : find_folded(name);
+    }
+    int index(std::string_view name) const {  // raises DbError for an unknown field
+        const int i = find_spelled(name);
+        return i >= 0 ? i : index_folded(name);
+    }
 
 private:
-    // A spelling's first eight bytes (zero-padded) and length decide most comparisons.
+    // A spelling's length and its first and last eight bytes (zero-padded, overlapping
+    // when shorter than sixteen) tell it apart from every other name up to sixteen
+    // bytes; only a longer name compares its middle.
     struct Slot {
         std::uint64_t head = 0;
+        std::uint64_t tail = 0;
         std::uint32_t size = 0;
         int index = -1;  // into names_; -1: empty
     };
+    static std::uint64_t head_of(std::string_view s);
+    static std::uint64_t tail_of(std::string_view s);
+    static std::size_t slot_of(std::uint64_t head, std::uint64_t tail, std::size_t size);
+    // The query's own spelling, or -1.
+    int find_spelled(std::string_view name) const {
+        const std::uint64_t head = head_of(name);
+        const std::uint64_t tail = tail_of(name);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = slot_of(head, tail, name.size()) & mask; slots_[at].index >= 0; at = (at + 1) & mask) {
+            const Slot& s = slots_[at];
+            if (s.head == head && s.tail == tail && s.size == name.size() &&
+                (name.size() <= 16 || same_middle(s.index, name))) {
+                return s.index;
+            }
+        }
+        return -1;
+    }
+    bool same_middle(int index, std::string_view name) const;
+    std::optional<int> find_folded(std::string_view name) const;
+    int index_folded(std::string_view name) const;
+
     std::vector<std::string> names_;
     std::vector<Slot> slots_;  // a power of two in size, at most half full
     std::unordered_map<std::string, int> by_lower_;
 };
+
+inline std::uint64_t Columns::head_of(std::string_view s) {
+    // Read without a byte loop: a short name as two overlapping pieces, which put every
+    // byte in its place.
+    const char* p = s.data();
+    const std::size_t n = s.size();
+    if (n >= 8) {
+        std::uint64_t head;
+        std::memcpy(&head, p, 8);
+        return head;
+    }
+    if (n >= 4) {
+        std::uint32_t low, high;
+        std::memcpy(&low, p, 4);
+        std::memcpy(&high, p + n - 4, 4);
+        return std::uint64_t{low} | std::uint64_t{high} << (8 * (n - 4));
+    }
+    if (n == 0) return 0;
+    const auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+    return byte(0) | byte(n / 2) << (8 * (n / 2)) | byte(n - 1) << (8 * (n - 1));
+}
+
+inline std::uint64_t Columns::tail_of(std::string_view s) {
+    std::uint64_t tail = 0;
+    if (s.size() > 8) std::memcpy(&tail, s.data() + s.size() - 8, 8);
+    return tail;
+}
+
+inline std::size_t Columns::slot_of(std::uint64_t head, std::uint64_t tail, std::size_t size) {
+    std::uint64_t h = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ size;
+    h ^= h >> 31;
+    return static_cast<std::size_t>(h * 0x165667B19E3779F9ull >> 32);
+}
 
 // One condition of a search: column = value (values bound, never pasted).
 struct Match {
@@ -85,7 +149,13 @@ public:
     bool no_match() const { return no_match_; }
 
     bool has_field(std::string_view name) const;
-    const Value& field(std::string_view name) const;
+    const Value& field(std::string_view name) const {
+        if (!columns_) no_record_set(name);
+        const auto i = static_cast<std::size_t>(columns_->index(name));
+        if (mode_ != EditMode::none) return pending_.values[i];
+        require_current("field");
+        return rows_[pos_].values[i];
+    }
     bool is_null(std::string_view name) const { return data::is_null(field(name)); }
     std::string text(std::string_view name) const { return to_text(field(name)); }
     std::int64_t integer(std::string_view name) const { return to_int(field(name)); }
@@ -111,13 +181,20 @@ private:
     };
     enum class EditMode { none, adding, editing };
 
-    void require_current(const char* what) const;
+    void require_current(const char* what) const {
+        if (pos_ >= rows_.size() || rows_[pos_].deleted) no_current_record(what);
+    }
+    [[noreturn]] void no_current_record(const char* what) const;
+    [[noreturn]] static void no_record_set(std::string_view name);
     void require_writable(const char* what) const;
     void skip_deleted();
     Row read_row(Statement& st) const;
+    void read_into(Statement& st, Row& row) const;
+    void load(Statement& st, std::size_t limit);  // the statement's rows, up to `limit`
     // One UPDATE of the fields marked in `which`, from `row`; the statement is prepared
     // once per set of fields, as is the INSERT of a new row's fields.
     void write_fields(const std::vector<bool>& which, const Row& row);
+    void run_bound(Statement& st, const std::vector<bool>& which, const Row& row, bool by_rowid) const;
     Statement& insert_statement(const std::vector<bool>& which);
 
     Database* db_ = nullptr;
@@ -170,6 +247,7 @@ private:
     void reopen();  // held writes are written before the record set is replaced
     std::string name_;
     std::string sql_;
+    Statement* statement_ = nullptr;  // the cached statement of sql_, once prepared
     RecordSet set_;
 };
 

@@ -142,6 +142,47 @@ TEST_F(RecordSetTest, ReadOnlyJoinCannotBeWritten) {
     EXPECT_THROW(rs.edit(), DbError);
 }
 
+TEST_F(RecordSetTest, AQueryRunAgainGivesOnlyItsNewRows) {
+    // The same query text once per receipt line: each run's rows replace the last run's
+    // whole, whatever their number and the kind of each value.
+    add("8010", "Una descrizione lunga quanto basta per stare fuori dalla stringa", 10, 4.0, "L");
+    const std::string sql = "SELECT eanare, desart, codare FROM codean WHERE codare >= ? ORDER BY codare";
+    auto& rs = channel_.query(db_, sql, {Value(std::int64_t{3})});
+    ASSERT_EQ(rs.size(), 3u);
+    rs.move_last();
+    EXPECT_EQ(rs.text("desart"), "Una descrizione lunga quanto basta per stare fuori dalla stringa");
+
+    auto& fewer = channel_.query(db_, sql, {Value(std::int64_t{4})});
+    ASSERT_EQ(fewer.size(), 2u) << "rows of the last run are not left behind";
+    EXPECT_EQ(fewer.text("eanare"), "8004");
+    EXPECT_TRUE(fewer.is_null("desart")) << "a null replaces the text held before";
+    fewer.move_next();
+    EXPECT_EQ(fewer.integer("codare"), 10);
+    fewer.move_next();
+    EXPECT_TRUE(fewer.eof());
+
+    auto& none = channel_.query(db_, sql, {Value(std::int64_t{99})});
+    EXPECT_TRUE(none.eof());
+    EXPECT_THROW(none.field("eanare"), DbError);
+
+    auto& more = channel_.query(db_, sql, {Value(std::int64_t{1})});
+    ASSERT_EQ(more.size(), 5u);
+    EXPECT_EQ(more.text("desart"), "Pane");
+    more.move_last();
+    EXPECT_EQ(more.text("eanare"), "8010");
+
+    // Another query on the same channel answers with its own columns.
+    auto& other = channel_.query(db_, "SELECT codare * 2 AS doppio FROM codean WHERE eanare = ?", {text("8002")});
+    EXPECT_EQ(other.integer("doppio"), 4);
+    EXPECT_FALSE(other.has_field("desart"));
+    // A table opened on the channel afterwards is writable again.
+    auto& table = channel_.select(db_, "codean", "eanare = ?", {text("8003")});
+    table.edit();
+    table.set("flagagg", text("X"));
+    table.update();
+    EXPECT_EQ(to_text(db_.scalar("SELECT flagagg FROM codean WHERE eanare = '8003'")), "X");
+}
+
 TEST_F(RecordSetTest, RefreshSeesRowsWrittenElsewhere) {
     auto& rs = channel_.select(db_, "codean", "flagagg = ?", {text("T")});
     EXPECT_EQ(rs.size(), 1u);
@@ -276,6 +317,10 @@ TEST(ColumnNames, FoundWhateverTheirCaseTheFirstOfTwoSpellingsAnswering) {
     names.push_back("");
     names.push_back("codicearticolo1");  // same length and first eight bytes as the next
     names.push_back("codicearticolo2");
+    // Longer than sixteen bytes, alike at both ends: only the middle tells them apart.
+    names.push_back("giacenza_A_di_magazzino");
+    names.push_back("giacenza_B_di_magazzino");
+    names.push_back("sedici_caratteri");  // exactly sixteen
     const Columns columns(names);
 
     for (int i = 0; i < 120; ++i) {
@@ -291,6 +336,14 @@ TEST(ColumnNames, FoundWhateverTheirCaseTheFirstOfTwoSpellingsAnswering) {
     EXPECT_EQ(columns.find("codicearticolo2"), 125);
     EXPECT_EQ(columns.find("CODICEARTICOLO2"), 125);
     EXPECT_EQ(columns.find("codicearticolo3"), std::nullopt);
+    EXPECT_EQ(columns.find("giacenza_A_di_magazzino"), 126);
+    EXPECT_EQ(columns.find("giacenza_B_di_magazzino"), 127);
+    EXPECT_EQ(columns.find("GIACENZA_b_DI_MAGAZZINO"), 127);
+    EXPECT_EQ(columns.find("giacenza_C_di_magazzino"), std::nullopt);
+    EXPECT_EQ(columns.find("sedici_caratteri"), 128);
+    EXPECT_EQ(columns.find("sedici_caratterI"), 128);
+    EXPECT_EQ(columns.find("sedici_caratteri_"), std::nullopt);
+    EXPECT_EQ(columns.find("sedici_caratter"), std::nullopt);
     EXPECT_EQ(columns.find("campo120"), std::nullopt);
     EXPECT_EQ(columns.find("campo1 "), std::nullopt);
     EXPECT_EQ(columns.find("campo"), std::nullopt);
