@@ -234,7 +234,7 @@ void RecordSet::add_new() {
     mode_ = EditMode::adding;
     pending_ = Row{};
     pending_.values.assign(columns_->names().size(), Value());
-    touched_.assign(columns_->names().size(), false);
+    touched_.clear(columns_->names().size());
 }
 
 void RecordSet::edit() {
@@ -242,7 +242,7 @@ void RecordSet::edit() {
     require_current("edit");
     mode_ = EditMode::editing;
     pending_ = rows_[pos_];
-    touched_.assign(columns_->names().size(), false);
+    touched_.clear(columns_->names().size());
 }
 
 void RecordSet::set(std::string_view name, Value value) {
@@ -250,38 +250,35 @@ void RecordSet::set(std::string_view name, Value value) {
     int i = columns_->index(name);
     if (i == rowid_column_) throw DbError("the row key cannot be set");
     pending_.values[static_cast<std::size_t>(i)] = std::move(value);
-    touched_[static_cast<std::size_t>(i)] = true;
+    touched_.add(static_cast<std::size_t>(i));
 }
 
 void RecordSet::cancel_update() { mode_ = EditMode::none; }
 
-Statement& RecordSet::insert_statement(const std::vector<bool>& which) {
+Statement& RecordSet::insert_statement(const FieldSet& which) {
     auto it = inserts_.find(which);
     if (it != inserts_.end()) return *it->second;
     const auto& names = columns_->names();
     std::string cols, marks;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!which[i]) continue;
+    which.for_each([&](std::size_t i) {
         if (!cols.empty()) {
             cols += ",";
             marks += ",";
         }
         cols += quote(names[i]);
         marks += "?";
-    }
+    });
     std::string sql = "INSERT INTO " + quote(table_) +
                       (cols.empty() ? std::string(" DEFAULT VALUES") : " (" + cols + ") VALUES (" + marks + ")");
     return *inserts_.emplace(which, &db_->prepare(sql)).first->second;
 }
 
-void RecordSet::run_bound(Statement& st, const std::vector<bool>& which, const Row& row, bool by_rowid) const {
+void RecordSet::run_bound(Statement& st, const FieldSet& which, const Row& row, bool by_rowid) const {
     // Every parameter is bound: the fields marked, then the rowid of an UPDATE. The
     // texts are bound where the row holds them, and unbound before the row can change.
     try {
         int n = 0;
-        for (std::size_t i = 0; i < which.size(); ++i) {
-            if (which[i]) st.bind_in_place(++n, row.values[i]);
-        }
+        which.for_each([&](std::size_t i) { st.bind_in_place(++n, row.values[i]); });
         if (by_rowid) st.bind(++n, Value(row.rowid));
         st.run();
     } catch (...) {
@@ -291,16 +288,15 @@ void RecordSet::run_bound(Statement& st, const std::vector<bool>& which, const R
     st.unbind();
 }
 
-void RecordSet::write_fields(const std::vector<bool>& which, const Row& row) {
+void RecordSet::write_fields(const FieldSet& which, const Row& row) {
     auto it = updates_.find(which);
     if (it == updates_.end()) {
         const auto& names = columns_->names();
         std::string sets;
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            if (!which[i]) continue;
+        which.for_each([&](std::size_t i) {
             if (!sets.empty()) sets += ",";
             sets += quote(names[i]) + "=?";
-        }
+        });
         it = updates_.emplace(which, &db_->prepare("UPDATE " + quote(table_) + " SET " + sets + " WHERE rowid=?"))
                  .first;
     }
@@ -344,12 +340,10 @@ void RecordSet::update() {
         return;
     }
     mode_ = EditMode::none;
-    if (std::none_of(touched_.begin(), touched_.end(), [](bool t) { return t; })) return;
+    if (touched_.empty()) return;
     if (holding_) {
-        if (!has_held_) held_.assign(touched_.size(), false);
-        for (std::size_t i = 0; i < touched_.size(); ++i) {
-            if (touched_[i]) held_[i] = true;
-        }
+        if (!has_held_) held_.clear(columns_->names().size());
+        held_.add_all(touched_);
         has_held_ = true;
         rows_[pos_] = std::move(pending_);
         return;

@@ -122,6 +122,41 @@ inline std::size_t Columns::slot_of(std::uint64_t head, std::uint64_t tail, std:
     return static_cast<std::size_t>(h * 0x165667B19E3779F9ull >> 32);
 }
 
+// The fields of a row that one write names, a bit per column: a receipt line sets
+// dozens of them, and the set is the key of the statement that writes them.
+class FieldSet {
+public:
+    void clear(std::size_t columns) { words_.assign((columns + 63) / 64, 0); }
+    void add(std::size_t i) { words_[i / 64] |= std::uint64_t{1} << (i % 64); }
+    void add_all(const FieldSet& other) {
+        for (std::size_t w = 0; w < words_.size(); ++w) words_[w] |= other.words_[w];
+    }
+    bool empty() const {
+        for (auto w : words_)
+            if (w != 0) return false;
+        return true;
+    }
+    template <typename F>
+    void for_each(F&& f) const {  // in column order
+        for (std::size_t w = 0; w < words_.size(); ++w) {
+            for (std::uint64_t bits = words_[w]; bits != 0; bits &= bits - 1) {
+                f(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits)));
+            }
+        }
+    }
+    bool operator==(const FieldSet&) const = default;
+    struct Hash {
+        std::size_t operator()(const FieldSet& s) const {
+            std::uint64_t h = s.words_.size();
+            for (auto w : s.words_) h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+            return static_cast<std::size_t>(h ^ (h >> 32));
+        }
+    };
+
+private:
+    std::vector<std::uint64_t> words_;
+};
+
 // One condition of a search: column = value (values bound, never pasted).
 struct Match {
     std::string column;
@@ -193,9 +228,9 @@ private:
     void load(Statement& st, std::size_t limit);  // the statement's rows, up to `limit`
     // One UPDATE of the fields marked in `which`, from `row`; the statement is prepared
     // once per set of fields, as is the INSERT of a new row's fields.
-    void write_fields(const std::vector<bool>& which, const Row& row);
-    void run_bound(Statement& st, const std::vector<bool>& which, const Row& row, bool by_rowid) const;
-    Statement& insert_statement(const std::vector<bool>& which);
+    void write_fields(const FieldSet& which, const Row& row);
+    void run_bound(Statement& st, const FieldSet& which, const Row& row, bool by_rowid) const;
+    Statement& insert_statement(const FieldSet& which);
 
     Database* db_ = nullptr;
     std::string table_;                 // empty: read-only
@@ -211,12 +246,12 @@ private:
     bool no_match_ = false;
     EditMode mode_ = EditMode::none;
     Row pending_;
-    std::vector<bool> touched_;
+    FieldSet touched_;
     bool holding_ = false;
     bool has_held_ = false;
-    std::vector<bool> held_;
-    std::unordered_map<std::vector<bool>, Statement*> updates_;
-    std::unordered_map<std::vector<bool>, Statement*> inserts_;
+    FieldSet held_;
+    std::unordered_map<FieldSet, Statement*, FieldSet::Hash> updates_;
+    std::unordered_map<FieldSet, Statement*, FieldSet::Hash> inserts_;
     // The statement of each search an on-demand set has run, by the fields searched; a
     // search runs once per receipt line, and its text need not be built again.
     struct Search {

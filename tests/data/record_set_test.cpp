@@ -183,6 +183,46 @@ TEST_F(RecordSetTest, AQueryRunAgainGivesOnlyItsNewRows) {
     EXPECT_EQ(to_text(db_.scalar("SELECT flagagg FROM codean WHERE eanare = '8003'")), "X");
 }
 
+TEST_F(RecordSetTest, AWideRowWritesExactlyTheFieldsSetWhereverTheyStand) {
+    // More columns than one word of field marks holds: the marks of columns past the
+    // sixty-fourth name their own fields, in added rows and in held edits alike.
+    std::string create = "CREATE TABLE largo (id INTEGER PRIMARY KEY";
+    for (int c = 0; c < 70; ++c) create += ", c" + std::to_string(c) + " TEXT DEFAULT 'd" + std::to_string(c) + "'";
+    db_.exec(create + ")");
+    Channel wide("largo");
+    auto& rs = wide.select(db_, "largo");
+    rs.add_new();
+    rs.set("c2", text("due"));
+    rs.set("c63", text("sessantatre"));
+    rs.set("c64", text("sessantaquattro"));
+    rs.set("c69", text("sessantanove"));
+    rs.update();
+    auto stored = [&](const char* c) { return to_text(db_.scalar(std::string("SELECT ") + c + " FROM largo")); };
+    EXPECT_EQ(stored("c2"), "due");
+    EXPECT_EQ(stored("c63"), "sessantatre");
+    EXPECT_EQ(stored("c64"), "sessantaquattro");
+    EXPECT_EQ(stored("c69"), "sessantanove");
+    EXPECT_EQ(stored("c65"), "d65") << "a field not set keeps the schema's default";
+    EXPECT_EQ(stored("c0"), "d0");
+
+    rs.move_first();
+    rs.hold_writes(true);
+    rs.edit();
+    rs.set("c65", text("primo"));
+    rs.update();
+    rs.edit();
+    rs.set("c1", text("secondo"));
+    rs.set("c65", text("primo, poi ancora"));
+    rs.update();
+    EXPECT_EQ(stored("c65"), "d65") << "held in memory";
+    db_.execute("UPDATE largo SET c64 = 'cambiato altrove'");
+    rs.hold_writes(false);
+    EXPECT_EQ(stored("c65"), "primo, poi ancora");
+    EXPECT_EQ(stored("c1"), "secondo");
+    EXPECT_EQ(stored("c64"), "cambiato altrove") << "a field the edits did not set is not rewritten";
+    EXPECT_EQ(stored("c66"), "d66");
+}
+
 TEST_F(RecordSetTest, RefreshSeesRowsWrittenElsewhere) {
     auto& rs = channel_.select(db_, "codean", "flagagg = ?", {text("T")});
     EXPECT_EQ(rs.size(), 1u);
