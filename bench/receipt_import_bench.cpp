@@ -780,7 +780,11 @@ int main(int argc, char** argv) {
     }
     if (results.count(10000) && results.count(1000000)) {
         const double scale = results[1000000].import_lines_per_second / results[10000].import_lines_per_second;
-        std::printf("  1,000,000 vs 10,000 articles: %.0f%% (>= 80%% %s)\n", scale * 100, scale >= 0.8 ? "ok" : "MISSED");
+        // The raw limit's own fall from the small catalogue to the large one, in the same run:
+        // what the storage itself loses to the larger files.
+        const double raw_scale = results[1000000].raw_lines_per_second / results[10000].raw_lines_per_second;
+        std::printf("  1,000,000 vs 10,000 articles: %.0f%% (>= 80%% %s); the raw limit's own: %.0f%%\n", scale * 100,
+                    scale >= 0.8 ? "ok" : "MISSED", raw_scale * 100);
     }
     return 0;
 }
