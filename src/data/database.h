@@ -105,6 +105,9 @@ public:
     void detach(const std::string& schema);
     bool is_attached(const std::string& schema) const;
     bool has_table(const std::string& table) const;
+    // Expires when the connection closes: what keeps one of its statements may check
+    // that the statement still exists before using it again.
+    std::weak_ptr<const int> lifetime() const { return lifetime_; }
 
 private:
     struct Closer {
@@ -113,6 +116,7 @@ private:
     std::filesystem::path file_;
     std::unique_ptr<sqlite3, Closer> db_;
     std::unordered_map<std::string, std::unique_ptr<Statement>> cache_;
+    std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
 };
 
 // Rolls back on destruction unless commit() was called; never throws from the

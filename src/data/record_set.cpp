@@ -411,7 +411,8 @@ RecordSet& Channel::select(Database& db, const std::string& table, const std::st
 RecordSet& Channel::query(Database& db, const std::string& sql, std::vector<Value> params) {
     // The same query once more (a search run for every receipt line): the record set,
     // its rows' storage and the statement are kept.
-    const bool again = statement_ && set_.db_ == &db && set_.table_.empty() && !set_.holding_ && sql_ == sql;
+    const bool again = statement_ && set_.db_ == &db && !statement_owner_.expired() && set_.table_.empty() &&
+                       !set_.holding_ && sql_ == sql;
     if (!again) {
         reopen();
         set_.db_ = &db;
@@ -436,7 +437,10 @@ RecordSet& Channel::refresh() {
 
 void Channel::fill() {
     set_.write_held();
-    if (!statement_) statement_ = &set_.db_->prepare(sql_);
+    if (!statement_) {
+        statement_ = &set_.db_->prepare(sql_);
+        statement_owner_ = set_.db_->lifetime();
+    }
     Statement& st = *statement_;
     st.reset();
     st.bind_all(set_.base_params_);

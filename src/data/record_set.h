@@ -283,6 +283,7 @@ private:
     std::string name_;
     std::string sql_;
     Statement* statement_ = nullptr;  // the cached statement of sql_, once prepared
+    std::weak_ptr<const int> statement_owner_;  // its connection's lifetime
     RecordSet set_;
 };
 

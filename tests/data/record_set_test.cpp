@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "data/database.h"
 #include "data/record_set.h"
@@ -221,6 +222,27 @@ TEST_F(RecordSetTest, AWideRowWritesExactlyTheFieldsSetWhereverTheyStand) {
     EXPECT_EQ(stored("c1"), "secondo");
     EXPECT_EQ(stored("c64"), "cambiato altrove") << "a field the edits did not set is not rewritten";
     EXPECT_EQ(stored("c66"), "d66");
+}
+
+TEST_F(RecordSetTest, AQueryKeptFromAClosedConnectionIsPreparedAgainOnTheNextOne) {
+    // The same query on a connection opened where the closed one stood: the statement
+    // kept from the first is gone with it and must not be used.
+    const auto other = dir_.path() / "other.mdb";
+    {
+        Database made(other, create());
+        made.exec("CREATE TABLE codean (eanare TEXT, codare INTEGER); INSERT INTO codean VALUES ('9001', 41)");
+    }
+    const std::string sql = "SELECT codare FROM codean WHERE eanare = ?";
+    std::optional<Database> db;
+    db.emplace(dir_.path() / "t.mdb");
+    Channel channel("codean");
+    EXPECT_EQ(channel.query(*db, sql, {text("8002")}).integer("codare"), 2);
+    db.reset();
+    db.emplace(other);
+    auto& rs = channel.query(*db, sql, {text("9001")});
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.integer("codare"), 41);
+    EXPECT_TRUE(channel.query(*db, sql, {text("8002")}).eof()) << "the rows come from the file now open";
 }
 
 TEST_F(RecordSetTest, RefreshSeesRowsWrittenElsewhere) {
