@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace cassasync::platform {
 namespace {
@@ -68,17 +69,42 @@ void FixedClock::advance_seconds(long seconds_to_add) {
     t_ = to_local_time(to_moment(t_) + seconds{seconds_to_add});
 }
 
-std::string short_date(const LocalTime& t) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d/%02d/%04d", t.day, t.month, t.year);
-    return text;
+namespace {
+// `value` as "%0*d" would write it; written digit by digit in the usual range, since
+// every log line carries a date and a time.
+void append_padded(std::string& out, int value, int width) {
+    int limit = 1;
+    for (int i = 0; i < width; ++i) limit *= 10;
+    if (value < 0 || value >= limit) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%0*d", width, value);
+        out += text;
+        return;
+    }
+    char digits[4];
+    for (int i = width - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    out.append(digits, static_cast<std::size_t>(width));
 }
 
-std::string long_time(const LocalTime& t) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+// Two two-digit numbers and a third of `last_width` digits, `separator` between them.
+std::string padded_triple(int first, int second, int last, char separator, int last_width) {
+    std::string text;
+    text.reserve(static_cast<std::size_t>(6 + last_width));
+    append_padded(text, first, 2);
+    text += separator;
+    append_padded(text, second, 2);
+    text += separator;
+    append_padded(text, last, last_width);
     return text;
 }
+}  // namespace
+
+std::string short_date(const LocalTime& t) { return padded_triple(t.day, t.month, t.year, '/', 4); }
+
+std::string long_time(const LocalTime& t) { return padded_triple(t.hour, t.minute, t.second, ':', 2); }
 
 long day_serial(int year, int month, int day) {
     return static_cast<long>((to_days(year, month, day) - serial_epoch()).count());

@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,12 @@ TEST(ClockTextTest, ShortDateAndLongTimeArePadded) {
     EXPECT_EQ(long_time(t), "11:37:05");
     EXPECT_EQ(text_of(LocalTime{987, 1, 2, 0, 0, 0}), "02/01/0987 00:00:00");
     EXPECT_EQ(text_of(LocalTime{2027, 10, 31, 23, 59, 59}), "31/10/2027 23:59:59");
+    // Out of the usual range the texts are what a "%02d" and "%04d" format gives.
+    for (int v : {-100, -10, -1, 0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 123456}) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%02d/%02d/%04d %02d:%02d:%02d", v, v, v, v, v, v);
+        EXPECT_EQ(text_of(LocalTime{v, v, v, v, v, v}), expected) << v;
+    }
 }
 
 TEST(DaySerialTest, KnownDates) {
