@@ -217,12 +217,7 @@ Database::Database(const std::filesystem::path& file, const OpenOptions& options
     exec("PRAGMA journal_mode=DELETE");
     // A commit is on disk when it returns, whatever default the SQLite build has.
     exec("PRAGMA synchronous=FULL");
-    if (options.role == FileRole::central) {
-        // The articles file is read at random by every receipt line: 32 MB of it stay in
-        // memory (a batch never spills; a large catalogue rereads far less). Files attached
-        // to it get 16 MB each, which keeps the process well under 100 MB.
-        exec("PRAGMA cache_size=-32768");
-    }
+    if (options.role == FileRole::central) exec("PRAGMA cache_size=-" + std::to_string(kCentralCacheKiB));
     // A damaged or foreign file must fail here, not half-way through a step.
     scalar("SELECT count(*) FROM sqlite_schema");
 }
@@ -285,7 +280,7 @@ void Database::attach(const std::filesystem::path& file, const std::string& sche
     execute("ATTACH DATABASE ? AS " + quote_identifier(schema), {Value(file.string())});
     exec("PRAGMA " + quote_identifier(schema) + ".journal_mode=DELETE");
     exec("PRAGMA " + quote_identifier(schema) + ".synchronous=FULL");
-    exec("PRAGMA " + quote_identifier(schema) + ".cache_size=-16384");
+    exec("PRAGMA " + quote_identifier(schema) + ".cache_size=-" + std::to_string(kAttachedCacheKiB));
 }
 
 void Database::detach(const std::string& schema) {

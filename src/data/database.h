@@ -34,6 +34,13 @@ private:
 // How a file is used: the back office's own files, or a register's file on a share.
 enum class FileRole { central, register_share };
 
+// Page cache of a central connection's own file, and of each file attached to it, in
+// KiB. The articles file is read at random by every receipt line: 32 MB of it stay in
+// memory (a batch never spills; a large catalogue rereads far less), and with 16 MB for
+// each attached file the process stays well under 100 MB.
+inline constexpr int kCentralCacheKiB = 32768;
+inline constexpr int kAttachedCacheKiB = 16384;
+
 struct OpenOptions {
     bool create = false;           // create the file when absent (administration only)
     FileRole role = FileRole::central;
