@@ -64,7 +64,10 @@ void register_functions(sqlite3* db) {
     sqlite3_create_function(db, "trim", 1, flags, nullptr, sql_trim, nullptr, nullptr);
 }
 
-std::string quote_identifier(const std::string& name) {
+
+}  // namespace
+
+std::string quote_identifier(std::string_view name) {
     std::string out = "\"";
     for (char c : name) {
         if (c == '"') out += '"';
@@ -72,8 +75,6 @@ std::string quote_identifier(const std::string& name) {
     }
     return out + "\"";
 }
-
-}  // namespace
 
 void throw_db_error(sqlite3* db, int code, const std::string& what) {
     std::string msg = what;

@@ -141,6 +141,9 @@ private:
     bool open_ = true;
 };
 
+// A table, field or schema name as SQL text, in double quotes (a quote inside doubled).
+std::string quote_identifier(std::string_view name);
+
 // Raised text of the last SQLite error on `db`, with what was being done.
 [[noreturn]] void throw_db_error(sqlite3* db, int code, const std::string& what);
 

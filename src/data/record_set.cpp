@@ -10,18 +10,9 @@ namespace {
 
 constexpr const char* kRowid = "__rowid";
 
-std::string quote(std::string_view name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::string select_sql(const std::string& table, const std::string& where, const std::string& order_by,
                        const std::string& fields = "*") {
-    std::string sql = std::string("SELECT rowid AS ") + kRowid + ", " + fields + " FROM " + quote(table);
+    std::string sql = std::string("SELECT rowid AS ") + kRowid + ", " + fields + " FROM " + quote_identifier(table);
     if (!where.empty()) sql += " WHERE " + where;
     if (!order_by.empty()) sql += " ORDER BY " + order_by;
     return sql;
@@ -171,7 +162,7 @@ bool RecordSet::find_first(const std::vector<Match>& conditions) {
             for (const auto& c : conditions) {
                 columns_->index(c.column);  // an unknown field is an error, as with a scan
                 if (!where.empty()) where += " AND ";
-                where += quote(c.column) + " = ?";
+                where += quote_identifier(c.column) + " = ?";
                 search.fields.push_back(c.column);
             }
             search.statement = &db_->prepare(select_sql(table_, where, order_by_, field_list_) + " LIMIT 1");
@@ -265,10 +256,10 @@ Statement& RecordSet::insert_statement(const FieldSet& which) {
             cols += ",";
             marks += ",";
         }
-        cols += quote(names[i]);
+        cols += quote_identifier(names[i]);
         marks += "?";
     });
-    std::string sql = "INSERT INTO " + quote(table_) +
+    std::string sql = "INSERT INTO " + quote_identifier(table_) +
                       (cols.empty() ? std::string(" DEFAULT VALUES") : " (" + cols + ") VALUES (" + marks + ")");
     return *inserts_.emplace(which, &db_->prepare(sql)).first->second;
 }
@@ -295,10 +286,10 @@ void RecordSet::write_fields(const FieldSet& which, const Row& row) {
         std::string sets;
         which.for_each([&](std::size_t i) {
             if (!sets.empty()) sets += ",";
-            sets += quote(names[i]) + "=?";
+            sets += quote_identifier(names[i]) + "=?";
         });
-        it = updates_.emplace(which, &db_->prepare("UPDATE " + quote(table_) + " SET " + sets + " WHERE rowid=?"))
-                 .first;
+        const std::string sql = "UPDATE " + quote_identifier(table_) + " SET " + sets + " WHERE rowid=?";
+        it = updates_.emplace(which, &db_->prepare(sql)).first;
     }
     Statement& st = *it->second;
     st.reset();
@@ -368,7 +359,7 @@ void RecordSet::remove() {
     require_writable("delete");
     write_held();
     require_current("delete");
-    if (db_->execute("DELETE FROM " + quote(table_) + " WHERE rowid=?", {Value(rows_[pos_].rowid)}) == 0) {
+    if (db_->execute("DELETE FROM " + quote_identifier(table_) + " WHERE rowid=?", {Value(rows_[pos_].rowid)}) == 0) {
         throw DbError("the record of " + table_ + " being deleted no longer exists");
     }
     rows_[pos_].deleted = true;
@@ -390,7 +381,7 @@ RecordSet& Channel::select(Database& db, const std::string& table, const std::st
     set_.table_ = table;
     if (!fields.empty()) {
         set_.field_list_.clear();
-        for (const auto& f : fields) set_.field_list_ += (set_.field_list_.empty() ? "" : ",") + quote(f);
+        for (const auto& f : fields) set_.field_list_ += (set_.field_list_.empty() ? "" : ",") + quote_identifier(f);
     }
     set_.base_where_ = where;
     set_.base_params_ = std::move(params);

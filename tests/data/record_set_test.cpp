@@ -86,6 +86,27 @@ TEST_F(RecordSetTest, QuoteInAValueNeitherBreaksNorAltersTheQuery) {
     EXPECT_EQ(q.text("eanare"), "8003");
 }
 
+TEST_F(RecordSetTest, QuotesAndBlanksInTableAndFieldNamesAreKeptInEveryStatement) {
+    db_.exec("CREATE TABLE \"prezzi \"\"vecchi\"\"\" (\"cod art\" INTEGER, \"pre\"\"zzo\" REAL);"
+             "INSERT INTO \"prezzi \"\"vecchi\"\"\" VALUES (1, 2.5)");
+    const std::string table = "prezzi \"vecchi\"";
+    Channel old(table);
+    auto& rs = old.select(db_, table, {}, {}, {}, Fetch::on_demand);
+    ASSERT_TRUE(rs.find_first({{"cod art", integer(1)}}));
+    EXPECT_DOUBLE_EQ(rs.number("pre\"zzo"), 2.5);
+    rs.edit();
+    rs.set("pre\"zzo", real(3.0));
+    rs.update();
+    rs.add_new();
+    rs.set("cod art", integer(2));
+    rs.update();
+    EXPECT_EQ(to_int(db_.scalar("SELECT count(*) FROM \"prezzi \"\"vecchi\"\"\"")), 2);
+    const Value price = db_.scalar("SELECT \"pre\"\"zzo\" FROM \"prezzi \"\"vecchi\"\"\" WHERE \"cod art\" = 1");
+    EXPECT_DOUBLE_EQ(to_double(price), 3.0);
+    rs.remove();
+    EXPECT_EQ(to_int(db_.scalar("SELECT count(*) FROM \"prezzi \"\"vecchi\"\"\"")), 1);
+}
+
 TEST_F(RecordSetTest, EditUpdateAndDeleteDuringAWalk) {
     auto& rs = channel_.select(db_, "codean", "flagagg = ?", {text("A")}, "eanare");
     int walked = 0;
