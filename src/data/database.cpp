@@ -64,7 +64,6 @@ void register_functions(sqlite3* db) {
     sqlite3_create_function(db, "trim", 1, flags, nullptr, sql_trim, nullptr, nullptr);
 }
 
-
 }  // namespace
 
 std::string quote_identifier(std::string_view name) {
