@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -73,15 +74,16 @@ namespace {
 // `value` as "%0*d" would write it; written digit by digit in the usual range, since
 // every log line carries a date and a time.
 void append_padded(std::string& out, int value, int width) {
+    constexpr int kMostDigits = 4;  // a year
     int limit = 1;
-    for (int i = 0; i < width; ++i) limit *= 10;
-    if (value < 0 || value >= limit) {
+    for (int i = 0; i < std::min(width, kMostDigits); ++i) limit *= 10;
+    if (width < 1 || width > kMostDigits || value < 0 || value >= limit) {
         char text[16];
         std::snprintf(text, sizeof text, "%0*d", width, value);
         out += text;
         return;
     }
-    char digits[4];
+    char digits[kMostDigits];
     for (int i = width - 1; i >= 0; --i) {
         digits[i] = static_cast<char>('0' + value % 10);
         value /= 10;
