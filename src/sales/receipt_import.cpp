@@ -1,6 +1,7 @@
 #include "sales/receipt_import.h"
 
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <string>
 #include <vector>
@@ -90,12 +91,16 @@ struct Document {
 
 class ReceiptImport {
 public:
+    // `stop_before`: a register line key at which the run ends without importing it (0: none).
     ReceiptImport(frame::Context& ctx, int n, long today, const std::string& register_path,
-                  const ImportTuning& tuning, ImportFigures& figures)
+                  const ImportTuning& tuning, ImportFigures& figures, std::int64_t stop_before = 0)
         : ctx_(ctx), n_(n), today_(today), register_path_(register_path), tuning_(tuning),
-          figures_(figures), central_(ctx.databases.central()), ledger_(central_) {}
+          figures_(figures), central_(ctx.databases.central()), ledger_(central_), stop_before_(stop_before) {}
 
     void run();
+    // After run() failed on a line that earlier lines of its batch were rolled back with:
+    // that line's key; otherwise 0.
+    std::int64_t failed_after_rolled_back_lines() const { return failed_after_rolled_back_; }
 
 private:
     template <typename F>
@@ -126,6 +131,8 @@ private:
     data::RecordSet* headers_ = nullptr;
     Document doc_;
     std::vector<std::int64_t> batch_documents_;  // header rowids that received rows
+    std::int64_t stop_before_;
+    std::int64_t failed_after_rolled_back_ = 0;
 };
 
 std::vector<ReceiptLine> ReceiptImport::read_waiting(data::Database& reg, std::int64_t last_key) {
@@ -244,7 +251,7 @@ void ReceiptImport::run() {
     data::Database& reg = ctx_.databases.open(register_path_, data::FileRole::register_share);
 
     // Lines a crash left committed centrally but unmarked at the register are marked now.
-    figures_.settled = hold_register([&] { return ledger_.settle(reg, n_, kLedgerTable, kMarkImported); });
+    figures_.settled += hold_register([&] { return ledger_.settle(reg, n_, kLedgerTable, kMarkImported); });
     const std::int64_t last_key = hold_register([&] { return data::to_int_or(reg.scalar(kLastLineKey), 0); });
     std::vector<ReceiptLine> lines = read_waiting(reg, last_key);
     if (lines.empty()) {
@@ -261,11 +268,13 @@ void ReceiptImport::run() {
     auto& venmo = vendite.select(central_, "venmo", {}, {}, {}, data::Fetch::append);
 
     std::size_t next = 0;
+    bool stopped = false;
     // Ledger entries of the last batch, already marked at the register. They are cleared
     // in the next batch's transaction, which spares a commit of their own.
     std::vector<std::int64_t> marked;
     try {
         for (;;) {
+            if (stopped) break;
             if (next == lines.size()) {
                 if (lines.size() < tuning_.batch_lines) break;
                 lines = read_waiting(reg, last_key);
@@ -281,9 +290,14 @@ void ReceiptImport::run() {
                 while (next < lines.size() && keys.size() < tuning_.batch_lines &&
                        (keys.empty() || Clock::now() - started < tuning_.batch_time)) {
                     const ReceiptLine& line = lines[next];
+                    if (line.id == stop_before_) {
+                        stopped = true;
+                        break;
+                    }
                     try {
                         import_line(line, resolver, stock, venmo);
                     } catch (const data::DbError& e) {
+                        if (!keys.empty()) failed_after_rolled_back_ = line.id;
                         throw data::DbError("receipt line " + std::to_string(line.id) + " (receipt " +
                                                 std::to_string(line.bnumer) + "): " + e.what(),
                                             e.code());
@@ -302,6 +316,7 @@ void ReceiptImport::run() {
                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - committing);
             }
             marked.clear();
+            if (keys.empty()) continue;  // stopped at the batch's first line
             if (tuning_.after_central_commit) tuning_.after_central_commit();
             hold_register([&] {
                 data::TransferLedger::mark_at_register(reg, kMarkImported, keys);
@@ -320,7 +335,7 @@ void ReceiptImport::run() {
         throw;
     }
     ledger_.clear(n_, kLedgerTable, marked);
-    log_done();
+    if (!stopped) log_done();  // a stopped run ends in the error that stopped it
 }
 
 }  // namespace
@@ -339,14 +354,37 @@ ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& 
     if (!registers::Verifica_Cassa(ctx, ctx.Percorsi_Casse.at(static_cast<std::size_t>(n)), n)) {
         ctx.log.progress(kMsgNotConnected);
     } else {
-        try {
-            ReceiptImport(ctx, n, today, register_path, tuning, figures).run();
-        } catch (const data::DbError& e) {
+        std::exception_ptr failure;
+        std::int64_t failed_line = 0;
+        {
+            ReceiptImport import(ctx, n, today, register_path, tuning, figures);
+            try {
+                import.run();
+            } catch (const data::DbError&) {
+                failure = std::current_exception();
+                failed_line = import.failed_after_rolled_back_lines();
+            }
+        }
+        if (failed_line != 0) {
+            // The lines before the failing one in its batch were rolled back with it. A fresh
+            // run (nothing of the failed one kept in memory) imports them, up to that line,
+            // so that a faulty line holds back only itself and the lines after it.
+            try {
+                ReceiptImport(ctx, n, today, register_path, tuning, figures, failed_line).run();
+            } catch (const data::DbError&) {
+                failure = std::current_exception();
+            }
+        }
+        if (failure) {
             // The next run opens the register's file afresh.
             ctx.databases.forget(register_path);
-            throw data::DbError("receipt import from register " + std::to_string(n) + " (" + register_path +
-                                    "): " + e.what(),
-                                e.code());
+            try {
+                std::rethrow_exception(failure);
+            } catch (const data::DbError& e) {
+                throw data::DbError("receipt import from register " + std::to_string(n) + " (" + register_path +
+                                        "): " + e.what(),
+                                    e.code());
+            }
         }
     }
     Controllo_Chiusura(ctx, n, register_path, today);

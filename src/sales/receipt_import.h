@@ -9,6 +9,9 @@
 // entry per register line on the central connection; then one short register
 // transaction marks exactly those lines "S"; then the entries are cleared. A run first
 // marks the lines the ledger still holds (a crash came between the two commits).
+//
+// A line that fails ends the run with its error. The lines before it are imported, those
+// of its own batch as well; it and the lines after it wait for the next run.
 #pragma once
 
 #include <chrono>
