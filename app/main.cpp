@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -20,6 +21,7 @@
 #include "frame/cycle.h"
 #include "frame/startup.h"
 #include "platform/clock.h"
+#include "platform/instance_lock.h"
 #include "platform/path_map.h"
 #include "platform/pinger.h"
 #include "platform/process_starter.h"
@@ -111,6 +113,22 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 24 * 60 * 60 * 1000));
     app.set_version_flag("--version", std::string("cassasync ") + CASSASYNC_VERSION);
     CLI11_PARSE(app, argc, argv);
+
+    // A console that goes away (a closed pipe) must not end the service: writes to it fail
+    // and are ignored.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::error_code missing;
+    if (!std::filesystem::is_directory(root, missing)) {
+        std::fprintf(stderr, "cassasync: the shop root %s is not a folder (give --root or set CASSASYNC_ROOT)\n",
+                     root.c_str());
+        return 1;
+    }
+    Status locked;
+    const auto lock = platform::InstanceLock::acquire(std::filesystem::path(root) / "cassasync.lock", locked);
+    if (!lock) {
+        std::fprintf(stderr, "cassasync: %s\n", locked.message().c_str());
+        return 1;
+    }
 
     platform::RootPathMap paths(root);
     platform::SystemClock clock;

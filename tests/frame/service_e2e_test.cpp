@@ -184,6 +184,44 @@ TEST_F(ServiceTest, CommandLine) {
     EXPECT_FALSE(fs::exists(log_folder())) << "nothing runs on a bad command line";
 }
 
+TEST_F(ServiceTest, OneServicePerRootAndAClosedConsoleDoesNotStopIt) {
+    shop({"init"});
+    testing::ChildProcess first(service({"--tick-ms", "20"}), work_.path() / "first.txt");
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (first.out().find("ciclo 1:") == std::string::npos && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_NE(first.out().find("ciclo 1:"), std::string::npos) << "no cycle ran";
+
+    // A second service on the same root would import the same receipt lines again.
+    EXPECT_EQ(run(service({"--cycles", "1", "--tick-ms", "10"})), 1);
+    EXPECT_NE(last_->err().find("another cassasync is already running on this root (process "), std::string::npos)
+        << last_->err();
+    EXPECT_EQ(last_->out(), "");
+    EXPECT_TRUE(first.running());
+    first.send(SIGTERM);
+    ASSERT_TRUE(first.wait_for(10s).has_value());
+
+    // Once the first has ended, the root is free again.
+    EXPECT_EQ(run(service({"--cycles", "0"})), 0) << last_->err();
+    auto lines = log_messages();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "- Avvio programma"), 2)
+        << "the refused service wrote nothing to the log";
+    const auto cycles_before = std::count(lines.begin(), lines.end(), "- Inizio elaborazione ");
+
+    // A console whose reader has gone: the service runs all its cycles and ends normally.
+    const fs::path status = work_.path() / "status.txt";
+    EXPECT_EQ(run({"/bin/sh", "-c", "{ \"$0\" --root \"$1\" --headless --cycles 40 --tick-ms 5; echo $? >\"$2\"; } | true",
+                   kService, shop_.string(), status.string()}),
+              0);
+    EXPECT_EQ(testing::read_text_file(status), "0\n");
+    lines = log_messages();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "- Inizio elaborazione ") - cycles_before, 40);
+
+    EXPECT_EQ(run({kService, "--root", (work_.path() / "nowhere").string(), "--headless", "--cycles", "0"}), 1);
+    EXPECT_NE(last_->err().find("is not a folder"), std::string::npos) << last_->err();
+}
+
 TEST_F(ServiceTest, SigtermEndsTheServiceLikeTheExitButton) {
     shop({"init"});
     testing::ChildProcess service_run(service({"--tick-ms", "20"}), work_.path() / "stdout.txt", separate_streams());
