@@ -127,14 +127,22 @@ void Aggiorna_Articoli(frame::Context& ctx, int n) {
         ctx.log.progress(kLogChecking);
         if (registers::Verifica_Cassa(ctx, entry, n)) {
             data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
-            settle_intake(central, reg, n, kBarcodes);
+            // Rows taken by a run that failed before marking them: that run did not start
+            // the loader for them.
+            const bool settled = settle_intake(central, reg, n, kBarcodes) > 0;
             data::Channel codean2("codean2");
             auto& changes = codean2.select(reg, "codean", "flagagg = ?", {data::text(kChangedAtRegister)}, "id");
-            take_rows(central, reg, n, kBarcodes, changes, [&](data::RecordSet& row) { intake.take(row); });
+            try {
+                take_rows(central, reg, n, kBarcodes, changes, [&](data::RecordSet& row) { intake.take(row); });
+            } catch (...) {
+                // The rows before the failing one are taken: they go out all the same.
+                if (settled || intake.changed()) start_qvo(ctx);
+                throw;
+            }
             ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = true;
             // Once per run, after the walk: the loader carries the new data out to
             // every register.
-            if (intake.changed()) start_qvo(ctx);
+            if (settled || intake.changed()) start_qvo(ctx);
         }
     }
     if (switch_off(ctx.settings.bbb)) Aggiorna_Clienti(ctx, n);

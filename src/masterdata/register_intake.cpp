@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <vector>
 
@@ -26,36 +27,50 @@ const std::string& register_entry(frame::Context& ctx, int n) {
     return ctx.Percorsi_Casse[static_cast<std::size_t>(n)];
 }
 
-void settle_intake(data::Database& central, data::Database& register_db, int n,
-                   const IntakeTable& intake) {
-    data::TransferLedger(central).settle(register_db, n, intake.table, intake.mark_sql);
+int settle_intake(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake) {
+    return data::TransferLedger(central).settle(register_db, n, intake.table, intake.mark_sql);
 }
 
 void take_rows(data::Database& central, data::Database& register_db, int n,
                const IntakeTable& intake, data::RecordSet& rows,
                const std::function<void(data::RecordSet&)>& apply) {
     data::TransferLedger ledger(central);
+    std::exception_ptr failure;
     rows.move_first();
-    while (!rows.eof()) {
+    while (!rows.eof() && !failure) {
         std::vector<std::int64_t> keys;
         const auto started = std::chrono::steady_clock::now();
         {
             data::Transaction tx(central);
             do {
-                apply(rows);
-                const std::int64_t key = rows.integer(kRowKey);
-                ledger.record(n, intake.table, key);
-                keys.push_back(key);
+                // A failing row leaves nothing behind; the rows before it are taken, so a
+                // row that always fails holds back only itself and those after it.
+                central.exec("SAVEPOINT riga");
+                try {
+                    apply(rows);
+                    const std::int64_t key = rows.integer(kRowKey);
+                    ledger.record(n, intake.table, key);
+                    central.exec("RELEASE riga");
+                    keys.push_back(key);
+                } catch (...) {
+                    failure = std::current_exception();
+                    central.exec("ROLLBACK TO riga");
+                    central.exec("RELEASE riga");
+                    break;
+                }
                 rows.move_next();
             } while (!rows.eof() && keys.size() < kBatchRows &&
                      std::chrono::steady_clock::now() - started < kBatchTime);
             tx.commit();
         }
-        data::TransferLedger::mark_at_register(register_db, intake.mark_sql, keys);
-        // Only now: the register may mark the same row changed again later, and that
-        // new change must not be mistaken for one already taken.
-        ledger.clear(n, intake.table, keys);
+        if (!keys.empty()) {
+            data::TransferLedger::mark_at_register(register_db, intake.mark_sql, keys);
+            // Only now: the register may mark the same row changed again later, and that
+            // new change must not be mistaken for one already taken.
+            ledger.clear(n, intake.table, keys);
+        }
     }
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace cassasync::masterdata

@@ -28,13 +28,14 @@ struct IntakeTable {
     std::string mark_sql;
 };
 
-// Marks at the register the rows a crash left taken centrally but unmarked.
-void settle_intake(data::Database& central, data::Database& register_db, int n,
-                   const IntakeTable& intake);
+// Marks at the register the rows a crash left taken centrally but unmarked; returns how
+// many there were.
+int settle_intake(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake);
 
 // Walks `rows` from the first to the last, calling `apply` on each inside the central
-// transaction of its batch. An error from `apply` rolls back the batch under way and
-// is raised to the caller; its rows stay unmarked and are taken again later.
+// transaction of its batch. An error from `apply` undoes that row only: the rows before
+// it are committed and marked, then the error is raised to the caller; the failing row
+// and those after it stay unmarked and are taken again later.
 void take_rows(data::Database& central, data::Database& register_db, int n,
                const IntakeTable& intake, data::RecordSet& rows,
                const std::function<void(data::RecordSet&)>& apply);

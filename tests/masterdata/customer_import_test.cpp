@@ -136,15 +136,20 @@ TEST_F(CustomerImportTest, ACrashBetweenTheTwoCommitsAddsNoSecondCustomer) {
 }
 
 TEST_F(CustomerImportTest, ACustomerCodeBeyond32BitsIsAnErrorNamingTheRegister) {
+    // The customer before it is taken; the one after it waits with it.
+    register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (5, 'Prima', 'A')");
     register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (4294967296, 'Troppo', 'A')");
+    register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (6, 'Dopo', 'A')");
     try {
         Aggiorna_Clienti(*ctx_, 1);
         FAIL() << "no error";
     } catch (const data::DbError& e) {
         EXPECT_NE(std::string(e.what()).find("register 1"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(testing::count_rows(main_db(), "clienti"), 0);
-    EXPECT_EQ(register_marked("A"), 1);
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti"), 1);
+    EXPECT_EQ(data::to_text(central(5, "dsccliente")), "Prima");
+    EXPECT_EQ(register_marked("A"), 2);
+    EXPECT_EQ(ledger_entries(), 0);
 }
 
 }  // namespace
