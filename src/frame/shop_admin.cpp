@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "data/database.h"
+#include "data/fixed_text.h"
 #include "data/schema.h"
 
 namespace cassasync::frame {
@@ -88,13 +89,30 @@ Status add_register(const platform::PathMap& paths, int n, const std::string& pa
                     const std::string& path_int, const std::string& main_path) {
     if (n < 1) return Status::error("register number must be 1 or more");
     try {
+        // The main database first: a register added to any other would never be served.
+        std::string main_windows = main_path;
+        if (main_windows.empty()) {
+            const auto company_local = paths.to_local(kCompanyPath);
+            if (!std::filesystem::exists(company_local)) {
+                return Status::error(std::string("company database ") + kCompanyPath +
+                                     " does not exist: run 'cassasync-shop init' first");
+            }
+            Database company(company_local);
+            main_windows = data::trim_blanks(
+                data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
+            if (main_windows.empty()) {
+                return Status::error(std::string("the company database ") + kCompanyPath +
+                                     " names no main database (società.database of codute 1)");
+            }
+        }
+        auto local_main = paths.to_local(main_windows);
+        if (!std::filesystem::exists(local_main)) {
+            return Status::error("main database " + main_windows + " does not exist: run 'cassasync-shop init' first");
+        }
+
         auto reg = create_db(paths, path, DatabaseKind::register_db);
         if (!has_row(*reg, "SELECT 1 FROM Semafori", {})) reg->execute("INSERT INTO Semafori (Flag1) VALUES (0)");
 
-        auto local_main = paths.to_local(main_path);
-        if (!std::filesystem::exists(local_main)) {
-            return Status::error("main database " + main_path + " does not exist: run 'cassasync-shop init' first");
-        }
         Database main(local_main);
         data::Transaction tx(main);
         const std::string internal = path_int.empty() ? path : path_int;

@@ -24,9 +24,11 @@ struct ShopOptions {
 Status init_shop(const platform::PathMap& paths, const ShopOptions& options = {});
 
 // Creates register n's database at `path` (full schema, one `Semafori` row with Flag1
-// 0), writes its `casse` row and raises `utenti.nrpos` to n when lower.
+// 0), writes its `casse` row and raises `utenti.nrpos` to n when lower. The main
+// database is the one the company record names, as the service finds it, unless
+// `main_path` is given.
 Status add_register(const platform::PathMap& paths, int n, const std::string& path,
-                    const std::string& path_int = {}, const std::string& main_path = kDefaultMainPath);
+                    const std::string& path_int = {}, const std::string& main_path = {});
 
 // A demo shop: init_shop, a catalogue of `articles` articles with barcodes (including
 // multipack, price-or-weight and offer articles), departments, customers with cards,

@@ -235,7 +235,16 @@ TEST_F(StartupTest, MainDatabaseInItsOwnFolderOnAnotherDrive) {
     options.main_path = "D:\\Negozio\\Dati\\dati.mdb";
     ASSERT_TRUE(init_shop(paths_, options));
     db("C:\\vurk\\tarvi.mdb").execute("UPDATE società SET database = ?", {data::text(options.main_path)});
-    ASSERT_TRUE(frame::add_register(paths_, 1, testing::register_path(1), {}, options.main_path));
+    // The register goes to the main database the company record names.
+    ASSERT_TRUE(frame::add_register(paths_, 1, testing::register_path(1)));
+    EXPECT_EQ(data::to_int(db(kDefaultMainPath).scalar("SELECT count(*) FROM casse")), 0);
+    // Without the company record's main database nothing is created, and the message says why.
+    fs::rename(paths_.to_local(options.main_path), paths_.to_local(options.main_path).string() + ".away");
+    const Status missing = frame::add_register(paths_, 2, testing::register_path(2));
+    EXPECT_NE(missing.message().find("D:\\Negozio\\Dati\\dati.mdb does not exist"), std::string::npos)
+        << missing.message();
+    EXPECT_FALSE(fs::exists(paths_.to_local(testing::register_path(2))));
+    fs::rename(paths_.to_local(options.main_path).string() + ".away", paths_.to_local(options.main_path));
     pinger_.set_up("127.0.0.1", true);
 
     ASSERT_EQ(run().outcome, StartupOutcome::complete);
@@ -289,8 +298,8 @@ TEST_F(StartupTest, TheCompanyDatabaseIsLookedForOnTheCurrentDrive) {
 }
 
 TEST_F(StartupTest, MissingCompanyRowStopsWithItsErrorLine) {
-    db("C:\\vurk\\tarvi.mdb").execute("DELETE FROM società");
     add_register(1);
+    db("C:\\vurk\\tarvi.mdb").execute("DELETE FROM società");
     const auto r = run();
     expect_stopped(r, StartupOutcome::no_company);
     EXPECT_EQ(r.message, "ERRORE CODICE UTENTE");
