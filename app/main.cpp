@@ -95,6 +95,9 @@ int run_headless(frame::Context& ctx, const frame::WorkerOptions& options, const
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef CASSASYNC_HAVE_WINDOW
+    if (window::probing_display()) return window::probe_display(argc, argv);
+#endif
     CLI::App app{"cassasync: back-office synchronisation service for the shop's cash registers"};
     std::string root = default_root();
     std::string drive = "C";
@@ -150,9 +153,13 @@ int main(int argc, char** argv) {
 
     int status = 0;
 #ifdef CASSASYNC_HAVE_WINDOW
-    if (!headless && window::display_available()) {
+    const bool show_window = !headless && window::display_available();
+    if (show_window) {
         status = window::run_status_window(argc, argv, ctx, options, started.message);
     } else {
+        if (!headless && window::display_variable_set()) {
+            std::fprintf(stderr, "cassasync: the display cannot be opened; running without the window\n");
+        }
         status = run_headless(ctx, options, started.message);
     }
 #else

@@ -6,8 +6,16 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "window/main_window.h"
 #include "window/worker_thread.h"
@@ -23,6 +31,8 @@ namespace {
 constexpr const char* kScreenshotVariable = "CASSASYNC_SCREENSHOT";
 constexpr const char* kScreenshotDelayVariable = "CASSASYNC_SCREENSHOT_DELAY_MS";
 constexpr int kScreenshotDelayMs = 2500;
+// Set in the environment of the child that tries the display.
+constexpr const char* kProbeVariable = "CASSASYNC_PROBE_DISPLAY";
 
 bool variable_set(const char* name) {
     const char* value = std::getenv(name);
@@ -45,8 +55,44 @@ void schedule_screenshot(MainWindow& window) {
 
 }  // namespace
 
-bool display_available() {
+bool display_variable_set() {
     return variable_set("QT_QPA_PLATFORM") || variable_set("DISPLAY") || variable_set("WAYLAND_DISPLAY");
+}
+
+bool display_available() {
+    if (!display_variable_set()) return false;
+    // A display variable may name a display that is not there (a session that has ended, a
+    // server not started yet), and Qt ends the whole process when it cannot open one. A
+    // child process of this same program opens it first; only if that works does the
+    // service show its window.
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> env_text;
+    for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
+    env_text.push_back(std::string(kProbeVariable) + "=1");
+    std::vector<char*> env;
+    for (auto& e : env_text) env.push_back(e.data());
+    env.push_back(nullptr);
+    char self[] = "/proc/self/exe";
+    char* argv[] = {self, nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, self, &quiet, nullptr, argv, env.data());
+    posix_spawn_file_actions_destroy(&quiet);
+    if (rc != 0) return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool probing_display() { return variable_set(kProbeVariable); }
+
+int probe_display(int& argc, char** argv) {
+    QApplication app(argc, argv);
+    return 0;
 }
 
 int run_status_window(int& argc, char** argv, frame::Context& ctx, const frame::WorkerOptions& options,

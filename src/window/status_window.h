@@ -11,8 +11,17 @@
 
 namespace cassasync::window {
 
-// True when a Qt platform can be opened (a display, or QT_QPA_PLATFORM=offscreen).
+// True when the environment names a display (or a Qt platform).
+bool display_variable_set();
+
+// True when a Qt platform can be opened (a display, or QT_QPA_PLATFORM=offscreen): a
+// child process of this program (started from /proc/self/exe) tries it first.
 bool display_available();
+
+// In that child: probing_display() is true, and main returns probe_display() at once,
+// which ends the process if no display can be opened.
+bool probing_display();
+int probe_display(int& argc, char** argv);
 
 // Shows the window, runs the worker (run_worker) on its own thread and returns when the
 // window closes: by the exit button, by ctx.stop_requested (signals), or when the

@@ -222,6 +222,26 @@ TEST_F(ServiceTest, OneServicePerRootAndAClosedConsoleDoesNotStopIt) {
     EXPECT_NE(last_->err().find("is not a folder"), std::string::npos) << last_->err();
 }
 
+TEST_F(ServiceTest, ADisplayThatIsNotThereMeansHeadless) {
+    // Display 99 of this machine, its socket absent: a session that has ended.
+    if (fs::exists("/tmp/.X11-unix/X99")) GTEST_SKIP() << "this machine has a display :99";
+    shop({"init"});
+    testing::ChildOptions env;
+    env.set_env["DISPLAY"] = ":99";
+    env.unset_env = {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    EXPECT_EQ(run({kService, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
+    EXPECT_EQ(last_->out().rfind("ciclo 1: ", 0), 0u) << last_->out();
+    EXPECT_NE(last_->err().find("the display cannot be opened; running without the window"), std::string::npos)
+        << last_->err();
+
+    // The offscreen platform opens: the window runs, no console line.
+    env.set_env["QT_QPA_PLATFORM"] = "offscreen";
+    env.unset_env = {"WAYLAND_DISPLAY"};
+    EXPECT_EQ(run({kService, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
+    EXPECT_EQ(last_->out(), "");
+    EXPECT_EQ(last_->err().find("the display cannot be opened"), std::string::npos) << last_->err();
+}
+
 TEST_F(ServiceTest, SigtermEndsTheServiceLikeTheExitButton) {
     shop({"init"});
     testing::ChildProcess service_run(service({"--tick-ms", "20"}), work_.path() / "stdout.txt", separate_streams());
