@@ -1,8 +1,35 @@
 #include "frame/operation_log.h"
 
 #include <cstdio>
+#include <string>
 
 namespace cassasync::frame {
+namespace {
+
+// Marks a message that was cut.
+constexpr const char* kCutMark = "...";
+
+bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The message as one line of bounded length: a CR or LF from register text would
+// otherwise let it write a line of its own, with a date of its choosing.
+std::string one_bounded_line(const std::string& message) {
+    std::string text = message;
+    if (text.size() > kMaxMessageBytes) {
+        std::size_t cut = kMaxMessageBytes - std::char_traits<char>::length(kCutMark);
+        // Never half a UTF-8 character; text that is not UTF-8 loses at most three bytes more.
+        for (int back = 0; back < 3 && cut > 0 && is_continuation_byte(text[cut]); ++back) --cut;
+        text.resize(cut);
+        text += kCutMark;
+    }
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = ' ';
+    }
+    return text;
+}
+
+}  // namespace
 
 std::string log_file_name(const platform::LocalTime& day) {
     std::string d = platform::short_date(day);  // dd/mm/yyyy
@@ -31,7 +58,7 @@ void OperationLog::close() {
 
 void OperationLog::write(const std::string& message) {
     auto now = clock_.now();
-    std::string line = platform::short_date(now) + "-" + platform::long_time(now) + message;
+    std::string line = platform::short_date(now) + "-" + platform::long_time(now) + one_bounded_line(message);
     std::lock_guard lock(mutex_);
     if (echo_) std::fprintf(stderr, "%s\n", line.c_str());
     if (!handle_) return;

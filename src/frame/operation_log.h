@@ -2,9 +2,12 @@
 // per start day, "C:\tarvi\bkp\logqvo_ddmmyyyy.txt" (mapped below the root), opened at
 // start-up and kept until the program ends. Each line is the short date, "-", the long
 // time and the message, ended by CR LF and flushed at once so that nothing is lost when
-// the process dies. Safe to write from any thread.
+// the process dies. Safe to write from any thread. Messages carry register text
+// (surnames, barcodes), so a message can neither start a line of its own nor grow
+// without bound: control characters become blanks and a long message is cut.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -18,6 +21,8 @@ namespace cassasync::frame {
 
 // The "-  " lead-in of progress and error lines.
 inline constexpr const char* kProgress = "-  ";
+// The most bytes of one message that reach the log, the mark of a cut included.
+inline constexpr std::size_t kMaxMessageBytes = 1000;
 
 class OperationLog {
 public:

@@ -1,0 +1,110 @@
+// The operation log on a real file: a message is always one line of bounded length,
+// whatever register text it carries, and the system's own messages pass unchanged.
+#include "frame/operation_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+
+#include "support/shop_fixture.h"
+
+namespace cassasync::frame {
+namespace {
+
+constexpr const char* kStamp = "07/12/2026-10:00:00";
+
+// True when `text` is well-formed UTF-8 (no stray or missing continuation bytes).
+bool is_utf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
+                                                 : (lead >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+class OperationLogTest : public ::testing::Test {
+protected:
+    OperationLogTest() { EXPECT_TRUE(log_.open(file_).is_ok()); }
+
+    // The file's whole content, and then an empty file for the next check.
+    std::string take_text() {
+        log_.close();
+        std::string text = testing::read_text_file(file_);
+        std::filesystem::remove(file_);
+        EXPECT_TRUE(log_.open(file_).is_ok());
+        return text;
+    }
+
+    testing::TempDir dir_;
+    std::filesystem::path file_ = dir_.path() / "logqvo_07122026.txt";
+    platform::FixedClock clock_{{2026, 12, 7, 10, 0, 0}};
+    OperationLog log_{clock_};
+};
+
+TEST_F(OperationLogTest, AMessageIsOneLineWhateverItHolds) {
+    log_.progress("A\r\nB");
+    EXPECT_EQ(take_text(), std::string(kStamp) + "-  A  B\r\n");
+
+    // A surname that tries to write a line of its own, with a date of its choosing.
+    log_.write("- Cliente ROSSI\r\n01/01/2020-00:00:00- Avvio programma");
+    EXPECT_EQ(take_text(), std::string(kStamp) + "- Cliente ROSSI  01/01/2020-00:00:00- Avvio programma\r\n");
+
+    std::string controls;
+    for (int c = 0; c < 0x20; ++c) controls += static_cast<char>(c);
+    controls += '\x7F';
+    log_.write("<" + controls + ">");
+    EXPECT_EQ(take_text(), std::string(kStamp) + "<" + std::string(controls.size(), ' ') + ">\r\n");
+
+    // The system's own texts, printable ASCII and other characters pass byte for byte.
+    const std::string own[] = {
+        "- Apro DB  C:\\tarvi\\dati.mdb",
+        "-  Controllo cassa Nr.3 ...NON COLLEGATA",
+        "1 - ERRORE : SOCIETA CON CODICE 1 NON ESISTE C:\\vurk\\tarvi.mdb",
+        "-  Caffè d'orzo ~ 1,50 € ",
+        std::string(kMaxMessageBytes, 'x'),
+    };
+    for (const std::string& message : own) {
+        log_.write(message);
+        EXPECT_EQ(take_text(), std::string(kStamp) + message + "\r\n") << message.substr(0, 60);
+    }
+}
+
+TEST_F(OperationLogTest, ALongMessageIsCutOnACharacterBoundary) {
+    std::string huge = "- Barcode ";
+    while (huge.size() < 100 * 1024) huge += "8001234567890 ";
+    log_.write(huge);
+    const std::string text = take_text();
+    ASSERT_EQ(text.find("\r\n"), text.size() - 2) << "one line";
+    const std::string message = text.substr(19, text.size() - 21);
+    EXPECT_LE(message.size(), kMaxMessageBytes);
+    EXPECT_GE(message.size(), kMaxMessageBytes - 8) << "cut near the bound, not far before it";
+    EXPECT_EQ(message.substr(0, 100), huge.substr(0, 100));
+
+    // A two-, three- and four-byte character at every position across the bound.
+    for (const char* wide : {"è", "€", "\xF0\x9F\x98\x80"}) {
+        for (std::size_t lead = kMaxMessageBytes - 12; lead < kMaxMessageBytes + 4; ++lead) {
+            std::string long_text(lead, 'a');
+            while (long_text.size() < kMaxMessageBytes + 20) long_text += wide;
+            log_.write(long_text);
+            const std::string line = take_text();
+            const std::string written = line.substr(19, line.size() - 21);
+            EXPECT_TRUE(is_utf8(written)) << wide << " after " << lead << " bytes";
+            EXPECT_LE(written.size(), kMaxMessageBytes) << wide << " after " << lead << " bytes";
+            ASSERT_GE(written.size(), 3u);
+            EXPECT_EQ(written.substr(written.size() - 3), "...") << wide << " after " << lead << " bytes";
+            EXPECT_EQ(long_text.compare(0, written.size() - 3, written, 0, written.size() - 3), 0)
+                << wide << " after " << lead << " bytes: the start of the message";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace cassasync::frame
