@@ -15,6 +15,9 @@ using std::chrono::sys_days;
 using std::chrono::sys_seconds;
 
 constexpr long kSecondsPerDay = 86400;
+// The calendar of the shop's databases: 1 January 100 to 31 December 9999.
+constexpr long kFirstSerial = -657434;
+constexpr long kLastSerial = 2958465;
 
 sys_days serial_epoch() { return sys_days{std::chrono::year{1899} / std::chrono::December / 30}; }
 
@@ -119,13 +122,18 @@ double date_time_serial(const LocalTime& t) {
 }
 
 LocalTime from_serial(double serial) {
-    if (!std::isfinite(serial)) return LocalTime{};
+    // A register's date field can hold any number. Out of the calendar (NaN and the
+    // infinities included) a serial reads as the epoch, as no date at all does, before
+    // a conversion could overflow.
+    if (!(serial > kFirstSerial - 1 && serial < kLastSerial + 1)) return LocalTime{};
     // Serials before the epoch keep the whole day towards zero and read the fraction
     // as a positive time of day: -1.25 is 29 December 1899 at 06:00.
     const double whole = std::trunc(serial);
     const long long in_day = std::llround(std::fabs(serial - whole) * kSecondsPerDay);
     const sys_seconds moment =
         sys_seconds{serial_epoch() + days{static_cast<long long>(whole)}} + seconds{in_day};
+    // The last second of 9999 rounded up is a day past the calendar.
+    if (moment >= sys_seconds{serial_epoch() + days{kLastSerial + 1}}) return LocalTime{};
     return to_local_time(moment);
 }
 

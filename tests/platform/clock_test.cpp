@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cassasync::platform {
@@ -98,6 +100,41 @@ TEST(DateTimeSerialTest, SerialsBeforeTheEpochReadTheFractionAsTimeOfDay) {
     EXPECT_EQ(text_of(from_serial(-1.25)), "29/12/1899 06:00:00");
     EXPECT_EQ(text_of(from_serial(-0.5)), "30/12/1899 12:00:00");
     EXPECT_EQ(text_of(from_serial(-29.0)), "01/12/1899 00:00:00");
+}
+
+TEST(DateTimeSerialTest, SerialsOutsideTheCalendarReadAsTheEpoch) {
+    // A serial with no date at all reads as the epoch; a register's date field can
+    // hold any number, and every one out of the years 100 to 9999 reads the same.
+    const LocalTime none = from_serial(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(text_of(none), "30/12/1899 00:00:00");
+    const double outside[] = {
+        2e14, -2e14, 1e300, -1e300, -1e20, 1e20, std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::max(),
+        std::numeric_limits<double>::lowest(), 9.3e18, -9.3e18,
+        2958466.0,                              // 01/01/10000
+        2958465.0 + 86399.9 / 86400.0,          // rounds to 01/01/10000 00:00:00
+        -657435.0,                              // 31/12/0099
+        -657435.0 - 0.5,
+    };
+    for (double serial : outside) {
+        EXPECT_EQ(text_of(from_serial(serial)), text_of(none)) << serial;
+        EXPECT_EQ(short_date_of_serial(serial), "30/12/1899") << serial;
+    }
+
+    // The first and last seconds of the calendar still convert.
+    const std::pair<double, const char*> inside[] = {
+        {2958465.0, "31/12/9999 00:00:00"},
+        {2958465.0 + 86399.0 / 86400.0, "31/12/9999 23:59:59"},
+        {2958465.0 + 86399.4 / 86400.0, "31/12/9999 23:59:59"},
+        {-657434.0, "01/01/0100 00:00:00"},
+        {-657434.0 - 86399.0 / 86400.0, "01/01/0100 23:59:59"},
+        {-657433.0, "02/01/0100 00:00:00"},
+    };
+    for (const auto& [serial, text] : inside) {
+        EXPECT_EQ(text_of(from_serial(serial)), text) << std::to_string(serial);
+    }
+    EXPECT_EQ(short_date_of_serial(static_cast<double>(day_serial(9999, 12, 31))), "31/12/9999");
+    EXPECT_EQ(short_date_of_serial(static_cast<double>(day_serial(100, 1, 1))), "01/01/0100");
 }
 
 TEST(FixedClockTest, AdvancesAcrossMinutesDaysMonthsAndYears) {
