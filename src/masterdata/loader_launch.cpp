@@ -1,13 +1,22 @@
 #include "masterdata/loader_launch.h"
 
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 namespace cassasync::masterdata {
 
 void start_qvo(frame::Context& ctx) {
     const auto program = ctx.paths.to_local(frame::kLoaderPath);
     // No loader installed is not an error: the registers then keep their data.
-    if (!platform::is_executable_file(program)) return;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(program, ec)) return;
+    // One installed without its execute permission would leave the registers without
+    // new article data and nobody told why.
+    if (!platform::is_executable_file(program)) {
+        throw std::runtime_error("article loader: " + program.string() +
+                                 " is not executable; make it executable (chmod +x " + program.string() + ")");
+    }
     // Started and forgotten: the service never learns whether the loader succeeded.
     const Status started = ctx.starter.start_detached(program);
     if (!started) throw std::runtime_error("article loader: " + started.message());

@@ -42,11 +42,24 @@ TEST_F(LoaderLaunchTest, StartsOnlyAnExecutableFileAtTheMappedPath) {
     EXPECT_TRUE(starter_.started.empty()) << "a folder is not the loader";
     fs::remove(loader());
 
-    write_loader(fs::perms::owner_read | fs::perms::owner_write);
-    start_qvo(*ctx_);
-    EXPECT_TRUE(starter_.started.empty()) << "a file that cannot be executed";
+    // A loader that is there but cannot run is an error for the caller to report,
+    // naming the file and the remedy; nothing is started.
+    const auto not_executable = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                fs::perms::others_read;
+    write_loader(not_executable);
+    try {
+        start_qvo(*ctx_);
+        ADD_FAILURE() << "mode 0644: no error";
+    } catch (const std::runtime_error& e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find("article loader"), std::string::npos) << text;
+        EXPECT_NE(text.find(loader().string() + " is not executable"), std::string::npos) << text;
+        EXPECT_NE(text.find("chmod +x " + loader().string()), std::string::npos) << text;
+    }
+    EXPECT_TRUE(starter_.started.empty()) << "a file that cannot be executed is not started";
 
-    write_loader(fs::perms::owner_all);
+    write_loader(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                 fs::perms::others_exec);
     start_qvo(*ctx_);
     start_qvo(*ctx_);
     ASSERT_EQ(starter_.started.size(), 2u) << "every call starts it again";
