@@ -20,13 +20,15 @@ bool equal_folded(const std::string& a, const std::string& b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
 }
 
-// Splits at either separator. Empty, "." and ".." parts are dropped so that no
-// configured path can climb out of the root.
+// Splits at either separator. Each part loses its trailing blanks and dots, as on
+// Windows ("dati.mdb " names dati.mdb). That leaves "." and ".." empty, and empty
+// parts are dropped, so no configured path can climb out of the root.
 std::vector<std::string> split_components(const std::string& text) {
     std::vector<std::string> parts;
     std::string current;
     auto flush = [&] {
-        if (!current.empty() && current != "." && current != "..") parts.push_back(current);
+        while (!current.empty() && (current.back() == ' ' || current.back() == '.')) current.pop_back();
+        if (!current.empty()) parts.push_back(current);
         current.clear();
     };
     for (char c : text) {

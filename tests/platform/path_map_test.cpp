@@ -68,6 +68,15 @@ TEST_F(PathMapTest, MapsWindowsFormsOntoTheRoot) {
         {"several case variants: exact spelling wins", R"(C:\Dup\aB)", "C/Dup/aB"},
         {"below an ordinary file", R"(D:\Negozio\Dati\DATI.MDB\x)", "D/Negozio/Dati/dati.mdb/x"},
         {"colon elsewhere is not a drive", R"(ab:\x)", "ab:/x"},
+        {"trailing blank of the file name", R"(D:\Negozio\Dati\dati.mdb )", "D/Negozio/Dati/dati.mdb"},
+        {"trailing blanks and dots of every component", R"(D:\NEGOZIO. \Dati..\DATI.MDB. .)",
+         "D/Negozio/Dati/dati.mdb"},
+        {"trailing blank of a network share", R"(\\127.0.0.1\cassa \dati.mdb)", "net/127.0.0.1/Cassa/dati.mdb"},
+        {"a missing component loses them too", R"(C:\tarvi\NUOVO. \x.txt )", "C/tarvi/NUOVO/x.txt"},
+        {"leading blanks and inner dots stay", R"(C:\ tarvi\a. b.c)", "C/ tarvi/a. b.c"},
+        {"dot-dot with a trailing blank cannot leave the root", R"(C:\.. \..  \. \etc\passwd)",
+         "C/etc/passwd"},
+        {"dots and blanks alone are dropped", R"(C:\...\ . \x)", "C/x"},
     };
 
     RootPathMap map(root());
