@@ -29,12 +29,6 @@ constexpr int kLastCardRegister = 5;
 // How often a waiting worker looks at the stop flag.
 constexpr std::chrono::milliseconds kStopPoll{20};
 
-std::string one_line(std::string text) {
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
-}
-
 // Waits one tick interval; false when a stop was requested meanwhile.
 bool wait_for_tick(const Context& ctx, std::chrono::milliseconds interval) {
     const auto until = std::chrono::steady_clock::now() + interval;

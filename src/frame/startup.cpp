@@ -66,13 +66,6 @@ std::string upper_ascii(std::string s) {
     return s;
 }
 
-// A log line is one line: an error text with line breaks is flattened.
-std::string one_line(std::string text) {
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
-}
-
 // A failed check beyond the named ones (a damaged file, a missing table, a company
 // `database` value that names no main database). Start-up stops there, as it does
 // after a failed company check.
