@@ -1,10 +1,11 @@
 // What the card steps (reads, transmission, totals) share: the `escludocaselle` switch
 // that turns the card exchange with the registers off, the register path of the card
-// tables, and the plain decimal text of a value in their log lines. Header-only, no
-// state.
+// tables, the plain decimal text of a value in their log lines, and how a step ends on
+// a database error. Header-only, no state.
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,7 @@
 #include "data/value.h"
 #include "frame/context.h"
 #include "frame/startup.h"
+#include "registers/register_directory.h"
 
 namespace cassasync::loyalty {
 
@@ -42,5 +44,18 @@ inline std::string mid_characters(const std::string& s, std::size_t from, std::s
 
 // A number as the log lines write it: plain decimal, a whole number without ".0".
 inline std::string log_number(const data::Value& v) { return data::to_text(v); }
+
+// A database error ends a card step with one log line (the step, the register and the
+// error) and the cycle goes on. The register's connections are dropped: a share that
+// failed may hold a stale one, and the next use opens it again.
+inline void card_step_failed(frame::Context& ctx, const char* step, int n, const std::exception& e) {
+    ctx.log.progress(std::string(step) + " cassa Nr. " + std::to_string(n) + ": " + frame::one_line(e.what()));
+    ctx.databases.forget(card_register_path(ctx, n));
+    try {
+        ctx.databases.forget(registers::Percorso_Cassa_Int(ctx, n));
+    } catch (const std::exception&) {
+        // The register table itself is unreadable: nothing more to drop.
+    }
+}
 
 }  // namespace cassasync::loyalty

@@ -24,6 +24,7 @@ constexpr const char* kCassaNr = "Cassa Nr.";
 constexpr const char* kTesseraUguale = "TESSERA = ";
 constexpr const char* kLetturaTessera = "Lettura TESSERA ";
 constexpr const char* kCassaNrSpaced = " cassa Nr. ";
+constexpr const char* kStepLettura = "Lettura tessere";
 
 constexpr const char* kReadings = "cartetxrx";  // register readings, also the ledger's table name
 constexpr const char* kJournal = "cartetxrx";
@@ -289,8 +290,9 @@ void Leggi_Tessere_Cassa(frame::Context& ctx, int n) {
         // The window runs on its own thread, so there is no message loop to yield to
         // before the article synchronisation.
         masterdata::Aggiorna_Articoli(ctx, n);
-    } catch (const std::exception&) {
-        // The card step ends quietly; the next cycle takes what is still pending.
+    } catch (const std::exception& e) {
+        // The next cycle takes what is still pending.
+        card_step_failed(ctx, kStepLettura, n, e);
     }
 }
 

@@ -20,6 +20,8 @@ constexpr const char* kDaInviare = "X";      // central total to send to the reg
 constexpr const char* kRicevuto = "R";       // received from a register in this cycle
 constexpr const char* kTrattato = "T";       // dealt with
 constexpr const char* kDaCancellare = "C";   // customer to remove
+constexpr const char* kStepRicevi = "Ricezione totali tessere";
+constexpr const char* kStepInvia = "Invio totali tessere";
 
 // Register writes go in short transactions of this many rows.
 constexpr std::size_t kRegisterBatch = 500;
@@ -89,16 +91,18 @@ void send_totals(frame::Context& ctx, int n) {
 void Ricevi_Totali_Tessere(frame::Context& ctx, int n) {
     try {
         receive_totals(ctx, n);
-    } catch (const std::exception&) {
-        // The pass ends quietly; totals are copied again in the next cycle.
+    } catch (const std::exception& e) {
+        // Totals are copied again in the next cycle.
+        card_step_failed(ctx, kStepRicevi, n, e);
     }
 }
 
 void Invia_Totali_Tessere(frame::Context& ctx, int n) {
     try {
         send_totals(ctx, n);
-    } catch (const std::exception&) {
-        // The pass ends quietly; marks not cleared are sent in the next cycle.
+    } catch (const std::exception& e) {
+        // Marks not cleared are sent in the next cycle.
+        card_step_failed(ctx, kStepInvia, n, e);
     }
 }
 

@@ -23,6 +23,7 @@ constexpr const char* kAggiorno = "Aggiorno TESSERA ";
 constexpr const char* kCassaNr = " cassa Nr. ";
 constexpr const char* kTessera = "TESSERA ";
 constexpr const char* kOltreLimite = ": numero progressivo oltre 32767, tessera non trasmessa";
+constexpr const char* kStepTrasmissione = "Trasmissione tessere";
 
 // Only the last record's number is needed of "SELECT * FROM tessere order by [progressivo]".
 constexpr const char* kLastProgressivo = "SELECT progressivo FROM tessere ORDER BY progressivo DESC LIMIT 1";
@@ -238,8 +239,9 @@ void Trasmetti_Tessere(frame::Context& ctx, int n) {
     if (!card_exchange_on(ctx.settings)) return;
     try {
         transmit(ctx, n);
-    } catch (const std::exception&) {
-        // The card step ends quietly; what is still queued goes in a later cycle.
+    } catch (const std::exception& e) {
+        // What is still queued goes in a later cycle.
+        card_step_failed(ctx, kStepTrasmissione, n, e);
     }
     // The window runs on its own thread: there is no message loop to yield to.
 }

@@ -79,6 +79,13 @@ protected:
         return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(log_mark_), all.end());
     }
     void mark_log() { log_mark_ = log_messages().size(); }
+    // The new lines that start with `prefix`.
+    std::vector<std::string> new_lines_starting(const std::string& prefix) const {
+        std::vector<std::string> out;
+        for (auto& line : new_log())
+            if (line.rfind(prefix, 0) == 0) out.push_back(line);
+        return out;
+    }
 
     // One field of the first row `where` selects.
     Value field(data::Database& db, const std::string& table, const std::string& column, const std::string& where,

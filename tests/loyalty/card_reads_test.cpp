@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "data/transfer_ledger.h"
 #include "loyalty/card_fixture.h"
 #include "loyalty/card_reads.h"
@@ -242,9 +244,46 @@ TEST_F(CardReadsTest, AFailingReadingLeavesItAndTheFollowingOnesPendingAndKeepsT
     EXPECT_TRUE(data::is_null(field(main_db(), "clienti", "stat_t", "tessera = 'BAD'")))
         << "nothing of the failing reading is kept";
     EXPECT_EQ(count_rows(main_db(), "cartetx", "tessera = 'BAD'"), 0);
-    EXPECT_EQ(new_log().size(), 2u) << "only the reading taken is logged";
+    ASSERT_EQ(new_log().size(), 3u) << "the reading taken and the error";
+    EXPECT_EQ(new_log()[2].rfind("-  Lettura tessere cassa Nr. 2: ", 0), 0u) << new_log()[2];
+    EXPECT_NE(new_log()[2].find("refused"), std::string::npos) << new_log()[2];
     EXPECT_EQ(counters(2).num, "1");
     EXPECT_FALSE(ctx_->Casse_Elaborate[2]);
+}
+
+TEST_F(CardReadsTest, AnErrorIsLoggedOncePerCallAndTheRegisterIsOpenedAfresh) {
+    add_holder(kCard, {{"stat_t", text("T")}});
+    add_reading(2, 1, kCard, text("abc"));  // a point count that is no number
+    add_reading(2, 2, kCard, integer(5));
+    for (int call = 1; call <= 2; ++call) {
+        SCOPED_TRACE("call " + std::to_string(call));
+        mark_log();
+        EXPECT_NO_THROW(Leggi_Tessere_Cassa(*ctx_, 2));
+        EXPECT_EQ(new_log(), (std::vector<std::string>{
+                                 "-  Lettura tessere cassa Nr. 2: cannot convert 'abc' to a number"}));
+        EXPECT_EQ(count_rows(register_db(2), "cartetxrx", "flag = 1"), 2);
+        EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 0);
+        EXPECT_EQ(count_rows(main_db(), "cartetx"), 0);
+        EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
+        EXPECT_EQ(data::to_text(field(main_db(), "clienti", "stat_t", "1=1")), "T");
+        EXPECT_EQ(counters(2).num, "0000000");
+        EXPECT_FALSE(ctx_->Casse_Elaborate[2]);
+    }
+
+    // The register's software writes its file anew without the bad reading: a
+    // connection kept from before the error would still read the old file.
+    const auto file = local(testing::register_path(2));
+    const auto rewritten = file.string() + ".new";
+    std::filesystem::copy_file(file, rewritten);
+    data::Database(rewritten).execute("DELETE FROM cartetxrx WHERE progressivo = 1");
+    std::filesystem::rename(rewritten, file);
+    mark_log();
+    Leggi_Tessere_Cassa(*ctx_, 2);
+    EXPECT_EQ(new_log(), (std::vector<std::string>{"-  Cassa Nr.2TESSERA = 2000000000017",
+                                                   "-  Lettura TESSERA 2000000000017 cassa Nr. 2 5"}));
+    data::Database now_at_register(file);
+    EXPECT_EQ(count_rows(now_at_register, "cartetxrx"), 0);
+    EXPECT_TRUE(ctx_->Casse_Elaborate[2]);
 }
 
 TEST_F(CardReadsTest, ReadingTimesThatAreNotADateAndTimeAreKeptAsWritten) {

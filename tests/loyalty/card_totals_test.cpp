@@ -98,6 +98,49 @@ TEST_F(CardTotalsTest, MarkedTotalsGoOutAndLoseTheirMarkWhetherTheCardIsThereOrN
     EXPECT_TRUE(new_log().empty());
 }
 
+TEST_F(CardTotalsTest, AFailingTotalsPassIsLoggedOnceAndTriedAgainInTheNextCycle) {
+    register_customer(register_db(2), "A", 12);
+    register_customer(register_db(2), "B", 13);
+    const auto a = add_holder("A", {{"totcard", data::real(1)}});
+    const auto b = add_holder("B", {{"totcard", data::real(1)}});
+    main_db().exec(
+        "CREATE TRIGGER refuse BEFORE UPDATE OF totcard ON clienti WHEN NEW.tessera = 'B' "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    for (int call = 1; call <= 2; ++call) {
+        SCOPED_TRACE("call " + std::to_string(call));
+        mark_log();
+        EXPECT_NO_THROW(Ricevi_Totali_Tessere(*ctx_, 2));
+        const auto log = new_log();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].rfind("-  Ricezione totali tessere cassa Nr. 2: ", 0), 0u) << log[0];
+        EXPECT_NE(log[0].find("refused"), std::string::npos) << log[0];
+        EXPECT_EQ(central_total(a), 12) << "copied before the failure";
+        EXPECT_EQ(central_total(b), 1);
+    }
+    main_db().exec("DROP TRIGGER refuse");
+    mark_log();
+    Ricevi_Totali_Tessere(*ctx_, 2);
+    EXPECT_TRUE(new_log().empty());
+    EXPECT_EQ(central_total(b), 13);
+
+    register_customer(register_db(1), "X", 5);
+    const auto x = add_holder("X", {{"totcard", data::real(20)}, {"sel", text("X")}});
+    register_db(1).exec("CREATE TRIGGER refuse BEFORE UPDATE ON clienti BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    mark_log();
+    EXPECT_NO_THROW(Invia_Totali_Tessere(*ctx_, 1));
+    const auto log = new_log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("-  Invio totali tessere cassa Nr. 1: ", 0), 0u) << log[0];
+    EXPECT_EQ(data::to_text(central_sel(x)), "X") << "the mark stays for the next cycle";
+    EXPECT_EQ(register_total(register_db(1), "X"), 5);
+    register_db(1).exec("DROP TRIGGER refuse");
+    mark_log();
+    Invia_Totali_Tessere(*ctx_, 1);
+    EXPECT_TRUE(new_log().empty());
+    EXPECT_EQ(register_total(register_db(1), "X"), 20);
+    EXPECT_EQ(data::to_text(central_sel(x)), "");
+}
+
 TEST_F(CardTotalsTest, TheEndOfCycleClosesReceivedCustomersAndRemovesCancelledOnes) {
     const auto active = add_holder("1", {{"stat_t", text("R")}, {"stato", text("A")}});
     const auto no_state = add_holder("2", {{"stat_t", text("R")}});

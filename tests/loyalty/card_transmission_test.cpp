@@ -11,6 +11,7 @@ using testing::count_rows;
 constexpr const char* kControllo = "-  CONTROLLO SE CI SONO TESSERE DA TRASMETTERE ALLA CASSA";
 constexpr const char* kInizio = "-  INIZIO TRASMISSIONE ALLA CASSA";
 constexpr const char* kNessuna = "-  NON CI SONO TESSERE DA TRASMETTERE";
+constexpr const char* kErrore = "-  Trasmissione tessere cassa Nr. 1: ";
 
 class CardTransmissionTest : public CardTest {
 protected:
@@ -214,6 +215,9 @@ TEST_F(CardTransmissionTest, AFailureAtEitherCommitNeverSendsACardTwice) {
     // The register refuses the record: the number stays noted, the card queued.
     register_db(1).exec("CREATE TRIGGER refuse BEFORE INSERT ON tessere BEGIN SELECT RAISE(ABORT, 'locked'); END");
     Trasmetti_Tessere(*ctx_, 1);
+    auto errors = new_lines_starting(kErrore);
+    ASSERT_EQ(errors.size(), 1u) << "one line per failing call";
+    EXPECT_NE(errors[0].find("locked"), std::string::npos) << errors[0];
     EXPECT_EQ(count_rows(register_db(1), "tessere"), 0);
     EXPECT_EQ(data::to_int(field(main_db(), "cartetx", "progressivo_inviato", "tessera = 'L'")), 1);
     EXPECT_FALSE(ctx_->Casse_Elaborate[1]);
@@ -221,18 +225,22 @@ TEST_F(CardTransmissionTest, AFailureAtEitherCommitNeverSendsACardTwice) {
 
     // The queue row cannot be deleted once the record is written.
     main_db().exec("CREATE TRIGGER keep BEFORE DELETE ON cartetx BEGIN SELECT RAISE(ABORT, 'locked'); END");
+    mark_log();
     Trasmetti_Tessere(*ctx_, 1);
+    EXPECT_EQ(new_lines_starting(kErrore).size(), 1u);
     EXPECT_EQ(count_rows(register_db(1), "tessere"), 1);
     EXPECT_EQ(count_rows(main_db(), "cartetx"), 1);
     main_db().exec("DROP TRIGGER keep");
 
+    mark_log();
     Trasmetti_Tessere(*ctx_, 1);
+    EXPECT_TRUE(new_lines_starting(kErrore).empty());
     EXPECT_EQ(count_rows(register_db(1), "tessere"), 1) << "sent once";
     EXPECT_EQ(data::to_int(record(1, "L", "progressivo")), 1);
     EXPECT_EQ(count_rows(main_db(), "cartetx"), 0);
     EXPECT_TRUE(ctx_->Casse_Elaborate[1]);
     int updates = 0;
-    for (const auto& line : new_log()) updates += line == "-  Aggiorno TESSERA L cassa Nr. 1 0";
+    for (const auto& line : log_messages()) updates += line == "-  Aggiorno TESSERA L cassa Nr. 1 0";
     EXPECT_EQ(updates, 1);
 }
 
