@@ -22,6 +22,7 @@ constexpr const char* kTrattato = "T";       // dealt with
 constexpr const char* kDaCancellare = "C";   // customer to remove
 constexpr const char* kStepRicevi = "Ricezione totali tessere";
 constexpr const char* kStepInvia = "Invio totali tessere";
+constexpr const char* kStatoRinviato = "Stato clienti rinviato al prossimo ciclo: ";
 
 // Register writes go in short transactions of this many rows.
 constexpr std::size_t kRegisterBatch = 500;
@@ -114,11 +115,20 @@ void Consolida_Stato_Clienti(frame::Context& ctx) {
 
     // One transaction for the pass; a statement that fails is skipped and the pass goes
     // on (SQLite undoes just that statement). A failure that ends the transaction
-    // itself starts a new one for the rows after it.
+    // itself starts a new one for the rows after it. A transaction that cannot start
+    // (another program holds the write lock past the busy timeout) ends the pass: each
+    // further row would wait as long again. The rows keep their "R" for the next cycle.
     std::optional<data::Transaction> tx;
     for (received.move_first(); !received.eof(); received.move_next()) {
+        if (!central.in_transaction()) {
+            try {
+                tx.emplace(central);
+            } catch (const std::exception& e) {
+                ctx.log.progress(kStatoRinviato + frame::one_line(e.what()));
+                return;
+            }
+        }
         try {
-            if (!central.in_transaction()) tx.emplace(central);
             if (!received.is_null("stato") && received.text("stato") == kDaCancellare) {
                 received.remove();
             } else {

@@ -201,5 +201,44 @@ TEST_F(CardTotalsTest, AFailingStatementInTheEndOfCyclePassIsSkippedFromTheFirst
     EXPECT_FALSE(ctx_->databases.central().in_transaction());
 }
 
+TEST_F(CardTotalsTest, WhileAnotherProgramHoldsTheWriteLockTheEndOfCyclePassWaitsOnceAndEnds) {
+    for (int k = 1; k <= 5; ++k) {
+        add_holder(std::to_string(k), {{"codcliente", integer(k)},
+                                       {"stat_t", text("R")},
+                                       {"stato", text(k == 2 ? "C" : "A")}});
+    }
+    // Each lock wait is counted and given up at once, instead of lasting the busy timeout.
+    sqlite3* central = ctx_->databases.central().handle();
+    int waits = 0;
+    sqlite3_busy_handler(
+        central,
+        [](void* count, int tries) {
+            if (tries == 0) ++*static_cast<int*>(count);
+            return 0;
+        },
+        &waits);
+    main_db().exec("BEGIN IMMEDIATE");
+
+    EXPECT_NO_THROW(Consolida_Stato_Clienti(*ctx_));
+
+    main_db().exec("ROLLBACK");
+    EXPECT_EQ(waits, 1);
+    const auto log = new_log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("-  Stato clienti rinviato al prossimo ciclo: ", 0), 0u) << log[0];
+    EXPECT_NE(log[0].find("locked"), std::string::npos) << log[0];
+    EXPECT_EQ(count_rows(main_db(), "clienti", "stat_t = 'R'"), 5) << "every row keeps its mark";
+    EXPECT_FALSE(ctx_->databases.central().in_transaction());
+
+    // The lock gone, the next cycle's pass does them all without a wait.
+    mark_log();
+    Consolida_Stato_Clienti(*ctx_);
+    sqlite3_busy_timeout(central, 5000);
+    EXPECT_EQ(waits, 1);
+    EXPECT_TRUE(new_log().empty());
+    EXPECT_EQ(count_rows(main_db(), "clienti", "stat_t = 'T'"), 4);
+    EXPECT_EQ(count_rows(main_db(), "clienti", "codcliente = 2"), 0);
+}
+
 }  // namespace
 }  // namespace cassasync::loyalty
