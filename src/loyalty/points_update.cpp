@@ -1,6 +1,9 @@
 #include "loyalty/points_update.h"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
 
 #include "data/connections.h"
 #include "data/record_set.h"
@@ -10,6 +13,13 @@
 namespace cassasync::loyalty {
 namespace {
 constexpr const char* kFlagChanged = "A";
+
+void check_counter(const std::string& tessera, const char* counter, std::int64_t value) {
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+        throw data::DbError("card " + data::trim_blanks(tessera) + ": " + counter + " " + std::to_string(value) +
+                            " does not fit a 32-bit number");
+    }
+}
 }  // namespace
 
 void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_t tipo,
@@ -28,14 +38,15 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
     // Empty counters count as 0, so no movement is lost.
     std::int64_t earned = data::to_int_or(customer.field("punticum"), 0);
     std::int64_t redeemed = data::to_int_or(customer.field("puntisca"), 0);
+    if (tipo == kPointsEarned) earned += punti;
+    if (tipo == kPointsRedeemed) redeemed += punti;
+    // The counters are 32-bit: a value past the limit is refused before anything is written.
+    check_counter(tessera, "punticum", earned);
+    check_counter(tessera, "puntisca", redeemed);
+    check_counter(tessera, "puntisal", earned - redeemed);
     customer.edit();
-    if (tipo == kPointsEarned) {
-        earned += punti;
-        customer.set("punticum", data::Value(earned));
-    } else if (tipo == kPointsRedeemed) {
-        redeemed += punti;
-        customer.set("puntisca", data::Value(redeemed));
-    }
+    if (tipo == kPointsEarned) customer.set("punticum", data::Value(earned));
+    if (tipo == kPointsRedeemed) customer.set("puntisca", data::Value(redeemed));
     customer.set("puntisal", data::Value(earned - redeemed));
     customer.set("flagagg", data::text(kFlagChanged));
     customer.update();

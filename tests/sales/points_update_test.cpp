@@ -82,6 +82,42 @@ TEST_F(PointsUpdateTest, UnknownAndShortCardsAndEmptyCounters) {
               1);
 }
 
+TEST_F(PointsUpdateTest, CountersPastThe32BitLimitAreRefusedAndNothingIsWritten) {
+    ready();
+    auto& m = main_db();
+    m.execute("UPDATE clienti SET punticum = 2147483647, puntisca = 0, puntisal = 2147483647 WHERE codcliente = 1");
+    try {
+        book(kCard, kPointsEarned, 100);
+        FAIL() << "punticum past the limit must be refused";
+    } catch (const data::DbError& e) {
+        EXPECT_EQ(std::string(e.what()), "card CARD0001: punticum 2147483747 does not fit a 32-bit number");
+    }
+    EXPECT_EQ(customer("punticum"), 2147483647);
+    EXPECT_EQ(customer("puntisal"), 2147483647);
+    EXPECT_EQ(data::to_text(m.scalar("SELECT flagagg FROM clienti WHERE codcliente = 1")), "T");
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 0);
+
+    // Redeeming past the limit, and a balance below it.
+    m.execute("UPDATE clienti SET punticum = 0, puntisca = 2147483600 WHERE codcliente = 1");
+    EXPECT_THROW(book(kCard, kPointsRedeemed, 100), data::DbError);
+    EXPECT_EQ(customer("puntisca"), 2147483600);
+    m.execute("UPDATE clienti SET punticum = -100, puntisca = 2147483600 WHERE codcliente = 1");
+    try {
+        book(kCard, kPointsRedeemed, 0);
+        FAIL() << "puntisal past the limit must be refused";
+    } catch (const data::DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("puntisal -2147483700"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 0);
+
+    // Up to the limit itself the points are booked.
+    m.execute("UPDATE clienti SET punticum = 2147483547, puntisca = 0 WHERE codcliente = 1");
+    book(kCard, kPointsEarned, 100);
+    EXPECT_EQ(customer("punticum"), 2147483647);
+    EXPECT_EQ(customer("puntisal"), 2147483647);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 1);
+}
+
 TEST_F(PointsUpdateTest, WithoutTheLoyaltyFileOnlyTheCustomerChanges) {
     std::filesystem::remove(local(frame::kLoyaltyPath));
     ready();
