@@ -33,17 +33,28 @@ bool parse_number(std::string_view s, double& out) {
     return true;
 }
 
+// A real number rounded to a whole one (halves to even). Outside the 64-bit range the
+// conversion is refused: a plain cast there is undefined and on this machine gives a
+// wrapped number that would slip past any later limit check.
+std::int64_t whole_number(double d, const Value& v) {
+    if (!std::isfinite(d)) throw DbError("cannot convert " + describe(v) + " to a whole number");
+    const double r = std::nearbyint(d);
+    // -2^63 and 2^63 are exact as doubles: every double from the first up to (not
+    // including) the second converts.
+    if (r < -0x1p63 || r >= 0x1p63) {
+        throw DbError("cannot convert " + describe(v) + " to a whole number: outside the 64-bit range");
+    }
+    return static_cast<std::int64_t>(r);
+}
+
 }  // namespace
 
 std::int64_t to_int(const Value& v) {
     if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
-    if (auto* d = std::get_if<double>(&v)) {
-        if (!std::isfinite(*d)) throw DbError("cannot convert " + describe(v) + " to a whole number");
-        return static_cast<std::int64_t>(std::nearbyint(*d));
-    }
+    if (auto* d = std::get_if<double>(&v)) return whole_number(*d, v);
     if (auto* s = std::get_if<std::string>(&v)) {
         double d = 0;
-        if (parse_number(*s, d)) return static_cast<std::int64_t>(std::nearbyint(d));
+        if (parse_number(*s, d)) return whole_number(d, v);
     }
     throw DbError("cannot convert " + describe(v) + " to a whole number");
 }

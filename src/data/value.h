@@ -17,11 +17,13 @@ inline const Value kNull{};
 inline bool is_null(const Value& v) { return std::holds_alternative<std::monostate>(v); }
 
 // Conversions raise DbError("cannot convert ...") for a null or a text that is not a
-// number, like the original engine raising on a bad conversion.
+// number, like the original engine raising on a bad conversion; `to_int` also for a
+// number outside the 64-bit range or not a number at all (NaN, infinity).
 std::int64_t to_int(const Value& v);
 double to_double(const Value& v);
 std::string to_text(const Value& v);  // null gives an empty text
 
+// The fallback stands for a null only: any other value converts or raises as above.
 std::int64_t to_int_or(const Value& v, std::int64_t fallback);
 double to_double_or(const Value& v, double fallback);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "data/database.h"
@@ -461,6 +462,36 @@ TEST(ValueConversion, NullsAndTextsConvertAsTheDatabasesDo) {
     EXPECT_EQ(to_text(kNull), "");
     EXPECT_TRUE(values_equal(text("3"), integer(3)));
     EXPECT_FALSE(values_equal(kNull, kNull)) << "null never equals anything";
+}
+
+TEST(ValueConversion, WholeNumbersOutsideThe64BitRangeAreRefused) {
+    EXPECT_EQ(to_int(real(9.2e18)), 9200000000000000000);
+    EXPECT_EQ(to_int(real(-0x1p63)), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(to_int(real(2.5)), 2) << "halves to even";
+    EXPECT_EQ(to_int(text("9.2e18")), 9200000000000000000);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    const std::string outside = " to a whole number: outside the 64-bit range";
+    struct Case {
+        const char* name;
+        Value value;
+        std::string message;
+    };
+    for (const Case& c : {Case{"1e19", real(1e19), "cannot convert 1e+19" + outside},
+                          Case{"-1e19", real(-1e19), "cannot convert -1e+19" + outside},
+                          Case{"2^63", real(0x1p63), "cannot convert 9223372036854775808" + outside},
+                          Case{"NaN", real(nan), "cannot convert nan to a whole number"},
+                          Case{"infinity", real(infinity), "cannot convert inf to a whole number"},
+                          Case{"text 1e19", text("1e19"), "cannot convert '1e19'" + outside}}) {
+        SCOPED_TRACE(c.name);
+        try {
+            to_int(c.value);
+            ADD_FAILURE() << "converted";
+        } catch (const DbError& e) {
+            EXPECT_EQ(e.what(), c.message);
+        }
+        EXPECT_THROW(to_int_or(c.value, 0), DbError) << "the fallback is for a null only";
+    }
 }
 
 }  // namespace

@@ -185,6 +185,24 @@ TEST_F(CardTransmissionTest, ASequenceNumberPast32767IsLoggedAndTheCardWaits) {
     EXPECT_FALSE(ctx_->Casse_Elaborate[1]);
 }
 
+TEST_F(CardTransmissionTest, ALastNumberOutsideTheWholeNumberRangeIsLoggedAndTheCardWaits) {
+    insert(register_db(1), "tessere",
+           {{"progressivo", data::real(1e19)}, {"flag", text("1")}, {"tessera", text("OLD")}});
+    add_holder("F");
+    queue("F", 1);
+    for (int call = 1; call <= 2; ++call) {
+        SCOPED_TRACE("call " + std::to_string(call));
+        mark_log();
+        Trasmetti_Tessere(*ctx_, 1);
+        EXPECT_EQ(new_log(), (std::vector<std::string>{
+                                 kControllo, std::string(kErrore) + "cannot convert 1e+19 to a whole number: "
+                                                                    "outside the 64-bit range"}));
+        EXPECT_EQ(count_rows(register_db(1), "tessere"), 1) << "no record with a wrapped number";
+        EXPECT_EQ(count_rows(main_db(), "cartetx", "tessera = 'F' AND progressivo_inviato IS NULL"), 1);
+        EXPECT_FALSE(ctx_->Casse_Elaborate[1]);
+    }
+}
+
 TEST_F(CardTransmissionTest, ASendCutShortIsFinishedWithoutSendingTheCardTwice) {
     add_holder("H");
     add_holder("J");
