@@ -24,6 +24,7 @@ constexpr const char* kCassaNr = "Cassa Nr.";
 constexpr const char* kTesseraUguale = "TESSERA = ";
 constexpr const char* kLetturaTessera = "Lettura TESSERA ";
 constexpr const char* kCassaNrSpaced = " cassa Nr. ";
+constexpr const char* kSenzaTessera = ": lettura senza numero di tessera";
 constexpr const char* kStepLettura = "Lettura tessere";
 
 constexpr const char* kReadings = "cartetxrx";  // register readings, also the ledger's table name
@@ -180,13 +181,16 @@ private:
         const std::string tessera_text = data::to_text(tessera);
         const std::string cassa = std::to_string(n_);
         std::vector<std::string> lines;
+        // A reading without a card number is taken like any other, but it has no holder
+        // to mark and no card to send: queued, it would never leave the queue.
+        const bool has_card = !data::trim_blanks(tessera_text).empty();
 
-        if (holders_->find_first({{"tessera", tessera}})) {
+        if (has_card && holders_->find_first({{"tessera", tessera}})) {
             holders_->edit();
             holders_->set("stat_t", data::text(kStatoRicevuto));
             holders_->update();
         }
-        lines.push_back(std::string(kCassaNr) + cassa + kTesseraUguale + tessera_text);
+        lines.push_back(std::string(kCassaNr) + cassa + (has_card ? kTesseraUguale + tessera_text : kSenzaTessera));
 
         const std::string bdat_scr = reading.text("bdat_scr");
         journal_->add_new();
@@ -209,7 +213,7 @@ private:
         const platform::LocalTime now = ctx_.clock.now();
         const data::Value today = data::real(static_cast<double>(platform::day_serial(now.year, now.month, now.day)));
         const data::Value time_now = data::real(time_of_day(now));
-        for (int r = 1; r <= ctx_.served_registers(); ++r) {
+        for (int r = 1; has_card && r <= ctx_.served_registers(); ++r) {
             if (queue_->find_first({{"tessera", tessera}, {"cassa", data::integer(r)}})) {
                 queue_->edit();
                 // A send cut short before this reading is not recognised as done: the

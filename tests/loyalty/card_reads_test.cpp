@@ -286,6 +286,43 @@ TEST_F(CardReadsTest, AnErrorIsLoggedOncePerCallAndTheRegisterIsOpenedAfresh) {
     EXPECT_TRUE(ctx_->Casse_Elaborate[2]);
 }
 
+TEST_F(CardReadsTest, ReadingsWithoutACardNumberAreTakenButNeitherMarkNorQueueAnything) {
+    const auto blank_holder = add_holder("   ", {{"stat_t", text("T")}});
+    auto no_card = [this](int n, Value tessera) {
+        insert(register_db(n), "cartetxrx",
+               {{"progressivo", integer(1)}, {"tessera", std::move(tessera)}, {"dcum", integer(5)},
+                {"bdat_scr", text("07/12/202609:15:30")}, {"flag", integer(1)}});
+    };
+    no_card(1, data::kNull);
+    no_card(2, text("   "));
+    no_card(3, text(""));
+    add_reading(3, 2, kCard, integer(7));
+
+    for (int n = 1; n <= 3; ++n) Leggi_Tessere_Cassa(*ctx_, n);
+
+    auto& m = main_db();
+    EXPECT_EQ(count_rows(m, "cartetx", "tessera IS NULL OR trim(tessera) = ''"), 0);
+    EXPECT_EQ(count_rows(m, "cartetx"), 4) << "only the card read at register 3, for each register";
+    EXPECT_EQ(count_rows(m, "cartetxrx", "tessera IS NULL OR trim(tessera) = ''"), 3) << "journalled all the same";
+    EXPECT_EQ(data::to_text(field(m, "clienti", "stat_t", "rowid = ?", {integer(blank_holder)})), "T");
+    for (int n = 1; n <= 3; ++n) {
+        SCOPED_TRACE("register " + std::to_string(n));
+        EXPECT_EQ(count_rows(register_db(n), "cartetxrx"), 0) << "taken";
+        EXPECT_TRUE(ctx_->Casse_Elaborate[static_cast<std::size_t>(n)]);
+    }
+    EXPECT_EQ(counters(3).num, "2");
+    EXPECT_EQ(new_log(), (std::vector<std::string>{
+                             "-  Cassa Nr.1: lettura senza numero di tessera",
+                             "-  Lettura TESSERA  cassa Nr. 1 5",
+                             "-  Cassa Nr.2: lettura senza numero di tessera",
+                             "-  Lettura TESSERA " + std::string("   ") + " cassa Nr. 2 5",
+                             "-  Cassa Nr.3: lettura senza numero di tessera",
+                             "-  Lettura TESSERA  cassa Nr. 3 5",
+                             "-  Cassa Nr.3TESSERA = 2000000000017",
+                             "-  Lettura TESSERA 2000000000017 cassa Nr. 3 7",
+                         }));
+}
+
 TEST_F(CardReadsTest, ReadingTimesThatAreNotADateAndTimeAreKeptAsWritten) {
     add_reading(1, 1, kCard, integer(1), "ieri      sera");
     add_reading(1, 2, kCard, integer(1), "");
