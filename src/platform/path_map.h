@@ -4,9 +4,9 @@
 //   \\host\share\a   -> ROOT/net/host/share/a
 // Each component loses its trailing blanks and dots and is matched case-insensitively
 // against what exists on disk, as Windows would; a component that does not exist keeps
-// its spelling. A path in neither form
-// (already local, or relative) maps below ROOT as it stands. Lives as long as the
-// process; the real map is stateless apart from its root and safe to share.
+// its spelling. A path in neither form (already local, or relative) maps below ROOT as
+// it stands. Lives as long as the process; the real map is stateless apart from its
+// root and safe to share.
 #pragma once
 
 #include <filesystem>
