@@ -12,9 +12,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "window/main_window.h"
@@ -33,6 +36,7 @@ constexpr const char* kScreenshotDelayVariable = "CASSASYNC_SCREENSHOT_DELAY_MS"
 constexpr int kScreenshotDelayMs = 2500;
 // Set in the environment of the child that tries the display.
 constexpr const char* kProbeVariable = "CASSASYNC_PROBE_DISPLAY";
+constexpr std::chrono::seconds kProbeLimit{15};
 
 bool variable_set(const char* name) {
     const char* value = std::getenv(name);
@@ -81,11 +85,20 @@ bool display_available() {
     const int rc = posix_spawn(&pid, self, &quiet, nullptr, argv, env.data());
     posix_spawn_file_actions_destroy(&quiet);
     if (rc != 0) return false;
+    // A display that answers but never finishes opening counts as none.
+    const auto until = std::chrono::steady_clock::now() + kProbeLimit;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return false;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (done < 0 && errno != EINTR) return false;
+        if (std::chrono::steady_clock::now() >= until) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool probing_display() { return variable_set(kProbeVariable); }
