@@ -196,6 +196,11 @@ public:
     std::int64_t integer(std::string_view name) const { return to_int(field(name)); }
     double number(std::string_view name) const { return to_double(field(name)); }
     std::int64_t rowid() const;
+    // Every field of the current row, in the query's order (the row key first).
+    const std::vector<Value>& values() const {
+        require_current("values");
+        return rows_[pos_].values;
+    }
 
     void add_new();                                // a new row, written by update()
     void edit();                                   // edit the current row

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -16,6 +17,27 @@ namespace {
 constexpr std::size_t kBatchRows = 500;
 constexpr std::chrono::milliseconds kBatchTime{1000};
 constexpr const char* kRowKey = "id";
+constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
+
+// Marks the rows taken, in one short register transaction, but only those that still
+// hold what was taken. The register may change a row again while the batch is applied:
+// marked, that newer change would never be taken. Left as it is, it is taken next time.
+void mark_unchanged(data::Database& register_db, const IntakeTable& intake,
+                    const std::map<std::int64_t, std::vector<data::Value>>& taken) {
+    std::vector<std::int64_t> keys;
+    keys.reserve(taken.size());
+    for (const auto& entry : taken) keys.push_back(entry.first);
+    data::Transaction tx(register_db);
+    data::Channel now("riletti");
+    auto& rows = now.select(register_db, std::string(intake.table), kKeyIn, {data::key_set(keys)});
+    std::vector<std::int64_t> unchanged;
+    for (rows.move_first(); !rows.eof(); rows.move_next()) {
+        const auto seen = taken.find(rows.integer(kRowKey));
+        if (seen != taken.end() && seen->second == rows.values()) unchanged.push_back(seen->first);
+    }
+    if (!unchanged.empty()) register_db.execute(intake.mark_sql, {data::key_set(unchanged)});
+    tx.commit();
+}
 }  // namespace
 
 const std::string& register_entry(frame::Context& ctx, int n) {
@@ -39,6 +61,7 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
     rows.move_first();
     while (!rows.eof() && !failure) {
         std::vector<std::int64_t> keys;
+        std::map<std::int64_t, std::vector<data::Value>> taken;
         const auto started = std::chrono::steady_clock::now();
         {
             data::Transaction tx(central);
@@ -52,6 +75,7 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
                     ledger.record(n, intake.table, key);
                     central.exec("RELEASE riga");
                     keys.push_back(key);
+                    taken.emplace(key, rows.values());
                 } catch (...) {
                     failure = std::current_exception();
                     central.exec("ROLLBACK TO riga");
@@ -64,7 +88,7 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
             tx.commit();
         }
         if (!keys.empty()) {
-            data::TransferLedger::mark_at_register(register_db, intake.mark_sql, keys);
+            mark_unchanged(register_db, intake, taken);
             // Only now: the register may mark the same row changed again later, and that
             // new change must not be mistaken for one already taken.
             ledger.clear(n, intake.table, keys);

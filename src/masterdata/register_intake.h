@@ -35,7 +35,9 @@ int settle_intake(data::Database& central, data::Database& register_db, int n, c
 // Walks `rows` from the first to the last, calling `apply` on each inside the central
 // transaction of its batch. An error from `apply` undoes that row only: the rows before
 // it are committed and marked, then the error is raised to the caller; the failing row
-// and those after it stay unmarked and are taken again later.
+// and those after it stay unmarked and are taken again later. A row the register
+// changed again after it was read is not marked either: it is taken again, with its
+// newer values.
 void take_rows(data::Database& central, data::Database& register_db, int n,
                const IntakeTable& intake, data::RecordSet& rows,
                const std::function<void(data::RecordSet&)>& apply);

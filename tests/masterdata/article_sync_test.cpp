@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "data/transfer_ledger.h"
+#include "masterdata/register_intake.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::masterdata {
@@ -355,6 +356,32 @@ TEST_F(ArticleSyncTest, AFailingRowHoldsBackOnlyItselfAndTheRowsAfterIt) {
     EXPECT_EQ(data::to_int(barcode("8000000000028", "codare")), 4);
     EXPECT_TRUE(elaborated());
     EXPECT_EQ(starter_.started.size(), 2u);
+}
+
+TEST_F(ArticleSyncTest, ARowTheRegisterChangesWhileItIsTakenIsTakenAgain) {
+    central_article(1);
+    register_barcode("8000000000011", txt("Primo"), 2, 22, 1);
+    register_barcode("8000000000028", txt("Secondo"), 2, 22, 1);
+    // The walk as the intake runs it, with the register changing the first row after the
+    // walk has read it, while its batch is applied.
+    const IntakeTable barcodes{"codean", "UPDATE codean SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))"};
+    data::Database reg(paths_.to_local(testing::register_path(1)));
+    data::Channel walk("codean2");
+    auto& rows = walk.select(reg, "codean", "flagagg = 'A'", {}, "id");
+    int applied = 0;
+    take_rows(main_db(), reg, 1, barcodes, rows, [&](data::RecordSet&) {
+        if (++applied == 1) register_db(1).execute("UPDATE codean SET przpub = 3.5 WHERE eanare = '8000000000011'");
+    });
+    EXPECT_EQ(applied, 2);
+    EXPECT_EQ(data::to_text(register_db(1).scalar("SELECT flagagg FROM codean WHERE eanare = '8000000000011'")), "A")
+        << "the newer price is still to be taken";
+    EXPECT_EQ(data::to_text(register_db(1).scalar("SELECT flagagg FROM codean WHERE eanare = '8000000000028'")), "T");
+    EXPECT_EQ(ledger_entries(), 0);
+
+    // The next intake takes the row with its newer price.
+    Aggiorna_Articoli(*ctx_, 1);
+    EXPECT_EQ(marked("A"), 0);
+    EXPECT_DOUBLE_EQ(data::to_double(barcode("8000000000011", "prezzo")), 3.5);
 }
 
 // The real loader: a script that waits for the test's go-ahead, then leaves a mark.
