@@ -168,7 +168,7 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
     if (taking) registers::Rilascia_Semaforo(ctx_, n);
 }
 
-void ProcessingCycle::log_error(const std::exception& e) { ctx_.log.progress(one_line(e.what())); }
+void ProcessingCycle::log_error(const std::exception& e) { ctx_.log.progress(e.what()); }
 
 std::string cycle_summary(int number, const CycleReport& report, std::chrono::milliseconds duration) {
     std::string line = "ciclo " + std::to_string(number) + ": ";
@@ -190,7 +190,7 @@ void run_worker(Context& ctx, const WorkerOptions& options) {
             if (!cycle.tick()) continue;
         } catch (const std::exception& e) {
             // The cycle handles its own errors; this only keeps the worker alive.
-            ctx.log.progress(one_line(e.what()));
+            ctx.log.progress(e.what());
             ctx.Contatore_Cicli = 1;
         }
         ++done;

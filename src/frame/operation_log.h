@@ -7,7 +7,6 @@
 // without bound: control characters become blanks and a long message is cut.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <mutex>
@@ -24,13 +23,6 @@ namespace cassasync::frame {
 inline constexpr const char* kProgress = "-  ";
 // The most bytes of one message that reach the log, the mark of a cut included.
 inline constexpr std::size_t kMaxMessageBytes = 1000;
-
-// A log line is one line: an error text with line breaks is flattened.
-inline std::string one_line(std::string text) {
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
-}
 
 class OperationLog {
 public:

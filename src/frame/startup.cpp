@@ -299,7 +299,7 @@ StartupResult run_startup(Context& ctx, char current_drive) {
     try {
         result = locate_and_check(ctx);
     } catch (const std::exception& e) {
-        ctx.log.progress(one_line(e.what()));
+        ctx.log.progress(e.what());
         result = {s.Percorso_Dati.empty() ? StartupOutcome::no_company : StartupOutcome::company_checks, {}};
     }
     if (result.outcome != StartupOutcome::complete) {

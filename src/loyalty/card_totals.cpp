@@ -124,7 +124,7 @@ void Consolida_Stato_Clienti(frame::Context& ctx) {
             try {
                 tx.emplace(central);
             } catch (const std::exception& e) {
-                ctx.log.progress(kStatoRinviato + frame::one_line(e.what()));
+                ctx.log.progress(kStatoRinviato + std::string(e.what()));
                 return;
             }
         }
