@@ -127,7 +127,7 @@ void ProcessingCycle::card_pass() {
         steps_.Trasmetti_Tessere(ctx_, 1);
     } catch (const std::exception& e) {
         log_error(e);
-        ctx_.databases.forget(ctx_.Percorsi_Casse[1]);
+        registers::forget_register(ctx_, 1);
     }
 
     for (int n = 2; n <= kLastCardRegister; ++n) {
@@ -157,13 +157,7 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
         body();
     } catch (const std::exception& e) {
         log_error(e);
-        // A connection to a share that failed may be stale: the next use reopens it.
-        ctx_.databases.forget(ctx_.Percorsi_Casse[static_cast<std::size_t>(n)]);
-        try {
-            ctx_.databases.forget(registers::Percorso_Cassa_Int(ctx_, n));
-        } catch (const std::exception&) {
-            // The register table itself is unreadable: nothing more to drop.
-        }
+        registers::forget_register(ctx_, n);
     }
     if (taking) registers::Rilascia_Semaforo(ctx_, n);
 }

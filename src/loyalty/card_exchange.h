@@ -50,12 +50,7 @@ inline std::string log_number(const data::Value& v) { return data::to_text(v); }
 // failed may hold a stale one, and the next use opens it again.
 inline void card_step_failed(frame::Context& ctx, const char* step, int n, const std::exception& e) {
     ctx.log.progress(std::string(step) + " cassa Nr. " + std::to_string(n) + ": " + e.what());
-    ctx.databases.forget(card_register_path(ctx, n));
-    try {
-        ctx.databases.forget(registers::Percorso_Cassa_Int(ctx, n));
-    } catch (const std::exception&) {
-        // The register table itself is unreadable: nothing more to drop.
-    }
+    registers::forget_register(ctx, n);
 }
 
 }  // namespace cassasync::loyalty

@@ -22,11 +22,8 @@ constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
 // Marks the rows taken, in one short register transaction, but only those that still
 // hold what was taken. The register may change a row again while the batch is applied:
 // marked, that newer change would never be taken. Left as it is, it is taken next time.
-void mark_unchanged(data::Database& register_db, const IntakeTable& intake,
+void mark_unchanged(data::Database& register_db, const IntakeTable& intake, const std::vector<std::int64_t>& keys,
                     const std::map<std::int64_t, std::vector<data::Value>>& taken) {
-    std::vector<std::int64_t> keys;
-    keys.reserve(taken.size());
-    for (const auto& entry : taken) keys.push_back(entry.first);
     data::Transaction tx(register_db);
     data::Channel now("riletti");
     auto& rows = now.select(register_db, std::string(intake.table), kKeyIn, {data::key_set(keys)});
@@ -61,7 +58,7 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
     rows.move_first();
     while (!rows.eof() && !failure) {
         std::vector<std::int64_t> keys;
-        std::map<std::int64_t, std::vector<data::Value>> taken;
+        std::map<std::int64_t, std::vector<data::Value>> taken;  // each key's row as it was taken
         const auto started = std::chrono::steady_clock::now();
         {
             data::Transaction tx(central);
@@ -88,7 +85,7 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
             tx.commit();
         }
         if (!keys.empty()) {
-            mark_unchanged(register_db, intake, taken);
+            mark_unchanged(register_db, intake, keys, taken);
             // Only now: the register may mark the same row changed again later, and that
             // new change must not be mistaken for one already taken.
             ledger.clear(n, intake.table, keys);

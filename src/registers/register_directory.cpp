@@ -24,6 +24,16 @@ std::string Percorso_Cassa_Int(frame::Context& ctx, int n) {
     return data::trim_blanks(casse_field(ctx, n, "percorsoint"));
 }
 
+void forget_register(frame::Context& ctx, int n) {
+    if (n < 1 || n > frame::kMaxRegisters) return;
+    ctx.databases.forget(ctx.Percorsi_Casse[static_cast<std::size_t>(n)]);
+    try {
+        ctx.databases.forget(Percorso_Cassa_Int(ctx, n));
+    } catch (const std::exception&) {
+        // The register table itself is unreadable: nothing more to drop.
+    }
+}
+
 void fill_register_paths(frame::Context& ctx) {
     for (int n = 1; n <= ctx.served_registers(); ++n) {
         ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = false;

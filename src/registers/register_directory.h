@@ -15,6 +15,9 @@ namespace cassasync::registers {
 std::string Percorso_Cassa(frame::Context& ctx, int n);
 // `percorsoint` of register n trimmed of blanks, "" when null or absent; read afresh.
 std::string Percorso_Cassa_Int(frame::Context& ctx, int n);
+// Drops the connections to register n's files (both paths): after a failure on a share
+// the connection may be stale, and the next use opens it afresh.
+void forget_register(frame::Context& ctx, int n);
 // Start-up pass: Casse_Elaborate(n) cleared and Percorsi_Casse(n) filled, n = 1..served.
 void fill_register_paths(frame::Context& ctx);
 
