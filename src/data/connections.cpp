@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "data/transfer_ledger.h"
+
 namespace cassasync::data {
 
 Database& Connections::open(const std::string& windows_path, FileRole role) {
@@ -38,6 +40,7 @@ void Connections::close_all() {
 Database& Connections::open_central(const std::string& main_path, const std::string& sales_path,
                                     const std::string& loyalty_path) {
     Database& db = open(main_path, FileRole::central);
+    upgrade_ledger_table(db);
     central_ = &db;
     attach_if_present(kSalesSchema, sales_path);
     attach_if_present(kLoyaltySchema, loyalty_path);

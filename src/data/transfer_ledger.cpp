@@ -1,31 +1,68 @@
 #include "data/transfer_ledger.h"
 
+#include <bit>
+#include <type_traits>
+
 namespace cassasync::data {
 
 namespace {
 constexpr const char* kInsert =
-    "INSERT OR IGNORE INTO registro_trasferimenti (cassa, tabella, chiave) VALUES (?,?,?)";
+    "INSERT OR IGNORE INTO registro_trasferimenti (cassa, tabella, chiave, impronta) VALUES (?,?,?,?)";
 constexpr const char* kHolds =
     "SELECT 1 FROM registro_trasferimenti WHERE cassa=? AND tabella=? AND chiave=?";
 constexpr const char* kKeys =
-    "SELECT chiave FROM registro_trasferimenti WHERE cassa=? AND tabella=? ORDER BY chiave";
+    "SELECT chiave, impronta FROM registro_trasferimenti WHERE cassa=? AND tabella=? ORDER BY chiave";
 constexpr const char* kDelete =
     "DELETE FROM registro_trasferimenti WHERE cassa=? AND tabella=? AND chiave IN (SELECT value FROM json_each(?))";
+constexpr const char* kLedgerTable = "registro_trasferimenti";
+constexpr const char* kDigestColumn = "impronta";
+
+// FNV-1a, 64 bits: stable across runs and builds, which std::hash is not.
+class Fnv1a {
+public:
+    void add(const void* data, std::size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i) {
+            state_ ^= p[i];
+            state_ *= 0x100000001b3ULL;
+        }
+    }
+    template <typename T>
+        requires std::is_arithmetic_v<T>
+    void add(T n) {
+        add(&n, sizeof n);
+    }
+    std::uint64_t value() const { return state_; }
+
+private:
+    std::uint64_t state_ = 0xcbf29ce484222325ULL;
+};
 }  // namespace
 
-void TransferLedger::record(int cassa, std::string_view table, std::int64_t key) {
-    db_.execute(kInsert, {Value(std::int64_t{cassa}), Value(std::string(table)), Value(key)});
+void TransferLedger::record(int cassa, std::string_view table, std::int64_t key,
+                            std::optional<std::int64_t> digest) {
+    db_.execute(kInsert, {Value(std::int64_t{cassa}), Value(std::string(table)), Value(key),
+                          digest ? Value(*digest) : kNull});
 }
 
 bool TransferLedger::holds(int cassa, std::string_view table, std::int64_t key) {
     return !is_null(db_.scalar(kHolds, {Value(std::int64_t{cassa}), Value(std::string(table)), Value(key)}));
 }
 
+std::vector<TransferLedger::Entry> TransferLedger::entries(int cassa, std::string_view table) {
+    std::vector<Entry> out;
+    Statement& st = db_.prepare(kKeys, {Value(std::int64_t{cassa}), Value(std::string(table))});
+    while (st.step()) {
+        const Value digest = st.column(1);
+        out.push_back({to_int(st.column(0)), is_null(digest) ? std::nullopt : std::optional(to_int(digest))});
+    }
+    st.reset();
+    return out;
+}
+
 std::vector<std::int64_t> TransferLedger::keys(int cassa, std::string_view table) {
     std::vector<std::int64_t> out;
-    Statement& st = db_.prepare(kKeys, {Value(std::int64_t{cassa}), Value(std::string(table))});
-    while (st.step()) out.push_back(to_int(st.column(0)));
-    st.reset();
+    for (const auto& entry : entries(cassa, table)) out.push_back(entry.key);
     return out;
 }
 
@@ -51,6 +88,44 @@ Value key_set(const std::vector<std::int64_t>& keys) {
     }
     json += ']';
     return Value(std::move(json));
+}
+
+std::int64_t row_digest(const std::vector<Value>& values) {
+    Fnv1a h;
+    for (const Value& v : values) {
+        h.add(static_cast<std::uint8_t>(v.index()));
+        if (const auto* n = std::get_if<std::int64_t>(&v)) {
+            h.add(*n);
+        } else if (const auto* d = std::get_if<double>(&v)) {
+            h.add(std::bit_cast<std::uint64_t>(*d));
+        } else if (const auto* t = std::get_if<std::string>(&v)) {
+            h.add(static_cast<std::uint64_t>(t->size()));  // "ab","c" is not "a","bc"
+            h.add(t->data(), t->size());
+        }
+    }
+    return static_cast<std::int64_t>(h.value());
+}
+
+void upgrade_ledger_table(Database& central) {
+    bool has_table = false;
+    Statement& st = central.prepare(std::string("PRAGMA main.table_info(") + kLedgerTable + ")");
+    while (st.step()) {
+        has_table = true;
+        if (to_text(st.column(1)) == kDigestColumn) {
+            st.reset();
+            return;
+        }
+    }
+    st.reset();
+    if (!has_table) return;  // a file without a ledger fails where the ledger is used, naming it
+    try {
+        central.exec(std::string("ALTER TABLE main.") + kLedgerTable + " ADD COLUMN " + kDigestColumn + " INTEGER");
+    } catch (const DbError& e) {
+        throw DbError(std::string("cannot add the column ") + kDigestColumn + " to " + kLedgerTable +
+                          " (" + e.what() + "); start the service again when no other program is using the "
+                          "main database",
+                      e.code());
+    }
 }
 
 int TransferLedger::settle(Database& register_db, int cassa, std::string_view table,

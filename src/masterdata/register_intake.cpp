@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -20,17 +21,18 @@ constexpr const char* kRowKey = "id";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
 
 // Marks the rows taken, in one short register transaction, but only those that still
-// hold what was taken. The register may change a row again while the batch is applied:
-// marked, that newer change would never be taken. Left as it is, it is taken next time.
+// hold what was taken. The register may change a row again while the batch is applied,
+// or before a crash's leftovers are settled: marked, that newer change would never be
+// taken. Left as it is, it is taken next time.
 void mark_unchanged(data::Database& register_db, const IntakeTable& intake, const std::vector<std::int64_t>& keys,
-                    const std::map<std::int64_t, std::vector<data::Value>>& taken) {
+                    const std::function<bool(std::int64_t, const std::vector<data::Value>&)>& as_taken) {
     data::Transaction tx(register_db);
     data::Channel now("riletti");
     auto& rows = now.select(register_db, std::string(intake.table), kKeyIn, {data::key_set(keys)});
     std::vector<std::int64_t> unchanged;
     for (rows.move_first(); !rows.eof(); rows.move_next()) {
-        const auto seen = taken.find(rows.integer(kRowKey));
-        if (seen != taken.end() && seen->second == rows.values()) unchanged.push_back(seen->first);
+        const std::int64_t key = rows.integer(kRowKey);
+        if (as_taken(key, rows.values())) unchanged.push_back(key);
     }
     if (!unchanged.empty()) register_db.execute(intake.mark_sql, {data::key_set(unchanged)});
     tx.commit();
@@ -47,7 +49,24 @@ const std::string& register_entry(frame::Context& ctx, int n) {
 }
 
 int settle_intake(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake) {
-    return data::TransferLedger(central).settle(register_db, n, intake.table, intake.mark_sql);
+    data::TransferLedger ledger(central);
+    const auto pending = ledger.entries(n, intake.table);
+    if (pending.empty()) return 0;
+    std::map<std::int64_t, std::optional<std::int64_t>> digests;
+    std::vector<std::int64_t> keys;
+    for (const auto& entry : pending) {
+        digests.emplace(entry.key, entry.digest);
+        keys.push_back(entry.key);
+    }
+    // An entry without a digest was written before rows had one: marked as before.
+    mark_unchanged(register_db, intake, keys, [&](std::int64_t key, const std::vector<data::Value>& now) {
+        const auto& digest = digests.at(key);
+        return !digest || *digest == data::row_digest(now);
+    });
+    // Every entry goes, marked or not: a row left unmarked is taken again, and its new
+    // entry must carry the digest of its newer values.
+    ledger.clear(n, intake.table, keys);
+    return static_cast<int>(keys.size());
 }
 
 void take_rows(data::Database& central, data::Database& register_db, int n,
@@ -69,10 +88,11 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
                 try {
                     apply(rows);
                     const std::int64_t key = rows.integer(kRowKey);
-                    ledger.record(n, intake.table, key);
+                    auto values = rows.values();
+                    ledger.record(n, intake.table, key, data::row_digest(values));
                     central.exec("RELEASE riga");
                     keys.push_back(key);
-                    taken.emplace(key, rows.values());
+                    taken.emplace(key, std::move(values));
                 } catch (...) {
                     failure = std::current_exception();
                     central.exec("ROLLBACK TO riga");
@@ -85,7 +105,10 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
             tx.commit();
         }
         if (!keys.empty()) {
-            mark_unchanged(register_db, intake, keys, taken);
+            mark_unchanged(register_db, intake, keys, [&](std::int64_t key, const std::vector<data::Value>& now) {
+                const auto seen = taken.find(key);
+                return seen != taken.end() && seen->second == now;
+            });
             // Only now: the register may mark the same row changed again later, and that
             // new change must not be mistaken for one already taken.
             ledger.clear(n, intake.table, keys);

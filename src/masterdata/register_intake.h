@@ -29,7 +29,8 @@ struct IntakeTable {
 };
 
 // Marks at the register the rows a crash left taken centrally but unmarked; returns how
-// many there were.
+// many there were. A row the register changed since it was taken is not marked: it is
+// taken again, with its newer values.
 int settle_intake(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake);
 
 // Walks `rows` from the first to the last, calling `apply` on each inside the central

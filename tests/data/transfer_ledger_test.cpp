@@ -73,5 +73,72 @@ TEST_F(TransferLedgerTest, EntriesRecordedInARolledBackTransactionAreGone) {
     EXPECT_FALSE(ledger.holds(2, "movimenti", 4));
 }
 
+TEST_F(TransferLedgerTest, ADigestTellsValuesTypesAndFieldBoundariesApart) {
+    const std::vector<Value> row{integer(7), text("ab"), text("c"), real(1.5), kNull};
+    EXPECT_EQ(row_digest(row), row_digest(std::vector<Value>(row))) << "the same values give the same digest";
+    const std::vector<std::pair<const char*, std::vector<Value>>> others{
+        {"another number", {integer(8), text("ab"), text("c"), real(1.5), kNull}},
+        {"a field boundary moved", {integer(7), text("a"), text("bc"), real(1.5), kNull}},
+        {"1.5 as text", {integer(7), text("ab"), text("c"), text("1.5"), kNull}},
+        {"7 as a real", {real(7), text("ab"), text("c"), real(1.5), kNull}},
+        {"empty text for null", {integer(7), text("ab"), text("c"), real(1.5), text("")}},
+        {"a field fewer", {integer(7), text("ab"), text("c"), real(1.5)}},
+    };
+    for (const auto& [what, values] : others) EXPECT_NE(row_digest(values), row_digest(row)) << what;
+}
+
+TEST_F(TransferLedgerTest, ALedgerWithoutDigestsIsUpgradedAndKeepsItsEntries) {
+    // The table as files written before digests hold it, with an entry left by a crash.
+    main_db().exec("DROP TABLE registro_trasferimenti");
+    main_db().exec(
+        "CREATE TABLE registro_trasferimenti (cassa INTEGER NOT NULL, tabella TEXT NOT NULL, "
+        "chiave INTEGER NOT NULL, PRIMARY KEY (cassa, tabella, chiave)) WITHOUT ROWID");
+    main_db().execute("INSERT INTO registro_trasferimenti VALUES (2, 'movimenti', 3)");
+
+    ready();  // the service opening its main database upgrades the table
+    EXPECT_EQ(to_int(main_db().scalar("SELECT count(*) FROM pragma_table_info('registro_trasferimenti') "
+                                      "WHERE name = 'impronta'")), 1);
+    upgrade_ledger_table(main_db());  // a second time changes nothing
+    TransferLedger ledger(main_db());
+    const auto old = ledger.entries(2, "movimenti");
+    ASSERT_EQ(old.size(), 1u);
+    EXPECT_EQ(old[0].key, 3);
+    EXPECT_FALSE(old[0].digest.has_value());
+    {
+        Transaction tx(main_db());
+        ledger.record(2, "movimenti", 4, row_digest({integer(4), text("N")}));
+        tx.commit();
+    }
+    const auto now = ledger.entries(2, "movimenti");
+    ASSERT_EQ(now.size(), 2u);
+    EXPECT_EQ(now[1].digest, row_digest({integer(4), text("N")}));
+    EXPECT_EQ(ledger.settle(register_db(2), 2, "movimenti", kMark), 2);
+    EXPECT_EQ(testing::count_rows(register_db(2), "movimenti", "aggiornogiacenza='S' AND id IN (3,4)"), 2);
+}
+
+TEST_F(TransferLedgerTest, ALedgerThatCannotBeUpgradedSaysWhatToDo) {
+    main_db().exec("DROP TABLE registro_trasferimenti");
+    main_db().exec(
+        "CREATE TABLE registro_trasferimenti (cassa INTEGER NOT NULL, tabella TEXT NOT NULL, "
+        "chiave INTEGER NOT NULL, PRIMARY KEY (cassa, tabella, chiave)) WITHOUT ROWID");
+    // Another program holds the main database's write lock past the wait.
+    Database other(local("C:\\tarvi\\dati.mdb"), OpenOptions{.create = false, .busy_timeout_ms = 0});
+    other.exec("BEGIN IMMEDIATE");
+    Database service(local("C:\\tarvi\\dati.mdb"), OpenOptions{.create = false, .busy_timeout_ms = 0});
+    try {
+        upgrade_ledger_table(service);
+        ADD_FAILURE() << "the upgrade went through a held lock";
+    } catch (const DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot add the column impronta to registro_trasferimenti"),
+                  std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("start the service again when no other program is using"),
+                  std::string::npos) << e.what();
+    }
+    other.exec("ROLLBACK");
+    upgrade_ledger_table(service);
+    EXPECT_EQ(to_int(service.scalar("SELECT count(*) FROM pragma_table_info('registro_trasferimenti') "
+                                    "WHERE name = 'impronta'")), 1);
+}
+
 }  // namespace
 }  // namespace cassasync::data

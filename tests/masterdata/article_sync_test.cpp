@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -325,6 +326,34 @@ TEST_F(ArticleSyncTest, ACrashBetweenTheTwoCommitsIsSettledWithoutASecondArticle
     EXPECT_DOUBLE_EQ(data::to_double(article(2, "przpub")), 3.5);
     EXPECT_EQ(marked("A"), 0);
     EXPECT_EQ(starter_.started.size(), 2u);
+}
+
+TEST_F(ArticleSyncTest, ARowTheRegisterChangesBeforeACrashIsSettledIsTakenAgain) {
+    central_article(1);
+    register_barcode("8000000000011", txt("Nuovo"), 2, 22, 1);
+    register_barcode("8000000000028", txt("Fermo"), 4, 22, 1);
+    register_db(1).exec(
+        "CREATE TRIGGER lost_mark BEFORE UPDATE OF flagagg ON codean "
+        "BEGIN SELECT RAISE(ABORT, 'register unreachable'); END");
+    EXPECT_THROW(Aggiorna_Articoli(*ctx_, 1), data::DbError);
+    EXPECT_EQ(ledger_entries(), 2);
+    register_db(1).exec("DROP TRIGGER lost_mark");
+
+    // Before the next run the register changes the first barcode's price again.
+    register_db(1).execute("UPDATE codean SET przpub = 3.5 WHERE eanare = '8000000000011'");
+    install_loader();
+    Aggiorna_Articoli(*ctx_, 1);
+    EXPECT_EQ(marked("A"), 0);
+    EXPECT_EQ(ledger_entries(), 0);
+    EXPECT_EQ(testing::count_rows(main_db(), "listi01"), 3) << "taken again as an update, not a new article";
+    EXPECT_EQ(testing::count_rows(main_db(), "codean"), 2);
+    EXPECT_DOUBLE_EQ(data::to_double(barcode("8000000000011", "prezzo")), 3.5) << "the newer price is not lost";
+    EXPECT_DOUBLE_EQ(data::to_double(article(2, "przpub")), 3.5);
+    EXPECT_DOUBLE_EQ(data::to_double(barcode("8000000000028", "prezzo")), 4);
+    auto log = log_messages();
+    EXPECT_EQ(std::count(log.begin(), log.end(), reading("8000000000011")), 2);
+    EXPECT_EQ(std::count(log.begin(), log.end(), reading("8000000000028")), 1)
+        << "the unchanged row is settled, not taken again";
 }
 
 TEST_F(ArticleSyncTest, AFailingRowHoldsBackOnlyItselfAndTheRowsAfterIt) {

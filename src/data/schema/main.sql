@@ -343,10 +343,12 @@ CREATE TABLE IF NOT EXISTS fatmo (
 CREATE UNIQUE INDEX IF NOT EXISTS fatmo_chiave ON fatmo (bnumer, bannoc, codtipdoc, bns);
 
 -- Register rows already taken into the back office, by register, table and
--- register row key; written in the same commit as their central effects.
+-- register row key; written in the same commit as their central effects. The digest
+-- of a row's values as taken, for rows the register may change again.
 CREATE TABLE IF NOT EXISTS registro_trasferimenti (
-  cassa   INTEGER NOT NULL,
-  tabella TEXT NOT NULL,
-  chiave  INTEGER NOT NULL,
+  cassa    INTEGER NOT NULL,
+  tabella  TEXT NOT NULL,
+  chiave   INTEGER NOT NULL,
+  impronta INTEGER,
   PRIMARY KEY (cassa, tabella, chiave)
 ) WITHOUT ROWID;
