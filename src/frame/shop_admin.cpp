@@ -6,6 +6,7 @@
 #include "data/database.h"
 #include "data/fixed_text.h"
 #include "data/schema.h"
+#include "frame/startup.h"
 
 namespace cassasync::frame {
 
@@ -38,6 +39,14 @@ bool has_row(Database& db, const std::string& sql, const std::vector<Value>& par
 }  // namespace
 
 Status init_shop(const platform::PathMap& paths, const ShopOptions& options) {
+    // The service finds the main database only as dati.mdb in a named folder, and the
+    // sales database beside it: a shop made around any other path could never start.
+    const auto folder = cartella_dati_of(options.main_path);
+    if (!folder || folder->empty() || *folder != folder_of(options.main_path)) {
+        return Status::error("the main database path '" + options.main_path +
+                             "' cannot be used: it must name a file dati.mdb in a folder, such as " +
+                             kDefaultMainPath);
+    }
     try {
         std::error_code ec;
         std::filesystem::create_directories(paths.to_local("C:\\tarvi\\bkp\\x").parent_path(), ec);

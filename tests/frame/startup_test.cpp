@@ -258,6 +258,33 @@ TEST_F(StartupTest, MainDatabaseInItsOwnFolderOnAnotherDrive) {
     EXPECT_EQ(s.Numero_Casse, 1) << "read from the D: main database";
 }
 
+// A shop is only made with a main database the service can find again: a file named
+// dati.mdb in a named folder, the sales database beside it.
+TEST(InitShop, RefusesAMainDatabasePathTheServiceCannotUse) {
+    const char* const refused[] = {"C:\\shop\\main.db", "C:\\tarvi\\Dati.MDB", "dati.mdb",
+                                   "C:\\dati.mdb\\x\\dati.mdb"};
+    for (const char* main : refused) {
+        testing::TempDir root;
+        platform::RootPathMap paths(root.path());
+        ShopOptions options;
+        options.main_path = main;
+        const Status st = init_shop(paths, options);
+        EXPECT_FALSE(st) << main;
+        EXPECT_NE(st.message().find(main), std::string::npos) << main << ": " << st.message();
+        EXPECT_NE(st.message().find("dati.mdb"), std::string::npos) << main << ": " << st.message();
+        EXPECT_FALSE(fs::exists(paths.to_local(kCompanyPath))) << main << ": nothing is half made";
+    }
+    for (const char* main : {"D:\\Negozio\\Dati\\dati.mdb", "\\\\127.0.0.9\\dati\\DATI.MDB"}) {
+        testing::TempDir root;
+        platform::RootPathMap paths(root.path());
+        ShopOptions options;
+        options.main_path = main;
+        const Status st = init_shop(paths, options);
+        EXPECT_TRUE(st) << main << ": " << st.message();
+        EXPECT_TRUE(fs::exists(paths.to_local(main))) << main;
+    }
+}
+
 TEST_F(StartupTest, FileNameAloneGivesTheDriveFolderAndThenNoMainDatabase) {
     db("C:\\vurk\\tarvi.mdb").execute("UPDATE società SET database = 'dati.mdb'");
     const auto r = run();
