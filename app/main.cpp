@@ -81,8 +81,15 @@ char drive_letter(const std::string& text) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
 }
 
-int run_headless(frame::Context& ctx, const frame::WorkerOptions& options, const std::string& startup_message) {
-    if (!startup_message.empty()) std::fprintf(stderr, "cassasync: %s\n", startup_message.c_str());
+// Why start-up stopped and what mends it, on the console: under a service manager that
+// is all a person sees. With the window too, for whoever started it from a console.
+void print_startup_failure(const frame::StartupResult& started) {
+    if (!started.reason.empty()) std::fprintf(stderr, "cassasync: start-up stopped: %s\n", started.reason.c_str());
+}
+
+int run_headless(frame::Context& ctx, const frame::WorkerOptions& options, const frame::StartupResult& started) {
+    if (!started.message.empty()) std::fprintf(stderr, "cassasync: %s\n", started.message.c_str());
+    print_startup_failure(started);
     frame::WorkerOptions console = options;
     console.on_cycle = [](const std::string& line) {
         std::printf("%s\n", line.c_str());
@@ -155,15 +162,16 @@ int main(int argc, char** argv) {
 #ifdef CASSASYNC_HAVE_WINDOW
     const bool show_window = !headless && window::display_available();
     if (show_window) {
+        print_startup_failure(started);
         status = window::run_status_window(argc, argv, ctx, options, started.message);
     } else {
         if (!headless && window::display_variable_set()) {
             std::fprintf(stderr, "cassasync: the display cannot be opened; running without the window\n");
         }
-        status = run_headless(ctx, options, started.message);
+        status = run_headless(ctx, options, started);
     }
 #else
-    status = run_headless(ctx, options, started.message);
+    status = run_headless(ctx, options, started);
 #endif
     ctx.databases.close_all();
     ctx.log.close();

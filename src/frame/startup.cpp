@@ -45,6 +45,13 @@ constexpr const char* kLogPrefix = "logqvo_";
 constexpr const char* kLogSuffix = ".txt";
 constexpr const char* kLogPattern = "logqvo_*.txt";
 
+// What mends a failed start-up, after the reason itself.
+constexpr const char* kMendWithInit =
+    "; 'cassasync-shop init --root ROOT' creates the missing shop files, tables and settings rows "
+    "without touching existing ones";
+constexpr const char* kMendDamaged =
+    "; restore a damaged file from a backup, or correct the company record";
+
 // The `database` value is searched for the main file among its first eleven parts.
 constexpr int kMaxFolderParts = 11;
 
@@ -155,10 +162,14 @@ StartupResult locate_and_check(Context& ctx) {
     const std::string code = std::to_string(s.Codice_Utente);
 
     // First company check.
+    const std::string company_file =
+        s.Percorso_Societa + " (" + ctx.paths.to_local(s.Percorso_Societa).string() + ")";
+    const std::string no_company_row = "the company database " + company_file + " has no record with codute " +
+                                       code + kMendWithInit;
     auto database = company_database(ctx, var);
     if (!database) {
         ctx.log.write(kCompanyMissingRow + s.Percorso_Societa);
-        return {StartupOutcome::no_company, kErroreCodiceUtente};
+        return {StartupOutcome::no_company, kErroreCodiceUtente, no_company_row};
     }
 
     // Where the main and sales databases are.
@@ -187,25 +198,28 @@ StartupResult locate_and_check(Context& ctx) {
     // Second and third company checks.
     if (!company_database(ctx, var)) {
         ctx.log.progress(kSecondCheckFailed + code + kNonEsiste + s.Percorso_Societa);
-        return {StartupOutcome::company_checks, {}};
+        return {StartupOutcome::company_checks, {}, no_company_row};
     }
     ctx.log.write(kAproDb + s.Percorso_Societa);
     database = company_database(ctx, var);
     if (!database) {
         ctx.log.progress(kThirdCheckFailed + code + kNonEsiste + s.Percorso_Societa);
-        return {StartupOutcome::company_checks, {}};
+        return {StartupOutcome::company_checks, {}, no_company_row};
     }
     s.Percorso_Dati = upper_ascii(data::to_text(*database));
 
     // The main database.
     if (!platform::file_exists(ctx.paths.to_local(s.Percorso_Dati))) {
         ctx.log.progress(kDbNonEsiste);
-        return {StartupOutcome::company_checks, {}};
+        return {StartupOutcome::company_checks, {},
+                "the main database " + s.Percorso_Dati + " named by the company record (società.database in " +
+                    company_file + ") is not at " + ctx.paths.to_local(s.Percorso_Dati).string() +
+                    ": restore it there, or correct the record"};
     }
     ctx.log.progress(kDbOk);
 
     load_settings_and_check_registers(ctx, var);
-    return {StartupOutcome::complete, {}};
+    return {StartupOutcome::complete, {}, {}};
 }
 
 }  // namespace
@@ -282,7 +296,8 @@ StartupResult run_startup(Context& ctx, char current_drive) {
     if (Status st = ctx.log.open(ctx.paths.to_local(log_name)); !st) {
         return {StartupOutcome::log_unavailable,
                 "cannot open the operation log " + log_name + ": " + st.message() +
-                    " (the log folder must exist and be writable)"};
+                    " (the log folder must exist and be writable)",
+                {}};
     }
 
     s.Codice_Utente = 1;
@@ -292,7 +307,10 @@ StartupResult run_startup(Context& ctx, char current_drive) {
     s.Percorso_Societa = std::string(1, s.Lettera_Unita) + kCompanyFile;
     if (!platform::file_exists(ctx.paths.to_local(s.Percorso_Societa))) {
         // Nothing more is logged and the register count is left blank.
-        return {StartupOutcome::no_company, kFileErrorHead + s.Percorso_Societa + kNonEsiste};
+        return {StartupOutcome::no_company, kFileErrorHead + s.Percorso_Societa + kNonEsiste,
+                "the company database " + s.Percorso_Societa + " is not at " +
+                    ctx.paths.to_local(s.Percorso_Societa).string() +
+                    ": give the --root and --drive the shop lives under" + kMendWithInit};
     }
 
     StartupResult result;
@@ -300,7 +318,8 @@ StartupResult run_startup(Context& ctx, char current_drive) {
         result = locate_and_check(ctx);
     } catch (const std::exception& e) {
         ctx.log.progress(e.what());
-        result = {s.Percorso_Dati.empty() ? StartupOutcome::no_company : StartupOutcome::company_checks, {}};
+        result = {s.Percorso_Dati.empty() ? StartupOutcome::no_company : StartupOutcome::company_checks, {},
+                  e.what() + std::string(kMendDamaged) + kMendWithInit};
     }
     if (result.outcome != StartupOutcome::complete) {
         s.Numero_Casse = 0;

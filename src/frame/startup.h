@@ -25,6 +25,9 @@ struct StartupResult {
     // The text a message box would show ("ERRORE : FILE ... NON ESISTE ", "ERRORE CODICE
     // UTENTE"), or the reason the log could not be opened; empty when none.
     std::string message;
+    // Why start-up stopped, on which file, and what mends it: the program prints it on
+    // its console, which is all a person sees of a service. Empty when complete.
+    std::string reason;
 };
 
 // Runs start-up once. `current_drive` is the drive the service runs from (Lettera_Unita):

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -165,6 +166,36 @@ TEST_F(ServiceTest, WithoutTheCompanyDatabaseTheMessageGoesToStandardError) {
     // On another drive the company database is looked for there.
     EXPECT_EQ(run(service({"--cycles", "0", "--drive", "d"})), 0);
     EXPECT_NE(last_->err().find("ERRORE : FILE D:\\vurk\\tarvi.mdb NON ESISTE "), std::string::npos) << last_->err();
+}
+
+// Run as a system service, the console is all a person sees: a start-up that stopped
+// says there why, on which file, and what mends it.
+TEST_F(ServiceTest, AStartUpThatStoppedSaysWhyAndWhatMendsItOnStandardError) {
+    shop({"init"});
+    const fs::path company = shop_ / "C" / "vurk" / "tarvi.mdb";
+    fs::remove(company);
+    EXPECT_EQ(run(service({"--cycles", "0"})), 0);
+    EXPECT_NE(last_->err().find(company.string()), std::string::npos) << last_->err();
+    EXPECT_NE(last_->err().find("cassasync-shop init"), std::string::npos) << last_->err();
+
+    // A damaged company database.
+    std::ofstream(company, std::ios::binary) << "not a database: a few words where the header should be";
+    EXPECT_EQ(run(service({"--cycles", "0"})), 0);
+    EXPECT_NE(last_->err().find("tarvi.mdb"), std::string::npos) << last_->err();
+    EXPECT_NE(last_->err().find("backup"), std::string::npos) << last_->err();
+
+    // A main database that is not where the company record says.
+    fs::remove(company);
+    shop({"init"});
+    fs::remove(shop_ / "C" / "tarvi" / "dati.mdb");
+    EXPECT_EQ(run(service({"--cycles", "0"})), 0);
+    EXPECT_NE(last_->err().find("C:\\TARVI\\DATI.MDB"), std::string::npos) << last_->err();
+    EXPECT_NE(last_->err().find("società"), std::string::npos) << last_->err();
+
+    // A complete start-up says nothing.
+    shop({"init"});
+    EXPECT_EQ(run(service({"--cycles", "0"})), 0);
+    EXPECT_EQ(last_->err(), "");
 }
 
 TEST_F(ServiceTest, ALogThatCannotBeOpenedEndsWithStatusOne) {

@@ -348,6 +348,26 @@ TEST_F(StartupTest, MissingMainDatabaseStopsAtItsCheck) {
     EXPECT_EQ(pinger_.calls(), 0);
 }
 
+TEST_F(StartupTest, AStoppedStartUpSaysWhyAndWhatMendsIt) {
+    add_register(1);
+    EXPECT_EQ(run().reason, "") << "complete";
+
+    fs::rename(local("C:\\tarvi\\dati.mdb"), local("C:\\tarvi\\dati.away"));
+    Context no_main(paths_, clock_, pinger_, starter_);
+    auto r = run_startup(no_main);
+    EXPECT_NE(r.reason.find(local("C:\\TARVI\\DATI.MDB").string()), std::string::npos) << r.reason;
+    EXPECT_NE(r.reason.find("società.database"), std::string::npos) << r.reason;
+    no_main.log.close();
+
+    damage("C:\\vurk\\tarvi.mdb");
+    Context damaged(paths_, clock_, pinger_, starter_);
+    r = run_startup(damaged);
+    EXPECT_NE(r.reason.find(local("C:\\vurk\\tarvi.mdb").string()), std::string::npos) << r.reason;
+    EXPECT_NE(r.reason.find("backup"), std::string::npos) << r.reason;
+    damaged.databases.close_all();
+    damaged.log.close();
+}
+
 TEST_F(StartupTest, DatabaseErrorsAreFailedChecks) {
     // A damaged main database: one error line naming the file after "DB OK".
     add_register(1);
