@@ -142,7 +142,12 @@ int v_open(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* f, int flags, 
     auto* j = new (f) BufferedJournal{};
     j->base.pMethods = &kJournalMethods;
     j->real = real;
-    j->pending.reserve(kFlushAt);
+    try {
+        j->pending.reserve(kFlushAt);
+    } catch (const std::bad_alloc&) {
+        // Nothing may be thrown through SQLite. The appends grow the buffer instead, and
+        // a shortage there fails the write that met it.
+    }
     return SQLITE_OK;
 }
 
