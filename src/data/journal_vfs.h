@@ -6,6 +6,9 @@
 // anything that needs them on disk or reads them back: sync, read, size, truncate,
 // close. The order of writes is kept and every sync still covers all of them, so a
 // crash at any instant leaves the files as SQLite's own writes could have left them.
+// That needs synchronous NORMAL or FULL (every connection sets FULL): under OFF, SQLite
+// writes database pages without syncing the journal first, and records still held here
+// would not have reached the file.
 // Every other file (databases, statement journals, temporary files) passes straight
 // through.
 #pragma once
