@@ -95,7 +95,14 @@ bool values_equal(const Value& a, const Value& b) {
     bool a_text = std::holds_alternative<std::string>(a);
     bool b_text = std::holds_alternative<std::string>(b);
     if (a_text && b_text) return std::get<std::string>(a) == std::get<std::string>(b);
-    if (!a_text && !b_text) return to_double(a) == to_double(b);
+    if (!a_text && !b_text) {
+        // Two whole numbers compare exactly, as SQL compares them: above 2^53 a double
+        // no longer tells neighbours apart.
+        const auto* x = std::get_if<std::int64_t>(&a);
+        const auto* y = std::get_if<std::int64_t>(&b);
+        if (x && y) return *x == *y;
+        return to_double(a) == to_double(b);
+    }
     double x = 0, y = 0;
     const Value& t = a_text ? a : b;
     const Value& n = a_text ? b : a;

@@ -462,6 +462,10 @@ TEST(ValueConversion, NullsAndTextsConvertAsTheDatabasesDo) {
     EXPECT_EQ(to_text(kNull), "");
     EXPECT_TRUE(values_equal(text("3"), integer(3)));
     EXPECT_FALSE(values_equal(kNull, kNull)) << "null never equals anything";
+    EXPECT_FALSE(values_equal(integer(9007199254740993), integer(9007199254740992)))
+        << "whole numbers past 2^53 are told apart";
+    EXPECT_TRUE(values_equal(integer(9007199254740993), integer(9007199254740993)));
+    EXPECT_TRUE(values_equal(integer(2), real(2.0)));
 }
 
 TEST(ValueConversion, WholeNumbersOutsideThe64BitRangeAreRefused) {
