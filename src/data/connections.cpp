@@ -21,7 +21,18 @@ Database& Connections::open(const std::string& windows_path, FileRole role) {
     // A register's own software writes the same file: wait briefly, never for long.
     options.busy_timeout_ms = role == FileRole::register_share ? 2000 : 5000;
     auto db = std::make_unique<Database>(local, options);
+    opened_files_[key] = platform::file_identity(local);
     return *open_.emplace(key, std::move(db)).first->second;
+}
+
+bool Connections::forget_if_replaced(const std::string& windows_path) {
+    const auto key = paths_.to_local(windows_path).string();
+    const auto it = open_.find(key);
+    if (it == open_.end() || central_ == it->second.get()) return false;
+    if (platform::file_identity(key) == opened_files_[key]) return false;
+    open_.erase(it);
+    opened_files_.erase(key);
+    return true;
 }
 
 void Connections::forget(const std::string& windows_path) {
@@ -30,11 +41,13 @@ void Connections::forget(const std::string& windows_path) {
     if (it == open_.end()) return;
     if (central_ == it->second.get()) return;  // the central files stay open
     open_.erase(it);
+    opened_files_.erase(key);
 }
 
 void Connections::close_all() {
     central_ = nullptr;
     open_.clear();
+    opened_files_.clear();
 }
 
 Database& Connections::open_central(const std::string& main_path, const std::string& sales_path,

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "data/database.h"
+#include "platform/file_system.h"
 #include "platform/path_map.h"
 
 namespace cassasync::data {
@@ -26,6 +27,11 @@ public:
     Database& open(const std::string& windows_path, FileRole role = FileRole::central);
     // Drops a connection (after an error on a register's share, so the next use reopens).
     void forget(const std::string& windows_path);
+    // Drops a register's connection when its path now names another file than the one
+    // opened (a register database restored or written anew): the old handle would go on
+    // reading the old file, and the new one's rows would never be seen. Returns whether
+    // it was dropped. Only between steps: nothing may still use the connection.
+    bool forget_if_replaced(const std::string& windows_path);
     void close_all();
 
     // The main database; sales and loyalty are attached when their files exist.
@@ -41,6 +47,7 @@ public:
 private:
     const platform::PathMap& paths_;
     std::map<std::string, std::unique_ptr<Database>> open_;  // by local path
+    std::map<std::string, std::optional<platform::FileIdentity>> opened_files_;  // by local path, as opened
     Database* central_ = nullptr;
 };
 

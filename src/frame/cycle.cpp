@@ -20,6 +20,8 @@ constexpr const char* kNomeDbNonEsiste = "ERRORE :NOME DB NON ESISTE....";
 constexpr const char* kControlloCassa = "Controllo cassa Nr.";
 constexpr const char* kCassaOk = " ...OK";
 constexpr const char* kCassaNonCollegata = " ...NON COLLEGATA";
+// A register database replaced since it was opened; it is opened afresh.
+constexpr const char* kArchivioSostituito = "Archivio sostituito, riaperto: cassa Nr.";
 
 // Registers 1 to 3 are processed even while their own software holds the semaphore;
 // from register 4 on a held register is skipped.
@@ -88,6 +90,10 @@ void ProcessingCycle::status_pass() {
             ++report_.reachable;
             ctx_.board.set_lamp(n, kLampGreen);
             ctx_.log.progress(prefix + kCassaOk);
+            // Only a register that answers: a share that does not could keep the check waiting.
+            for (const auto& path : registers::forget_replaced_files(ctx_, n)) {
+                ctx_.log.progress(kArchivioSostituito + std::to_string(n) + ": " + path);
+            }
         } else {
             ctx_.board.set_lamp(n, kLampRed);
             ctx_.log.progress(prefix + kCassaNonCollegata);

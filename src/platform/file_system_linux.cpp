@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include <sys/stat.h>
+
 namespace cassasync::platform {
 namespace {
 
@@ -40,6 +42,12 @@ bool wildcard_match(const std::string& pattern, const std::string& name) {
 bool file_exists(const std::filesystem::path& p) {
     std::error_code ec;
     return fs::is_regular_file(p, ec);
+}
+
+std::optional<FileIdentity> file_identity(const std::filesystem::path& p) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 std::vector<std::filesystem::path> match_files(const std::filesystem::path& folder,

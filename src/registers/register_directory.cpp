@@ -34,6 +34,21 @@ void forget_register(frame::Context& ctx, int n) {
     }
 }
 
+std::vector<std::string> forget_replaced_files(frame::Context& ctx, int n) {
+    std::vector<std::string> dropped;
+    if (n < 1 || n > frame::kMaxRegisters) return dropped;
+    std::vector<std::string> paths{ctx.Percorsi_Casse[static_cast<std::size_t>(n)]};
+    try {
+        paths.push_back(Percorso_Cassa_Int(ctx, n));
+    } catch (const std::exception&) {
+        // The register table itself is unreadable: the step that needs it says so.
+    }
+    for (const auto& path : paths) {
+        if (!path.empty() && ctx.databases.forget_if_replaced(path)) dropped.push_back(path);
+    }
+    return dropped;
+}
+
 void fill_register_paths(frame::Context& ctx) {
     for (int n = 1; n <= ctx.served_registers(); ++n) {
         ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = false;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "frame/context.h"
 
@@ -18,6 +19,10 @@ std::string Percorso_Cassa_Int(frame::Context& ctx, int n);
 // Drops the connections to register n's files (both paths): after a failure on a share
 // the connection may be stale, and the next use opens it afresh.
 void forget_register(frame::Context& ctx, int n);
+// Drops the connections to those of register n's files that were replaced since they
+// were opened (see Connections::forget_if_replaced), so that this cycle reads the new
+// ones; returns the Windows paths dropped.
+std::vector<std::string> forget_replaced_files(frame::Context& ctx, int n);
 // Start-up pass: Casse_Elaborate(n) cleared and Percorsi_Casse(n) filled, n = 1..served.
 void fill_register_paths(frame::Context& ctx);
 

@@ -189,6 +189,41 @@ TEST_F(CycleTest, ADamagedRegisterIsOneErrorLineEachCycleAndTheOthersGoOn) {
     for (int n : {1, 2, 3, 4, 5, 7}) EXPECT_EQ(flag(n), "0") << n;
 }
 
+TEST_F(CycleTest, ARegisterDatabaseReplacedWhileOpenIsOpenedAfresh) {
+    registers(2);
+    ready();
+    ProcessingCycle cycle(*ctx_, recorders());
+    one_cycle(cycle);  // the service now holds register 1's file open
+
+    // The register's database is written anew and renamed over the old one, its
+    // semaphore left at 2 by the register's own software.
+    const fs::path file = local(testing::register_path(1));
+    const fs::path fresh = file.string() + ".new";
+    fs::copy_file(file, fresh);
+    data::Database(fresh).execute("UPDATE Semafori SET Flag1 = 2");
+    fs::rename(fresh, file);
+    auto flag_on_disk = [&](int n) {
+        data::Database now(local(testing::register_path(n)));
+        return data::describe(now.scalar("SELECT Flag1 FROM Semafori ORDER BY rowid LIMIT 1"));
+    };
+    ASSERT_EQ(flag_on_disk(1), "2");
+
+    const auto before = log_messages().size();
+    one_cycle(cycle);
+    EXPECT_EQ(flag_on_disk(1), "0") << "the semaphore of the new file was taken and released";
+    EXPECT_EQ(flag_on_disk(2), "0");
+    const auto lines = log_messages();
+    EXPECT_EQ(Lines(lines.begin() + static_cast<long>(before), lines.end()),
+              (Lines{kStart, ok(1), "-  Archivio sostituito, riaperto: cassa Nr.1: " + testing::register_path(1),
+                     ok(2)}));
+
+    // Unchanged since, it is kept open and named no more.
+    const auto kept = log_messages().size();
+    one_cycle(cycle);
+    const auto again = log_messages();
+    EXPECT_EQ(Lines(again.begin() + static_cast<long>(kept), again.end()), (Lines{kStart, ok(1), ok(2)}));
+}
+
 TEST_F(CycleTest, AStepErrorIsLoggedAndTheSemaphoreReleased) {
     registers(3);
     ready();
