@@ -113,7 +113,8 @@ private:
         return result;
     }
     std::vector<ReceiptLine> read_waiting(data::Database& reg, std::int64_t last_key);
-    void find_document(const ReceiptLine& first);
+    void load_documents();
+    bool continue_document_of(long day);
     void open_document(const ReceiptLine& line);
     void import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
     void log_done();
@@ -148,23 +149,45 @@ std::vector<ReceiptLine> ReceiptImport::read_waiting(data::Database& reg, std::i
     return lines;
 }
 
-void ReceiptImport::find_document(const ReceiptLine& first) {
+void ReceiptImport::load_documents() {
     headers_ = &vente_.select(central_, "vente", kHeaderSelection,
                               {data::Value(std::int64_t{ctx_.settings.Anno_Corrente}), data::Value(std::int64_t{n_})},
                               kHeaderOrder);
-    if (headers_->eof()) return;
-    headers_->move_last();
-    doc_.day = day_of(data::to_double_or(headers_->field("dataor"), 0.0));
-    if (day_of(first.bdator) != doc_.day) return;
-    // The first waiting line belongs to the register's latest document: continue it.
+}
+
+// Lines of a day go on in the register's latest document of that day, when there is one.
+// With lines in date order that is the register's latest document, or none. A line out
+// of order (a register clock set years ahead, a line without a date) must not make every
+// later day start a document of its own, one per run: only the first document of a day
+// is registered when the day closes, and each one uses up a number of the year.
+bool ReceiptImport::continue_document_of(long day) {
+    auto& h = *headers_;
+    bool found = false;
+    double latest = 0;
+    std::int64_t numero = 0;
+    std::int64_t rowid = 0;
+    for (h.move_first(); !h.eof(); h.move_next()) {
+        const double dataor = data::to_double_or(h.field("dataor"), 0.0);
+        if (day_of(dataor) != day) continue;
+        const std::int64_t number = data::to_int_or(h.field("numero"), 0);
+        if (found && (dataor < latest || (dataor == latest && number < numero))) continue;
+        found = true;
+        latest = dataor;
+        numero = number;
+        rowid = h.rowid();
+    }
+    if (!found) return false;
     doc_.open = true;
-    doc_.numero = to_int16(static_cast<double>(headers_->integer("numero")), "document number");
-    doc_.header_rowid = headers_->rowid();
+    doc_.day = day;
+    doc_.numero = to_int16(static_cast<double>(numero), "document number");
+    doc_.header_rowid = rowid;
+    doc_.rows = 0;
     data::Channel vendite("vendite");
     auto& last = vendite.query(central_, kLastRow,
                                {data::Value(std::int64_t{ctx_.settings.Anno_Corrente}),
                                 data::Value(std::int64_t{doc_.numero})});
     if (!last.eof()) doc_.rows = data::to_int_or(last.field("bns"), 0);
+    return true;
 }
 
 void ReceiptImport::open_document(const ReceiptLine& line) {
@@ -201,8 +224,11 @@ void ReceiptImport::open_document(const ReceiptLine& line) {
 
 void ReceiptImport::import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock,
                                 data::RecordSet& venmo) {
-    // A new receipt day opens a new document; so does a document that is full.
-    if (!doc_.open || day_of(line.bdator) != doc_.day || doc_.rows >= kLastRowNumber) open_document(line);
+    // A new receipt day goes on in that day's document or opens one; a full document is
+    // followed by a new one.
+    const long day = day_of(line.bdator);
+    if ((!doc_.open || day != doc_.day) && !continue_document_of(day)) open_document(line);
+    if (doc_.rows >= kLastRowNumber) open_document(line);
     if (batch_documents_.empty() || batch_documents_.back() != doc_.header_rowid) {
         batch_documents_.push_back(doc_.header_rowid);
     }
@@ -260,7 +286,7 @@ void ReceiptImport::run() {
         return;
     }
     ctx_.log.write(kMsgStart + std::to_string(n_));
-    find_document(lines.front());
+    load_documents();
 
     StockTables stock(central_);
     RowResolver resolver(central_, stock, ctx_.settings, today_);

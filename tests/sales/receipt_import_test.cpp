@@ -151,6 +151,39 @@ TEST_F(ReceiptImportTest, ALaterDayOrNoHeaderOpensANewDocument) {
     EXPECT_EQ(count_rows(sales_db(), "vente", "numero=1 AND agente=1 AND regis=' '"), 1);
 }
 
+TEST_F(ReceiptImportTest, ALineOutOfDateOrderDoesNotSplitTheDaysAfterIt) {
+    article(1, kEan, 2.50);
+    add_header(5, kToday + 0.25, 1, " ");
+    add_rows(5, 1, 3);
+    set_counter(5);
+    // One receipt rung while the register's clock was set ten years ahead.
+    ring({.bdator = kToday + 3650, .bnumer = 40, .eanrig = kEan});
+    Travaso_Scontrini(*ctx_, 1);
+    EXPECT_EQ(row_number(40, "bnumer"), 6);
+
+    // Back in the present, one line per run: today's document goes on.
+    for (int bnumer = 41; bnumer <= 43; ++bnumer) {
+        ring({.bora = 0.5 + bnumer / 1000.0, .bnumer = bnumer, .eanrig = kEan});
+        Travaso_Scontrini(*ctx_, 1);
+        EXPECT_EQ(row_number(bnumer, "bnumer"), 5) << bnumer;
+        EXPECT_EQ(row_number(bnumer, "bns"), bnumer - 37) << bnumer;
+    }
+
+    // A line without a date comes first in its run; today's line after it still goes on
+    // in today's document.
+    ring({.bora = 0.8, .bnumer = 44, .eanrig = kEan});
+    register_db(1).execute("UPDATE movimenti SET bdator = NULL WHERE bnumer = 44");
+    ring({.bora = 0.9, .bnumer = 45, .eanrig = kEan});
+    Travaso_Scontrini(*ctx_, 1);
+    EXPECT_EQ(row_number(44, "bnumer"), 7) << "the undated line has a document of its own";
+    EXPECT_EQ(row_number(44, "bns"), 1);
+    EXPECT_EQ(row_number(45, "bnumer"), 5);
+    EXPECT_EQ(row_number(45, "bns"), 7);
+    EXPECT_EQ(count_rows(sales_db(), "vente"), 3);
+    EXPECT_EQ(counter(), 7) << "only the future day and the undated line took a number";
+    EXPECT_EQ(count_rows(sales_db(), "venmo", "bnumer = 5"), 7) << "today's sales are in one document";
+}
+
 TEST_F(ReceiptImportTest, AFullDocumentContinuesInANewOne) {
     article(1, kEan, 2.50);
     add_header(3, kToday);
