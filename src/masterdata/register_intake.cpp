@@ -94,6 +94,9 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
                     keys.push_back(key);
                     taken.emplace(key, std::move(values));
                 } catch (...) {
+                    // A full disk or an I/O error makes SQLite roll the whole transaction
+                    // back, savepoint included: the failure itself goes up.
+                    if (!central.in_transaction()) throw;
                     failure = std::current_exception();
                     central.exec("ROLLBACK TO riga");
                     central.exec("RELEASE riga");

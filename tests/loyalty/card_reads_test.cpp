@@ -333,5 +333,32 @@ TEST_F(CardReadsTest, ReadingTimesThatAreNotADateAndTimeAreKeptAsWritten) {
     EXPECT_TRUE(data::is_null(field(main_db(), "cartetxrx", "ora", "rowid = 2")));
 }
 
+// The back office's disk fills up half-way through a batch of readings: SQLite then
+// rolls the whole batch back. The log says the disk is full, nothing is journalled or
+// removed, and once there is room again every reading is taken exactly once.
+TEST_F(CardReadsTest, AFullDiskIsLoggedAsSuchAndTheReadingsAreTakenOnceWhenThereIsRoomAgain) {
+    for (int i = 0; i < 300; ++i) add_reading(1, i + 1, kCard, integer(1));
+    // The central file may not grow past its size now: a write that needs a new page fails
+    // as on a full disk.
+    auto& central = ctx_->databases.central();
+    central.exec("PRAGMA main.max_page_count=" + data::to_text(central.scalar("PRAGMA main.page_count")));
+
+    Leggi_Tessere_Cassa(*ctx_, 1);
+    const auto log = new_log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().rfind("-  Lettura tessere cassa Nr. 1: ", 0), 0u) << log.back();
+    EXPECT_NE(log.back().find("database or disk is full"), std::string::npos) << log.back();
+    EXPECT_EQ(log.back().find("savepoint"), std::string::npos) << log.back();
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 0);
+    EXPECT_EQ(count_rows(register_db(1), "cartetxrx"), 300);
+    EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
+
+    central.exec("PRAGMA main.max_page_count=1073741823");
+    Leggi_Tessere_Cassa(*ctx_, 1);
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 300);
+    EXPECT_EQ(count_rows(register_db(1), "cartetxrx"), 0);
+    EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
+}
+
 }  // namespace
 }  // namespace cassasync::loyalty

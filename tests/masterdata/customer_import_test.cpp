@@ -152,5 +152,39 @@ TEST_F(CustomerImportTest, ACustomerCodeBeyond32BitsIsAnErrorNamingTheRegister) 
     EXPECT_EQ(ledger_entries(), 0);
 }
 
+// The back office's disk fills up half-way through the customers: SQLite rolls the
+// batch back. The error says the disk is full, no customer is marked taken, and once
+// there is room again each is taken exactly once.
+TEST_F(CustomerImportTest, AFullDiskIsReportedAsSuchAndTheCustomersAreTakenOnceWhenThereIsRoomAgain) {
+    const std::string address(200, 'V');
+    for (int code = 1; code <= 200; ++code) {
+        register_db(1).execute("INSERT INTO clienti (codcliente, cognome, indirizzo, flagagg) VALUES (?, ?, ?, 'A')",
+                               {num(code), txt("Cliente " + std::to_string(code)), txt(address)});
+    }
+    // The central file may not grow past its size now: a write that needs a new page fails
+    // as on a full disk.
+    auto& central = ctx_->databases.central();
+    central.exec("PRAGMA main.max_page_count=" + data::to_text(central.scalar("PRAGMA main.page_count")));
+
+    try {
+        Aggiorna_Clienti(*ctx_, 1);
+        ADD_FAILURE() << "the import should fail on the full disk";
+    } catch (const data::DbError& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find("database or disk is full"), std::string::npos) << what;
+        EXPECT_EQ(what.find("savepoint"), std::string::npos) << what;
+    }
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti"), 0);
+    EXPECT_EQ(register_marked("A"), 200);
+    EXPECT_EQ(ledger_entries(), 0);
+
+    central.exec("PRAGMA main.max_page_count=1073741823");
+    Aggiorna_Clienti(*ctx_, 1);
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti"), 200);
+    EXPECT_EQ(testing::count_rows(main_db(), "clienti", "codcliente = 200 AND indirizzo = ?", {txt(address)}), 1);
+    EXPECT_EQ(register_marked("T"), 200);
+    EXPECT_EQ(ledger_entries(), 0);
+}
+
 }  // namespace
 }  // namespace cassasync::masterdata
