@@ -1,7 +1,9 @@
 #include "frame/operation_log.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 namespace cassasync::frame {
 namespace {
@@ -63,8 +65,23 @@ void OperationLog::write(const std::string& message) {
     if (echo_) std::fprintf(stderr, "%s\n", line.c_str());
     if (!handle_) return;
     line += "\r\n";
-    std::fwrite(line.data(), 1, line.size(), handle_.get());
-    std::fflush(handle_.get());
+    const bool written = std::fwrite(line.data(), 1, line.size(), handle_.get()) == line.size() &&
+                         std::fflush(handle_.get()) == 0;
+    if (written) {
+        failing_ = false;
+        return;
+    }
+    const int error = errno;
+    std::clearerr(handle_.get());
+    // The service goes on without its log (a full disk must not stop the sales), but a
+    // person must learn that the record is missing: once per spell, on standard error
+    // (the service manager's journal, or the console).
+    if (!failing_) {
+        std::fprintf(stderr, "cassasync: cannot write the operation log %s: %s; its lines are lost until it can "
+                             "be written again\n",
+                     file_.c_str(), std::error_code(error, std::generic_category()).message().c_str());
+    }
+    failing_ = true;
 }
 
 }  // namespace cassasync::frame

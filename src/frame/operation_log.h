@@ -35,7 +35,8 @@ public:
 
     // Writes one line: date + "-" + time + message. Start-up opens the log before its
     // first line; a line written while the log is closed goes only to standard error
-    // when echo is on.
+    // when echo is on. A line that cannot be written is lost; the first of a spell of
+    // such lines says so on standard error.
     void write(const std::string& message);
     void progress(const std::string& message) { write(kProgress + message); }
 
@@ -48,6 +49,7 @@ private:
     std::filesystem::path file_;
     platform::FileHandle handle_;
     bool echo_ = false;
+    bool failing_ = false;  // the last write did not reach the file
 };
 
 // "logqvo_" + ddmmyyyy + ".txt" for the given day.

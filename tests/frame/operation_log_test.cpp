@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <filesystem>
 #include <string>
 
 #include "support/shop_fixture.h"
@@ -104,6 +106,25 @@ TEST_F(OperationLogTest, ALongMessageIsCutOnACharacterBoundary) {
                 << wide << " after " << lead << " bytes: the start of the message";
         }
     }
+}
+
+// The log's disk is full mid-run: the service goes on, and standard error says once
+// that the log is not being written, naming the file and the reason.
+TEST(OperationLogFailure, ALogThatCannotBeWrittenIsSaidOnceOnStandardError) {
+    const std::filesystem::path full = "/dev/full";  // every write fails as on a full disk
+    if (!std::filesystem::exists(full)) GTEST_SKIP() << "this system has no /dev/full";
+    platform::FixedClock clock{{2026, 12, 7, 10, 0, 0}};
+    OperationLog log{clock};
+    ASSERT_TRUE(log.open(full).is_ok());
+    ::testing::internal::CaptureStderr();
+    log.write("- Inizio elaborazione ");
+    log.progress("Cassa-1-Scontrino-5-8001234567890");
+    log.progress("Cassa-1-Scontrino-6-8001234567890");
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    const std::string notice = "cassasync: cannot write the operation log /dev/full: No space left on device";
+    EXPECT_EQ(said.rfind(notice, 0), 0u) << said;
+    EXPECT_EQ(said.find(notice, 1), std::string::npos) << "said once: " << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
 }
 
 }  // namespace
