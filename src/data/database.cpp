@@ -270,6 +270,13 @@ int Database::changes() const { return sqlite3_changes(db_.get()); }
 
 bool Database::in_transaction() const { return sqlite3_get_autocommit(db_.get()) == 0; }
 
+bool Database::undo_savepoint(const std::string& name) {
+    if (!in_transaction()) return false;
+    exec("ROLLBACK TO " + quote_identifier(name));
+    exec("RELEASE " + quote_identifier(name));
+    return true;
+}
+
 void Database::attach(const std::filesystem::path& file, const std::string& schema) {
     if (is_attached(schema)) return;
     // The file must exist: ATTACH would otherwise create an empty database.

@@ -106,6 +106,11 @@ public:
     std::int64_t last_insert_rowid() const;
     int changes() const;  // rows changed by the last statement run
     bool in_transaction() const;
+    // Undoes and ends savepoint `name` after a failure inside it; the transaction goes
+    // on. False when the failure had already ended the whole transaction, savepoint and
+    // all (SQLite does so on a full disk or an I/O error): the caller passes that
+    // failure on rather than the missing savepoint's.
+    bool undo_savepoint(const std::string& name);
 
     // Attaches another file under `schema`; a file that does not exist is not created.
     void attach(const std::filesystem::path& file, const std::string& schema);

@@ -165,13 +165,9 @@ private:
                 take_one(readings, batch);
                 central_.exec("RELEASE lettura");
             } catch (...) {
-                // Some failures (a full disk, an I/O error) make SQLite roll the whole
-                // transaction back: nothing of the batch is left to keep, and the savepoint
-                // is gone with it. The failure itself goes up, not the missing savepoint.
-                if (!central_.in_transaction()) throw;
+                // A failure that ended the whole transaction leaves nothing of the batch to keep.
+                if (!central_.undo_savepoint("lettura")) throw;
                 failure_ = std::current_exception();
-                central_.exec("ROLLBACK TO lettura");
-                central_.exec("RELEASE lettura");
                 break;
             }
             readings.move_next();

@@ -94,12 +94,9 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
                     keys.push_back(key);
                     taken.emplace(key, std::move(values));
                 } catch (...) {
-                    // A full disk or an I/O error makes SQLite roll the whole transaction
-                    // back, savepoint included: the failure itself goes up.
-                    if (!central.in_transaction()) throw;
+                    // A failure that ended the whole transaction leaves nothing of the batch to keep.
+                    if (!central.undo_savepoint("riga")) throw;
                     failure = std::current_exception();
-                    central.exec("ROLLBACK TO riga");
-                    central.exec("RELEASE riga");
                     break;
                 }
                 rows.move_next();
