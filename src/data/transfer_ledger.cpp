@@ -1,6 +1,7 @@
 #include "data/transfer_ledger.h"
 
 #include <bit>
+#include <map>
 #include <type_traits>
 
 namespace cassasync::data {
@@ -126,6 +127,36 @@ void upgrade_ledger_table(Database& central) {
                           "main database",
                       e.code());
     }
+}
+
+int TransferLedger::settle_unchanged(Database& register_db, int cassa, std::string_view table,
+                                     const std::string& mark_sql, const RowReader& read_rows,
+                                     const RowDigest& key_and_digest) {
+    const auto pending = entries(cassa, table);
+    if (pending.empty()) return 0;
+    std::map<std::int64_t, std::optional<std::int64_t>> recorded;
+    std::vector<std::int64_t> keys;
+    for (const auto& entry : pending) {
+        recorded.emplace(entry.key, entry.digest);
+        keys.push_back(entry.key);
+    }
+    {
+        Transaction tx(register_db);
+        Channel now("riletti");
+        auto& rows = read_rows(now, key_set(keys));
+        std::vector<std::int64_t> unchanged;
+        for (rows.move_first(); !rows.eof(); rows.move_next()) {
+            const auto [key, digest] = key_and_digest(rows);
+            const auto seen = recorded.find(key);
+            if (seen != recorded.end() && (!seen->second || *seen->second == digest)) unchanged.push_back(key);
+        }
+        if (!unchanged.empty()) register_db.execute(mark_sql, {key_set(unchanged)});
+        tx.commit();
+    }
+    // Only now: an entry cleared before the mark committed would let a crash in between
+    // take its row a second time.
+    clear(cassa, table, keys);
+    return static_cast<int>(keys.size());
 }
 
 int TransferLedger::settle(Database& register_db, int cassa, std::string_view table,

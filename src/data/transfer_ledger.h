@@ -5,9 +5,11 @@
 // register table is read again, settle() marks any rows the ledger still holds (a crash
 // came between the two commits) without applying their effects a second time.
 //
-// A register row that can change again after it was taken (an article or a customer)
-// is recorded with a digest of its values: a settle marks it only if it still holds
-// them, and otherwise leaves it to be taken again with its newer values.
+// A row can be recorded with a digest, and a settle then marks it only if the register
+// row under its key still gives that digest; otherwise the row is left to be taken
+// again. An article or a customer row is digested whole, since the register may change
+// it again after it was taken; a receipt line by what makes it that line, since a
+// register database written anew numbers its lines from 1 again.
 //
 // A register statement reaches a set of rows in one execution: its key set parameter,
 // written `id IN (SELECT value FROM json_each(?))`, is bound to key_set(keys). One
@@ -15,12 +17,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "data/database.h"
+#include "data/record_set.h"
 
 namespace cassasync::data {
 
@@ -47,6 +52,18 @@ public:
     // ledger holds for this register and table, then clears them. Returns how many keys
     // were settled.
     int settle(Database& register_db, int cassa, std::string_view table, const std::string& mark_sql);
+
+    // As settle(), for rows recorded with a digest: a key is marked only when its entry
+    // has no digest or its register row still gives the recorded one. `read_rows` reads
+    // the register rows of a key set through the channel given; `key_and_digest` gives a
+    // row's key and digest, as they were recorded. In one register transaction, so the
+    // register cannot change a row between the check and the mark. Rows left unmarked
+    // are taken again by the caller's next read; every entry is cleared. Returns how many
+    // entries there were.
+    using RowReader = std::function<RecordSet&(Channel&, const Value& key_set)>;
+    using RowDigest = std::function<std::pair<std::int64_t, std::int64_t>(const RecordSet&)>;
+    int settle_unchanged(Database& register_db, int cassa, std::string_view table, const std::string& mark_sql,
+                         const RowReader& read_rows, const RowDigest& key_and_digest);
 
     // Marks `keys` at the register with one execution of `mark_sql` (the second commit).
     static void mark_at_register(Database& register_db, const std::string& mark_sql,

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <exception>
 #include <map>
-#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -21,9 +20,8 @@ constexpr const char* kRowKey = "id";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
 
 // Marks the rows taken, in one short register transaction, but only those that still
-// hold what was taken. The register may change a row again while the batch is applied,
-// or before a crash's leftovers are settled: marked, that newer change would never be
-// taken. Left as it is, it is taken next time.
+// hold what was taken. The register may change a row again while the batch is applied:
+// marked, that newer change would never be taken. Left as it is, it is taken next time.
 void mark_unchanged(data::Database& register_db, const IntakeTable& intake, const std::vector<std::int64_t>& keys,
                     const std::function<bool(std::int64_t, const std::vector<data::Value>&)>& as_taken) {
     data::Transaction tx(register_db);
@@ -49,24 +47,13 @@ const std::string& register_entry(frame::Context& ctx, int n) {
 }
 
 int settle_intake(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake) {
-    data::TransferLedger ledger(central);
-    const auto pending = ledger.entries(n, intake.table);
-    if (pending.empty()) return 0;
-    std::map<std::int64_t, std::optional<std::int64_t>> digests;
-    std::vector<std::int64_t> keys;
-    for (const auto& entry : pending) {
-        digests.emplace(entry.key, entry.digest);
-        keys.push_back(entry.key);
-    }
     // An entry without a digest was written before rows had one: marked as before.
-    mark_unchanged(register_db, intake, keys, [&](std::int64_t key, const std::vector<data::Value>& now) {
-        const auto& digest = digests.at(key);
-        return !digest || *digest == data::row_digest(now);
-    });
-    // Every entry goes, marked or not: a row left unmarked is taken again, and its new
-    // entry must carry the digest of its newer values.
-    ledger.clear(n, intake.table, keys);
-    return static_cast<int>(keys.size());
+    return data::TransferLedger(central).settle_unchanged(
+        register_db, n, intake.table, intake.mark_sql,
+        [&](data::Channel& channel, const data::Value& keys) -> data::RecordSet& {
+            return channel.select(register_db, std::string(intake.table), kKeyIn, {keys});
+        },
+        [](const data::RecordSet& row) { return std::pair(row.integer(kRowKey), data::row_digest(row.values())); });
 }
 
 void take_rows(data::Database& central, data::Database& register_db, int n,

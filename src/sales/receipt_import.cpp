@@ -48,6 +48,7 @@ constexpr const char* kWaitingLines =
     "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? "
     "order by bdator, bora, id LIMIT ?";
 constexpr const char* kLastLineKey = "select max(id) from movimenti";
+constexpr const char* kLinesByKey = "select * from movimenti WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kMarkImported =
     "UPDATE movimenti SET aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kLedgerTable = "movimenti";
@@ -277,7 +278,16 @@ void ReceiptImport::run() {
     data::Database& reg = ctx_.databases.open(register_path_, data::FileRole::register_share);
 
     // Lines a crash left committed centrally but unmarked at the register are marked now.
-    figures_.settled += hold_register([&] { return ledger_.settle(reg, n_, kLedgerTable, kMarkImported); });
+    // A line whose key now names another line (the register's database written anew) is
+    // not marked: it is read below and imported.
+    figures_.settled += hold_register([&] {
+        return ledger_.settle_unchanged(
+            reg, n_, kLedgerTable, kMarkImported,
+            [&](data::Channel& channel, const data::Value& keys) -> data::RecordSet& {
+                return channel.query(reg, kLinesByKey, {keys});
+            },
+            [](const data::RecordSet& row) { return std::pair(row.integer("id"), ReceiptLine::identity_of(row)); });
+    });
     const std::int64_t last_key = hold_register([&] { return data::to_int_or(reg.scalar(kLastLineKey), 0); });
     std::vector<ReceiptLine> lines = read_waiting(reg, last_key);
     if (lines.empty()) {
@@ -328,7 +338,7 @@ void ReceiptImport::run() {
                                                 std::to_string(line.bnumer) + "): " + e.what(),
                                             e.code());
                     }
-                    ledger_.record(n_, kLedgerTable, line.id);
+                    ledger_.record(n_, kLedgerTable, line.id, line.identity);
                     keys.push_back(line.id);
                     ++next;
                 }

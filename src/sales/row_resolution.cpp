@@ -5,6 +5,7 @@
 
 #include "sales/barcode_ranking.h"
 #include "data/fixed_text.h"
+#include "data/transfer_ledger.h"
 #include "sales/rounding.h"
 
 namespace cassasync::sales {
@@ -98,7 +99,14 @@ ReceiptLine ReceiptLine::from(const data::RecordSet& rs) {
     l.pivacli = rs.field("pivacli");
     l.codfis = rs.field("codfis");
     l.tipobattuta = rs.field("tipobattuta");
+    l.identity = identity_of(rs);
     return l;
+}
+
+std::int64_t ReceiptLine::identity_of(const data::RecordSet& rs) {
+    return data::row_digest({rs.field("bdator"), rs.field("bora"), rs.field("bnumer"), rs.field("eanrig"),
+                             rs.field("quantita"), rs.field("totrig"), rs.field("tiporecord"), rs.field("numcassa"),
+                             rs.field("tessera")});
 }
 
 RowResolver::RowResolver(data::Database& main, StockTables& articles, const frame::Settings& settings, long today)

@@ -45,9 +45,15 @@ struct ReceiptLine {
     data::Value pivacli;
     data::Value codfis;
     data::Value tipobattuta;
+    std::int64_t identity = 0;  // see identity_of
 
     // The current row of a record set on `movimenti`.
     static ReceiptLine from(const data::RecordSet& rs);
+    // A digest of what makes a rung line that line (day, time, receipt, barcode, quantity,
+    // amount, kind, register, card): fields the register never changes once written. A
+    // register database written anew numbers its lines from 1 again, and a key alone
+    // would then name another line.
+    static std::int64_t identity_of(const data::RecordSet& rs);
 };
 
 // The working values of one line; every line starts from these defaults.

@@ -55,6 +55,15 @@ protected:
     Value header(std::int64_t numero, const std::string& field) {
         return sales_db().scalar("SELECT " + field + " FROM vente WHERE anno=2026 AND numero=?", {Value(numero)});
     }
+    // An import whose second batch is committed centrally and then loses the register's
+    // mark (the connection drops): those lines are imported and held by the ledger.
+    void import_losing_second_mark(ImportTuning tuning) {
+        int commits = 0;
+        tuning.after_central_commit = [&] {
+            if (++commits == 2) throw std::runtime_error("connection to the register lost");
+        };
+        EXPECT_THROW(Travaso_Scontrini(*ctx_, 1, tuning), std::runtime_error);
+    }
     std::size_t log_start_ = 0;
 };
 
@@ -431,16 +440,11 @@ TEST_F(ReceiptImportTest, BatchesCommitCentrallyThenMarkTheRegister) {
     // crash would otherwise import lines twice).
     ImportTuning tuning;
     tuning.batch_lines = 10;
-    int commits = 0;
-    tuning.after_central_commit = [&] {
-        if (++commits == 2) throw std::runtime_error("connection to the register lost");
-    };
-    EXPECT_THROW(Travaso_Scontrini(*ctx_, 1, tuning), std::runtime_error);
+    import_losing_second_mark(tuning);
     EXPECT_EQ(count_rows(sales_db(), "venmo"), 20);
     EXPECT_EQ(waiting(), 15) << "only the first batch was marked";
     EXPECT_EQ(ledger_entries(), 10) << "the second batch is held by the ledger";
 
-    tuning.after_central_commit = nullptr;
     auto figures = Travaso_Scontrini(*ctx_, 1, tuning);
     EXPECT_EQ(figures.settled, 10);
     EXPECT_EQ(figures.lines, 5);
@@ -452,6 +456,29 @@ TEST_F(ReceiptImportTest, BatchesCommitCentrallyThenMarkTheRegister) {
     EXPECT_EQ(ledger_entries(), 0);
     EXPECT_DOUBLE_EQ(data::to_double(article_field(1, "qven")), 25);
     EXPECT_GT(figures.longest_register_hold.count(), 0);
+}
+
+TEST_F(ReceiptImportTest, ALineKeyTheLedgerHoldsThatNowNamesAnotherLineIsImported) {
+    article(1, kEan, 2.50);
+    for (int i = 0; i < 10; ++i) ring({.bora = 0.01 * i, .bnumer = 300 + i, .eanrig = kEan});
+    ImportTuning tuning;
+    tuning.batch_lines = 5;
+    import_losing_second_mark(tuning);
+    ASSERT_EQ(ledger_entries(), 5) << "lines 6 to 10 imported, not marked";
+
+    // The register's database is written anew before the next run: its lines are
+    // numbered from 1 again, and keys 6 to 8 now name other sales.
+    register_db(1).execute("DELETE FROM movimenti");
+    register_db(1).execute("DELETE FROM sqlite_sequence WHERE name = 'movimenti'");
+    for (int i = 0; i < 8; ++i) ring({.bora = 0.5 + 0.01 * i, .bnumer = 400 + i, .eanrig = kEan});
+    const auto figures = Travaso_Scontrini(*ctx_, 1, tuning);
+    EXPECT_EQ(figures.settled, 5);
+    EXPECT_EQ(figures.lines, 8) << "every new line imported, those under old keys too";
+    EXPECT_EQ(count_rows(sales_db(), "venmo"), 18);
+    EXPECT_EQ(count_rows(sales_db(), "venmo", "numsco BETWEEN 400 AND 407"), 8);
+    EXPECT_EQ(waiting(), 0);
+    EXPECT_EQ(ledger_entries(), 0);
+    EXPECT_DOUBLE_EQ(data::to_double(article_field(1, "qven")), 18);
 }
 
 TEST_F(ReceiptImportTest, AFailingLineHoldsBackOnlyItselfAndTheLinesAfterIt) {
