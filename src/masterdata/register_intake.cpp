@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
-#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -18,23 +17,6 @@ constexpr std::size_t kBatchRows = 500;
 constexpr std::chrono::milliseconds kBatchTime{1000};
 constexpr const char* kRowKey = "id";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
-
-// Marks the rows taken, in one short register transaction, but only those that still
-// hold what was taken. The register may change a row again while the batch is applied:
-// marked, that newer change would never be taken. Left as it is, it is taken next time.
-void mark_unchanged(data::Database& register_db, const IntakeTable& intake, const std::vector<std::int64_t>& keys,
-                    const std::function<bool(std::int64_t, const std::vector<data::Value>&)>& as_taken) {
-    data::Transaction tx(register_db);
-    data::Channel now("riletti");
-    auto& rows = now.select(register_db, std::string(intake.table), kKeyIn, {data::key_set(keys)});
-    std::vector<std::int64_t> unchanged;
-    for (rows.move_first(); !rows.eof(); rows.move_next()) {
-        const std::int64_t key = rows.integer(kRowKey);
-        if (as_taken(key, rows.values())) unchanged.push_back(key);
-    }
-    if (!unchanged.empty()) register_db.execute(intake.mark_sql, {data::key_set(unchanged)});
-    tx.commit();
-}
 }  // namespace
 
 const std::string& register_entry(frame::Context& ctx, int n) {
@@ -64,7 +46,6 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
     rows.move_first();
     while (!rows.eof() && !failure) {
         std::vector<std::int64_t> keys;
-        std::map<std::int64_t, std::vector<data::Value>> taken;  // each key's row as it was taken
         const auto started = std::chrono::steady_clock::now();
         {
             data::Transaction tx(central);
@@ -75,11 +56,9 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
                 try {
                     apply(rows);
                     const std::int64_t key = rows.integer(kRowKey);
-                    auto values = rows.values();
-                    ledger.record(n, intake.table, key, data::row_digest(values));
+                    ledger.record(n, intake.table, key, data::row_digest(rows.values()));
                     central.exec("RELEASE riga");
                     keys.push_back(key);
-                    taken.emplace(key, std::move(values));
                 } catch (...) {
                     // A failure that ended the whole transaction leaves nothing of the batch to keep.
                     if (!central.undo_savepoint("riga")) throw;
@@ -91,15 +70,10 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
                      std::chrono::steady_clock::now() - started < kBatchTime);
             tx.commit();
         }
-        if (!keys.empty()) {
-            mark_unchanged(register_db, intake, keys, [&](std::int64_t key, const std::vector<data::Value>& now) {
-                const auto seen = taken.find(key);
-                return seen != taken.end() && seen->second == now;
-            });
-            // Only now: the register may mark the same row changed again later, and that
-            // new change must not be mistaken for one already taken.
-            ledger.clear(n, intake.table, keys);
-        }
+        // The batch's rows are now the ledger's only entries for this table: settling them
+        // marks those the register has not changed again since they were read (a row it
+        // changed meanwhile is taken again, with its newer values) and clears the entries.
+        if (!keys.empty()) settle_intake(central, register_db, n, intake);
     }
     if (failure) std::rethrow_exception(failure);
 }
