@@ -142,8 +142,9 @@ void Consolida_Stato_Clienti(frame::Context& ctx) {
     }
     try {
         if (tx && central.in_transaction()) tx->commit();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Nothing is left to skip to; the rows keep their "R" for the next cycle.
+        ctx.log.progress(kStatoRinviato + std::string(e.what()));
     }
 }
 

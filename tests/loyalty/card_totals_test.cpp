@@ -240,5 +240,36 @@ TEST_F(CardTotalsTest, WhileAnotherProgramHoldsTheWriteLockTheEndOfCyclePassWait
     EXPECT_EQ(count_rows(main_db(), "clienti", "codcliente = 2"), 0);
 }
 
+TEST_F(CardTotalsTest, ACommitTheEndOfCyclePassCannotMakeIsLoggedAndItsRowsAreDoneNextCycle) {
+    for (int k = 1; k <= 3; ++k) {
+        add_holder(std::to_string(k), {{"codcliente", integer(k)},
+                                       {"stat_t", text("R")},
+                                       {"stato", text(k == 2 ? "C" : "A")}});
+    }
+    // Another program reading the main database: the pass writes its rows, but the commit
+    // cannot take the file. Each wait is given up at once, instead of lasting the timeout.
+    sqlite3* central = ctx_->databases.central().handle();
+    sqlite3_busy_handler(central, [](void*, int) { return 0; }, nullptr);
+    main_db().exec("BEGIN");
+    main_db().exec("SELECT count(*) FROM clienti");
+
+    EXPECT_NO_THROW(Consolida_Stato_Clienti(*ctx_));
+
+    main_db().exec("COMMIT");
+    sqlite3_busy_timeout(central, 5000);
+    const auto log = new_log();
+    ASSERT_EQ(log.size(), 1u) << "a commit that failed is said once";
+    EXPECT_EQ(log[0].rfind("-  Stato clienti rinviato al prossimo ciclo: ", 0), 0u) << log[0];
+    EXPECT_NE(log[0].find("locked"), std::string::npos) << log[0];
+    EXPECT_EQ(count_rows(main_db(), "clienti", "stat_t = 'R'"), 3) << "every row keeps its mark";
+    EXPECT_FALSE(ctx_->databases.central().in_transaction());
+
+    mark_log();
+    Consolida_Stato_Clienti(*ctx_);
+    EXPECT_TRUE(new_log().empty());
+    EXPECT_EQ(count_rows(main_db(), "clienti", "stat_t = 'T'"), 2);
+    EXPECT_EQ(count_rows(main_db(), "clienti", "codcliente = 2"), 0);
+}
+
 }  // namespace
 }  // namespace cassasync::loyalty
