@@ -29,6 +29,14 @@ protected:
         return data::to_double(field(reg, "clienti", "totcard", "tessera = ?", {text(tessera)}));
     }
     Value central_sel(std::int64_t row) { return field(main_db(), "clienti", "sel", "rowid = ?", {integer(row)}); }
+    // Holders 1..count received this cycle ("R"); holder 2 is to be removed ("C").
+    void add_received_holders(int count) {
+        for (int k = 1; k <= count; ++k) {
+            add_holder(std::to_string(k), {{"codcliente", integer(k)},
+                                           {"stat_t", text("R")},
+                                           {"stato", text(k == 2 ? "C" : "A")}});
+        }
+    }
 };
 
 TEST_F(CardTotalsTest, TotalsComeInFromTheRegistersExchangePath) {
@@ -202,11 +210,7 @@ TEST_F(CardTotalsTest, AFailingStatementInTheEndOfCyclePassIsSkippedFromTheFirst
 }
 
 TEST_F(CardTotalsTest, WhileAnotherProgramHoldsTheWriteLockTheEndOfCyclePassWaitsOnceAndEnds) {
-    for (int k = 1; k <= 5; ++k) {
-        add_holder(std::to_string(k), {{"codcliente", integer(k)},
-                                       {"stat_t", text("R")},
-                                       {"stato", text(k == 2 ? "C" : "A")}});
-    }
+    add_received_holders(5);
     // Each lock wait is counted and given up at once, instead of lasting the busy timeout.
     sqlite3* central = ctx_->databases.central().handle();
     int waits = 0;
@@ -241,11 +245,7 @@ TEST_F(CardTotalsTest, WhileAnotherProgramHoldsTheWriteLockTheEndOfCyclePassWait
 }
 
 TEST_F(CardTotalsTest, ACommitTheEndOfCyclePassCannotMakeIsLoggedAndItsRowsAreDoneNextCycle) {
-    for (int k = 1; k <= 3; ++k) {
-        add_holder(std::to_string(k), {{"codcliente", integer(k)},
-                                       {"stat_t", text("R")},
-                                       {"stato", text(k == 2 ? "C" : "A")}});
-    }
+    add_received_holders(3);
     // Another program reading the main database: the pass writes its rows, but the commit
     // cannot take the file. Each wait is given up at once, instead of lasting the timeout.
     sqlite3* central = ctx_->databases.central().handle();
