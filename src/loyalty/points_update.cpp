@@ -38,6 +38,9 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
     // Empty counters count as 0, so no movement is lost.
     std::int64_t earned = data::to_int_or(customer.field("punticum"), 0);
     std::int64_t redeemed = data::to_int_or(customer.field("puntisca"), 0);
+    // Stored counters are checked first, so the sums below cannot overflow.
+    check_counter(tessera, "punticum", earned);
+    check_counter(tessera, "puntisca", redeemed);
     if (tipo == kPointsEarned) earned += punti;
     if (tipo == kPointsRedeemed) redeemed += punti;
     // The counters are 32-bit: a value past the limit is refused before anything is written.

@@ -110,6 +110,16 @@ TEST_F(PointsUpdateTest, CountersPastThe32BitLimitAreRefusedAndNothingIsWritten)
     }
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 0);
 
+    // A stored counter already past every limit is named as it stands, not as a sum that wrapped.
+    m.execute("UPDATE clienti SET punticum = 9223372036854775807, puntisca = 0 WHERE codcliente = 1");
+    try {
+        book(kCard, kPointsEarned, 100);
+        FAIL() << "a stored punticum past the limit must be refused";
+    } catch (const data::DbError& e) {
+        EXPECT_EQ(std::string(e.what()), "card CARD0001: punticum 9223372036854775807 does not fit a 32-bit number");
+    }
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 0);
+
     // Up to the limit itself the points are booked.
     m.execute("UPDATE clienti SET punticum = 2147483547, puntisca = 0 WHERE codcliente = 1");
     book(kCard, kPointsEarned, 100);
