@@ -47,6 +47,35 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
     check_counter(tessera, "punticum", earned);
     check_counter(tessera, "puntisca", redeemed);
     check_counter(tessera, "puntisal", earned - redeemed);
+
+    // The journal row of this movement key, when the journal is there; every check comes
+    // before the first write.
+    data::Channel carte("carte");
+    data::RecordSet* journal = nullptr;
+    bool known = false;
+    std::int64_t journal_points = punti;
+    const data::Value kind(std::int64_t{tipo});
+    const data::Value till(std::int64_t{numcassa});
+    const data::Value receipt(std::int64_t{numsco});
+    if (platform::file_exists(ctx.paths.to_local(frame::kLoyaltyPath)) && db.is_attached(data::kLoyaltySchema)) {
+        journal = &carte.select(db, "movtessere", {}, {}, {}, data::Fetch::append);
+        // One row per movement key. Every line reaches here once, so a second movement
+        // with the same key (two earning lines on one receipt) is a movement of its own:
+        // its points join the row's, and the journal sums to the counters.
+        known = journal->find_first({{"tessera", data::text(tessera)},
+                                     {"data", data::Value(day)},
+                                     {"numsco", receipt},
+                                     {"numcassa", till},
+                                     {"tipo", kind}});
+        if (known) journal_points += data::to_int_or(journal->field("punti"), 0);
+        if (journal_points < std::numeric_limits<std::int16_t>::min() ||
+            journal_points > std::numeric_limits<std::int16_t>::max()) {
+            throw data::DbError("card " + data::trim_blanks(tessera) + ": the journal's points of receipt " +
+                                std::to_string(numsco) + " would be " + std::to_string(journal_points) +
+                                ", past the 16-bit limit");
+        }
+    }
+
     customer.edit();
     if (tipo == kPointsEarned) customer.set("punticum", data::Value(earned));
     if (tipo == kPointsRedeemed) customer.set("puntisca", data::Value(redeemed));
@@ -54,31 +83,23 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
     customer.set("flagagg", data::text(kFlagChanged));
     customer.update();
 
-    if (!platform::file_exists(ctx.paths.to_local(frame::kLoyaltyPath))) return;
-    if (!db.is_attached(data::kLoyaltySchema)) return;
-
-    data::Channel carte("carte");
-    auto& journal = carte.select(db, "movtessere", {}, {}, {}, data::Fetch::append);
-    const data::Value kind(std::int64_t{tipo});
-    const data::Value till(std::int64_t{numcassa});
-    const data::Value receipt(std::int64_t{numsco});
-    if (journal.find_first({{"tessera", data::text(tessera)},
-                            {"data", data::Value(day)},
-                            {"numsco", receipt},
-                            {"numcassa", till},
-                            {"tipo", kind}})) {
+    if (!journal) return;
+    if (known) {
+        journal->edit();
+        journal->set("punti", data::Value(journal_points));
+        journal->update();
         return;
     }
-    journal.add_new();
-    journal.set("tipo", kind);
-    journal.set("data", data);
-    journal.set("ora", ora);
-    journal.set("tessera", data::text(tessera));
-    journal.set("numcassa", till);
-    journal.set("numsco", receipt);
-    journal.set("punti", data::Value(std::int64_t{punti}));
-    journal.set("descli", data::text(descli));
-    journal.update();
+    journal->add_new();
+    journal->set("tipo", kind);
+    journal->set("data", data);
+    journal->set("ora", ora);
+    journal->set("tessera", data::text(tessera));
+    journal->set("numcassa", till);
+    journal->set("numsco", receipt);
+    journal->set("punti", data::Value(journal_points));
+    journal->set("descli", data::text(descli));
+    journal->update();
 }
 
 }  // namespace cassasync::loyalty

@@ -62,11 +62,18 @@ TEST_F(PointsUpdateTest, EarnedThenRedeemedPointsAndOneJournalRowPerMovement) {
     EXPECT_EQ(customer("puntisal"), 55);
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 2);
 
-    // The same movement again: counters move, the journal keeps its one row.
+    // A second movement with the same key (two lines of one receipt): the journal keeps
+    // its one row and adds the points to it, so it sums to the counters.
     book(kCard, kPointsRedeemed, 15);
     EXPECT_EQ(customer("puntisca"), 70);
     EXPECT_EQ(customer("puntisal"), 40);
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 2);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tipo=24 AND punti=30"), 1);
+    // A row already near the 16-bit limit refuses more points; nothing is written.
+    loyalty_db().execute("UPDATE movtessere SET punti = 32760 WHERE tipo = 24");
+    EXPECT_EQ(refusal(kPointsRedeemed, 15), "card CARD0001: the journal's points of receipt 77 would be 32775, past the 16-bit limit");
+    EXPECT_EQ(customer("puntisca"), 70);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tipo=24 AND punti=32760"), 1);
     // A different receipt is a different movement.
     book(kCard, kPointsRedeemed, 1, 78);
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 3);
