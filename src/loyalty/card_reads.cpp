@@ -38,6 +38,7 @@ constexpr std::int64_t kPending = 1;
 constexpr const char* kMarkTaken =
     "UPDATE cartetxrx SET flag = 2, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id IN (SELECT value FROM json_each(?))";
+constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
 
 // A batch commits its central side at once; the register is then locked only for the
 // few milliseconds of deleting the batch's rows.
@@ -140,8 +141,14 @@ public:
     // the readings taken before it are journalled and removed from the register.
     void take_all(data::Database& reg) {
         // Readings whose central side committed before a failure are removed first,
-        // without being journalled again.
-        ledger_.settle(reg, n_, kReadings, kDeleteTaken);
+        // without being journalled again; a key that now names another reading (the
+        // register's database made anew) is left to be taken as the new reading it is.
+        ledger_.settle_unchanged(
+            reg, n_, kReadings, kDeleteTaken,
+            [&](data::Channel& channel, const data::Value& keys) -> data::RecordSet& {
+                return channel.select(reg, kReadings, kKeyIn, {keys});
+            },
+            [](const data::RecordSet& row) { return std::pair(row.rowid(), data::row_digest(row.values())); });
         auto& readings = caselle_.select(reg, kReadings, "flag = ?", {data::integer(kPending)}, "progressivo");
         while (!readings.eof()) {
             Batch batch = batch_from(readings);
@@ -229,7 +236,7 @@ private:
             queue_->update();
         }
 
-        ledger_.record(n_, kReadings, reading.rowid());
+        ledger_.record(n_, kReadings, reading.rowid(), data::row_digest(reading.values()));
 
         batch.keys.push_back(reading.rowid());
         for (auto& l : lines) batch.lines.push_back(std::move(l));

@@ -225,6 +225,25 @@ TEST_F(CardReadsTest, AReadingIsNeverJournalledTwiceNorLost) {
     EXPECT_TRUE(card_lines().empty());
     EXPECT_TRUE(ctx_->Casse_Elaborate[2]);
     EXPECT_EQ(barcode_mark(2), "T");
+
+    // Cut short again, and then the register's database is made anew: its new reading
+    // under the old key is a reading of its own, journalled, never deleted unseen.
+    register_db(2).exec(
+        "CREATE TRIGGER refuse BEFORE DELETE ON cartetxrx BEGIN SELECT RAISE(ABORT, 'locked'); END");
+    const auto cut = add_reading(2, 3, kCard, integer(4));
+    Leggi_Tessere_Cassa(*ctx_, 2);
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 2);
+    EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 1);
+    register_db(2).exec("DROP TRIGGER refuse");
+    register_db(2).exec("DELETE FROM cartetxrx");
+    register_db(2).execute("INSERT INTO cartetxrx (id, progressivo, tessera, dcum, bdat_scr, flag)"
+                           " VALUES (?, 1, ?, 9, '08/12/202610:00:00', 1)",
+                           {integer(cut), text(kCard)});
+    Leggi_Tessere_Cassa(*ctx_, 2);
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 3) << "the new reading is journalled";
+    EXPECT_EQ(count_rows(main_db(), "cartetxrx", "dcum = 9"), 1);
+    EXPECT_EQ(count_rows(register_db(2), "cartetxrx"), 0) << "and then removed";
+    EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
 }
 
 TEST_F(CardReadsTest, AFailingReadingLeavesItAndTheFollowingOnesPendingAndKeepsTheEarlierOnes) {
