@@ -30,7 +30,6 @@ struct Settings {
     std::string Cartella_Dati;
     std::string Percorso_Dati;      // empty until start-up found the company record
     std::string Percorso_Vendite;
-    int Anno_Corrente = 0;
     int Numero_Casse = 0;           // as configured; the cycle serves at most ten
     std::string aaa = "0";
     std::string bbb = "0";

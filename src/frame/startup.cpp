@@ -193,7 +193,6 @@ StartupResult locate_and_check(Context& ctx) {
     ctx.log.progress(kStaEffettuando);
     ctx.log.progress(kIlControllo);
     ctx.log.progress(kControlloDatabase);
-    s.Anno_Corrente = ctx.clock.now().year;
 
     // Second and third company checks.
     if (!company_database(ctx, var)) {

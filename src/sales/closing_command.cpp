@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/file_system.h"
 #include "sales/sale_registration.h"
 
@@ -19,8 +20,6 @@ constexpr const char* kChecking = "- Controllo se \xC3\xA8 stata avviata una chi
 constexpr const char* kNotRequested = "- Comando di  chiusura non avviato ";
 constexpr const char* kRequested = "- Comando di chiusura avviato  ";
 constexpr const char* kReceived = "Ricevuto Comando di chiusura dalla cassa nr ";
-
-constexpr const char* kRegisteredMark = "R";
 
 std::vector<std::string> split_at_backslash(const std::string& path) {
     std::vector<std::string> parts;
@@ -58,22 +57,16 @@ void Controllo_Chiusura(frame::Context& ctx, int n, const std::string& register_
     ctx.log.write(kRequested + *flag);
     ctx.log.progress(kReceived + std::to_string(n));
 
-    // The mark, the registration and only then the deletion of the request: a failure
-    // or a crash before the commit leaves the file, and the next cycle registers the
-    // document again (the registration recomputes the same values), so a request is
-    // never lost and never half carried out.
+    // The registration (which marks the document "R") and only then the deletion of the
+    // request: a failure or a crash before the commit leaves the file, and the next cycle
+    // registers the document again (the registration recomputes the same values), so a
+    // request is never lost and never half carried out.
     {
-        const int anno = ctx.settings.Anno_Corrente;
+        // Today's year, whatever year the service started in.
+        const int anno = platform::from_serial(static_cast<double>(today)).year;
         data::Database& central = ctx.databases.central();
         data::Transaction transaction(central);
-        data::Channel vente("vente");
-        data::RecordSet& header = select_day_documents(vente, central, anno, n, today);
-        if (!header.eof()) {
-            header.edit();
-            header.set("regis", data::text(kRegisteredMark));
-            header.update();
-            Registra_Vendita(ctx, anno, n, today);
-        }
+        Registra_Vendita(ctx, anno, n, today);
         transaction.commit();
     }
 

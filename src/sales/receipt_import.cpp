@@ -55,8 +55,11 @@ constexpr const char* kLedgerTable = "movimenti";
 constexpr const char* kTaken = "S";
 constexpr const char* kWaiting = "N";
 
-constexpr const char* kHeaderSelection = "anno = ? and agente = ?";
-constexpr const char* kHeaderOrder = "dataor,numero";
+// The register's documents of one day that still wait for registration, latest first.
+constexpr const char* kWaitingDayDocuments =
+    "anno = ? and agente = ? and dataor >= ? and dataor < ? and (regis IS NULL OR regis <> ?)";
+constexpr const char* kLatestFirst = "dataor desc, numero desc";
+constexpr const char* kRegistered = "R";
 constexpr const char* kLastRow =
     "select * from venmo Where bannoc = ? and bnumer= ? order by bnumer desc, bns desc LIMIT 1";
 constexpr const char* kAwaitingRegistration = "UPDATE vente SET regis = ? WHERE rowid = ?";
@@ -81,10 +84,15 @@ std::int32_t to_int32(std::int64_t value, const char* what) {
 
 long day_of(double serial) { return static_cast<long>(std::floor(serial)); }
 
+// A document belongs to the year of its day, not to the year the service started in:
+// a line of 31 December imported on 2 January is filed under the old year.
+int year_of(long day) { return platform::from_serial(static_cast<double>(day)).year; }
+
 // The sales document being filled for the register.
 struct Document {
     bool open = false;
     long day = 0;
+    int anno = 0;
     std::int16_t numero = 0;
     std::int64_t rows = 0;          // last row number used
     std::int64_t header_rowid = 0;
@@ -114,7 +122,6 @@ private:
         return result;
     }
     std::vector<ReceiptLine> read_waiting(data::Database& reg, std::int64_t last_key);
-    void load_documents();
     bool continue_document_of(long day);
     void open_document(const ReceiptLine& line);
     void import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
@@ -130,7 +137,7 @@ private:
     data::TransferLedger ledger_;
     data::Channel scontrini_{"scontrini"};
     data::Channel vente_{"vente"};
-    data::RecordSet* headers_ = nullptr;
+    data::RecordSet* new_headers_ = nullptr;
     Document doc_;
     std::vector<std::int64_t> batch_documents_;  // header rowids that received rows
     std::int64_t stop_before_;
@@ -150,56 +157,45 @@ std::vector<ReceiptLine> ReceiptImport::read_waiting(data::Database& reg, std::i
     return lines;
 }
 
-void ReceiptImport::load_documents() {
-    headers_ = &vente_.select(central_, "vente", kHeaderSelection,
-                              {data::Value(std::int64_t{ctx_.settings.Anno_Corrente}), data::Value(std::int64_t{n_})},
-                              kHeaderOrder);
-}
-
-// Lines of a day go on in the register's latest document of that day, when there is one.
-// With lines in date order that is the register's latest document, or none. A line out
-// of order (a register clock set years ahead, a line without a date) must not make every
-// later day start a document of its own, one per run: only the first document of a day
-// is registered when the day closes, and each one uses up a number of the year.
+// Lines of a day go on in the register's latest document of that day that still waits
+// for registration, when there is one. A line out of order (a register clock set years
+// ahead, a line without a date) must not make every later day start a document of its
+// own, one per run: each one uses up a number of the year. A registered document is never
+// continued: its totals and VAT summary are final, and a late line of its day (a register
+// that was off at closing time) opens a document of its own that waits like any other.
 bool ReceiptImport::continue_document_of(long day) {
-    auto& h = *headers_;
-    bool found = false;
-    double latest = 0;
-    std::int64_t numero = 0;
-    std::int64_t rowid = 0;
-    for (h.move_first(); !h.eof(); h.move_next()) {
-        const double dataor = data::to_double_or(h.field("dataor"), 0.0);
-        if (day_of(dataor) != day) continue;
-        const std::int64_t number = data::to_int_or(h.field("numero"), 0);
-        if (found && (dataor < latest || (dataor == latest && number < numero))) continue;
-        found = true;
-        latest = dataor;
-        numero = number;
-        rowid = h.rowid();
-    }
-    if (!found) return false;
+    const int anno = year_of(day);
+    data::Channel vente("vente");
+    auto& h = vente.select(central_, "vente", kWaitingDayDocuments,
+                           {data::Value(std::int64_t{anno}), data::Value(std::int64_t{n_}),
+                            data::Value(std::int64_t{day}), data::Value(std::int64_t{day} + 1),
+                            data::text(kRegistered)},
+                           kLatestFirst);
+    h.move_first();
+    if (h.eof()) return false;
     doc_.open = true;
     doc_.day = day;
-    doc_.numero = to_int16(static_cast<double>(numero), "document number");
-    doc_.header_rowid = rowid;
+    doc_.anno = anno;
+    doc_.numero = to_int16(static_cast<double>(data::to_int_or(h.field("numero"), 0)), "document number");
+    doc_.header_rowid = h.rowid();
     doc_.rows = 0;
     data::Channel vendite("vendite");
     auto& last = vendite.query(central_, kLastRow,
-                               {data::Value(std::int64_t{ctx_.settings.Anno_Corrente}),
-                                data::Value(std::int64_t{doc_.numero})});
+                               {data::Value(std::int64_t{anno}), data::Value(std::int64_t{doc_.numero})});
     if (!last.eof()) doc_.rows = data::to_int_or(last.field("bns"), 0);
     return true;
 }
 
 void ReceiptImport::open_document(const ReceiptLine& line) {
-    doc_.numero = Prossimo_Numero(ctx_, ctx_.settings.Anno_Corrente);
-    doc_.rows = 0;
     doc_.day = day_of(line.bdator);
+    doc_.anno = year_of(doc_.day);
+    doc_.numero = Prossimo_Numero(ctx_, doc_.anno);
+    doc_.rows = 0;
     doc_.open = true;
-    auto& h = *headers_;
+    auto& h = *new_headers_;
     h.add_new();
     h.set("codutente", data::Value(std::int64_t{ctx_.settings.Codice_Utente}));
-    h.set("anno", data::Value(std::int64_t{ctx_.settings.Anno_Corrente}));
+    h.set("anno", data::Value(std::int64_t{doc_.anno}));
     h.set("numero", data::Value(std::int64_t{doc_.numero}));
     h.set("dataor", data::Value(line.bdator));
     h.set("cliente", data::Value(std::int64_t{0}));
@@ -219,8 +215,7 @@ void ReceiptImport::open_document(const ReceiptLine& line) {
     h.set("omaggio", data::Value(std::int64_t{0}));
     ctx_.log.progress(kMsgNewDocument + platform::short_date_of_serial(line.bdator));
     h.update();
-    h.move_last();
-    doc_.header_rowid = h.rowid();
+    doc_.header_rowid = central_.last_insert_rowid();
 }
 
 void ReceiptImport::import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock,
@@ -238,7 +233,7 @@ void ReceiptImport::import_line(const ReceiptLine& line, RowResolver& resolver, 
     venmo.add_new();
     stock.begin_line();
     const LineResolution r = resolver.resolve(line);
-    resolver.fill(venmo, line, r, doc_.numero, static_cast<std::int16_t>(doc_.rows));
+    resolver.fill(venmo, line, r, doc_.anno, doc_.numero, static_cast<std::int16_t>(doc_.rows));
 
     const std::string ean = fixed_width(venmo.text("eanrig"), kBarcodeWidth);
     ctx_.log.progress(kMsgLineRegister + std::to_string(n_) + kMsgLineReceipt + std::to_string(line.bnumer) +
@@ -296,7 +291,7 @@ void ReceiptImport::run() {
         return;
     }
     ctx_.log.write(kMsgStart + std::to_string(n_));
-    load_documents();
+    new_headers_ = &vente_.select(central_, "vente", {}, {}, {}, data::Fetch::append);
 
     StockTables stock(central_);
     RowResolver resolver(central_, stock, ctx_.settings, today_);

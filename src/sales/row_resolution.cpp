@@ -110,7 +110,7 @@ std::int64_t ReceiptLine::identity_of(const data::RecordSet& rs) {
 }
 
 RowResolver::RowResolver(data::Database& main, StockTables& articles, const frame::Settings& settings, long today)
-    : main_(main), articles_(articles), codice_utente_(settings.Codice_Utente), anno_(settings.Anno_Corrente),
+    : main_(main), articles_(articles), codice_utente_(settings.Codice_Utente),
       today_(static_cast<double>(today)),
       reparti_(main, "reparti", "reparto", {"reparto", "iva", "fmarg", "marg", "descrizione"}) {
     vat_rows_ = &ivadb_.select(main_, "aliquote");
@@ -255,7 +255,7 @@ LineResolution RowResolver::resolve(const ReceiptLine& line) {
     return r;
 }
 
-void RowResolver::fill(data::RecordSet& venmo, const ReceiptLine& line, const LineResolution& r,
+void RowResolver::fill(data::RecordSet& venmo, const ReceiptLine& line, const LineResolution& r, int anno,
                        std::int16_t numero, std::int16_t bns) {
     auto num = [](std::int64_t v) { return data::Value(v); };
     auto real = [](double v) { return data::Value(v); };
@@ -263,7 +263,7 @@ void RowResolver::fill(data::RecordSet& venmo, const ReceiptLine& line, const Li
     const std::string iva = format_number(static_cast<double>(r.codice_iva), kVatCodePattern);
 
     venmo.set("codute", num(codice_utente_));
-    venmo.set("bannoc", num(anno_));
+    venmo.set("bannoc", num(anno));
     venmo.set("bnumer", num(numero));
     venmo.set("bns", num(bns));
     venmo.set("bdator", real(line.bdator));

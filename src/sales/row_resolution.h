@@ -86,8 +86,8 @@ public:
 
     // Resolves the line: the barcode stamp and primary-barcode choice happen here.
     LineResolution resolve(const ReceiptLine& line);
-    // Fills the new row `venmo` (after add_new) of document `numero`, row `bns`.
-    void fill(data::RecordSet& venmo, const ReceiptLine& line, const LineResolution& r,
+    // Fills the new row `venmo` (after add_new) of document `numero` of year `anno`, row `bns`.
+    void fill(data::RecordSet& venmo, const ReceiptLine& line, const LineResolution& r, int anno,
               std::int16_t numero, std::int16_t bns);
 
 private:
@@ -97,7 +97,6 @@ private:
     data::Database& main_;
     StockTables& articles_;
     int codice_utente_;
-    int anno_;
     double today_;
     data::Channel variab_{"variab"};
     data::Channel ivadb_{"ivadb"};

@@ -37,6 +37,9 @@ double to_cents(std::int64_t units) {
 
 std::string slot_field(const char* prefix, int k) { return prefix + std::string("0") + std::to_string(k); }
 
+// Registered documents ("R") after those still waiting, each group in storage order.
+constexpr const char* kWaitingFirst = "coalesce(regis = 'R', 0), rowid";
+
 bool counts(const data::RecordSet& row) {
     if (row.is_null("tipmov") || row.is_null("bflag2") || row.is_null("totiva")) return false;
     return row.text("tipmov") == kArticleRow && row.text("bflag2") != kExcludedRow && row.number("totiva") != 0.0;
@@ -51,7 +54,7 @@ data::RecordSet& select_day_documents(data::Channel& channel, data::Database& ce
     // that such a document is found as well as one dated at midnight.
     return channel.select(central, "vente", "anno = ? and agente = ?  and dataor >= ? and dataor < ?",
                           {data::integer(anno), data::integer(n), data::integer(day), data::integer(day + 1)},
-                          "rowid");
+                          kWaitingFirst);
 }
 
 void Registra_Vendita(frame::Context& ctx, int anno, int n, long day) {

@@ -10,8 +10,10 @@
 
 namespace cassasync::sales {
 
-// The register's documents of year `anno` dated `day` (a day serial), in storage
-// order, on the central connection; the first is the one registered.
+// The register's documents of year `anno` dated `day` (a day serial), on the central
+// connection: those still waiting for registration first, each group in storage order.
+// The first is the one registered: a document a late line opened after the day was
+// closed is registered by the next close request, not the closed one again.
 data::RecordSet& select_day_documents(data::Channel& channel, data::Database& central, int anno, int n,
                                       long day);
 

@@ -167,7 +167,6 @@ TEST_F(StartupTest, CompleteLoadsEverySettingAndChecksEachRegister) {
     EXPECT_EQ(s.Cartella_Dati, "C:\\tarvi\\");
     EXPECT_EQ(s.Percorso_Dati, "C:\\TARVI\\DATI.MDB");
     EXPECT_EQ(s.Percorso_Vendite, "C:\\tarvi\\vendite.mdb");
-    EXPECT_EQ(s.Anno_Corrente, 2026);
     EXPECT_EQ(s.Numero_Casse, 3);
     EXPECT_EQ(s.aaa, "1");
     EXPECT_EQ(s.bbb, "0");

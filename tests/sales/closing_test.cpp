@@ -232,7 +232,7 @@ TEST_F(ClosingTest, FailedRegistrationKeepsTheRequestAndTheHeader) {
     EXPECT_DOUBLE_EQ(number(5, "totiva"), 2.20);
 }
 
-TEST_F(ClosingTest, SeveralMatchingDocumentsOnlyTheFirstIsRegistered) {
+TEST_F(ClosingTest, SeveralMatchingDocumentsOneIsRegisteredPerRequestWaitingOnesFirst) {
     add_header(5, today_);
     add_header(8, today_);
     add_rows(5, {{"22", 10.00, 12.20}});
@@ -247,6 +247,31 @@ TEST_F(ClosingTest, SeveralMatchingDocumentsOnlyTheFirstIsRegistered) {
     auto log = new_log();
     ASSERT_EQ(log.size(), 6u);
     EXPECT_EQ(log[3], registration_lines(5)[0]);
+
+    // Document 8 (say, opened by a late line after the day was closed) still waits: the
+    // next request registers it, not the closed one again.
+    sales_db().execute("UPDATE vente SET totale = 99 WHERE numero = 5");
+    create_flag();
+    close_day();
+    EXPECT_EQ(data::to_text(header(8, "regis")), "R");
+    EXPECT_DOUBLE_EQ(number(8, "totale"), 11.00);
+    EXPECT_DOUBLE_EQ(number(5, "totale"), 99) << "the closed document is left as it is";
+}
+
+TEST_F(ClosingTest, TheCloseRegistersTheDocumentOfTodaysYear) {
+    // Running since December, closing on 2 January.
+    clock_.set({2027, 1, 2, 20, 0, 0});
+    today_ = platform::day_serial(2027, 1, 2);
+    add_header(1, today_, kRegister, 2027);
+    add_rows(1, {{"22", 10.00, 12.20}}, 2027);
+    add_header(1, today_, kRegister, 2026);  // a stray document of the old year, same day
+    create_flag();
+
+    close_day();
+
+    EXPECT_EQ(data::to_text(header(1, "regis", 2027)), "R");
+    EXPECT_DOUBLE_EQ(data::to_double(header(1, "totale", 2027)), 12.20);
+    expect_untouched(1);
 }
 
 // ---- the registration ----

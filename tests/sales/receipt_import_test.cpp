@@ -35,8 +35,8 @@ protected:
         return out;
     }
     void add_header(std::int64_t numero, double dataor, std::int64_t agente = 1, const char* regis = "R") {
-        sales_db().execute("INSERT INTO vente (codutente, anno, numero, dataor, agente, tipodoc, regis)"
-                           " VALUES (1,2026,?,?,?,'VENDITE',?)",
+        sales_db().execute("INSERT INTO vente (codutente, anno, numero, dataor, agente, tipodoc, regis, totale)"
+                           " VALUES (1,2026,?,?,?,'VENDITE',?,99)",
                            {Value(numero), Value(dataor), Value(agente), data::text(regis)});
     }
     void add_rows(std::int64_t numero, std::int64_t from_bns, std::int64_t to_bns) {
@@ -49,11 +49,13 @@ protected:
         main_db().execute("INSERT INTO numeri (codutente, anno, tipo, descrizione, ultnum) VALUES (1,2026,'VE','Vendite',?)",
                           {Value(ultnum)});
     }
-    std::int64_t counter() {
-        return data::to_int(main_db().scalar("SELECT ultnum FROM numeri WHERE codutente=1 AND anno=2026 AND tipo='VE'"));
+    // The year's counter; -1 when the year has none.
+    std::int64_t counter(std::int64_t anno = 2026) {
+        return data::to_int_or(
+            main_db().scalar("SELECT ultnum FROM numeri WHERE codutente=1 AND anno=? AND tipo='VE'", {Value(anno)}), -1);
     }
-    Value header(std::int64_t numero, const std::string& field) {
-        return sales_db().scalar("SELECT " + field + " FROM vente WHERE anno=2026 AND numero=?", {Value(numero)});
+    Value header(std::int64_t numero, const std::string& field, std::int64_t anno = 2026) {
+        return sales_db().scalar("SELECT " + field + " FROM vente WHERE anno=? AND numero=?", {Value(anno), Value(numero)});
     }
     // An import whose second batch is committed centrally and then loses the register's
     // mark (the connection drops): those lines are imported and held by the ledger.
@@ -119,7 +121,7 @@ TEST_F(ReceiptImportTest, LinesOfTwoDaysGoToTwoNewDocumentsWithTheirOwnRowNumber
 TEST_F(ReceiptImportTest, ContinuesTheRegistersDocumentOfTheSameDay) {
     article(1, kEan, 2.50);
     add_header(3, kYesterday);
-    add_header(5, kToday + 0.25);
+    add_header(5, kToday + 0.25, 1, " ");
     add_header(9, kToday + 1, 2);  // another register's document
     add_rows(5, 1, 3);
     set_counter(9);
@@ -168,7 +170,8 @@ TEST_F(ReceiptImportTest, ALineOutOfDateOrderDoesNotSplitTheDaysAfterIt) {
     // One receipt rung while the register's clock was set ten years ahead.
     ring({.bdator = kToday + 3650, .bnumer = 40, .eanrig = kEan});
     Travaso_Scontrini(*ctx_, 1);
-    EXPECT_EQ(row_number(40, "bnumer"), 6);
+    EXPECT_EQ(row_number(40, "bnumer"), 1) << "the first document of its own year";
+    EXPECT_EQ(row_number(40, "bannoc"), 2036);
 
     // Back in the present, one line per run: today's document goes on.
     for (int bnumer = 41; bnumer <= 43; ++bnumer) {
@@ -184,18 +187,20 @@ TEST_F(ReceiptImportTest, ALineOutOfDateOrderDoesNotSplitTheDaysAfterIt) {
     register_db(1).execute("UPDATE movimenti SET bdator = NULL WHERE bnumer = 44");
     ring({.bora = 0.9, .bnumer = 45, .eanrig = kEan});
     Travaso_Scontrini(*ctx_, 1);
-    EXPECT_EQ(row_number(44, "bnumer"), 7) << "the undated line has a document of its own";
+    EXPECT_EQ(row_number(44, "bnumer"), 1) << "the undated line has a document of its own";
     EXPECT_EQ(row_number(44, "bns"), 1);
     EXPECT_EQ(row_number(45, "bnumer"), 5);
     EXPECT_EQ(row_number(45, "bns"), 7);
     EXPECT_EQ(count_rows(sales_db(), "vente"), 3);
-    EXPECT_EQ(counter(), 7) << "only the future day and the undated line took a number";
+    EXPECT_EQ(counter(), 5) << "only the future day and the undated line took a number, each of its own year";
+    EXPECT_EQ(counter(2036), 1);
+    EXPECT_EQ(counter(1899), 1);
     EXPECT_EQ(count_rows(sales_db(), "venmo", "bnumer = 5"), 7) << "today's sales are in one document";
 }
 
 TEST_F(ReceiptImportTest, AFullDocumentContinuesInANewOne) {
     article(1, kEan, 2.50);
-    add_header(3, kToday);
+    add_header(3, kToday, 1, " ");
     add_rows(3, 32766, 32766);
     set_counter(3);
     ring({.bora = 0.1, .bnumer = 50, .eanrig = kEan});
@@ -214,11 +219,78 @@ TEST_F(ReceiptImportTest, AFullDocumentContinuesInANewOne) {
     EXPECT_EQ(messages.at(4), "-   Recupero dati del 07/12/2026");
 }
 
+TEST_F(ReceiptImportTest, ALateLineNeverChangesARegisteredDocument) {
+    article(1, kEan, 2.50);
+    add_header(5, kYesterday);  // registered, with its totals
+    add_rows(5, 1, 3);
+    set_counter(5);
+    // A register that was off at closing time: yesterday's line arrives today.
+    ring({.bdator = kYesterday, .bora = 0.9, .bnumer = 30, .eanrig = kEan});
+    ring({.bora = 0.1, .bnumer = 31, .eanrig = kEan});
+    Travaso_Scontrini(*ctx_, 1);
+
+    EXPECT_EQ(data::to_text(header(5, "regis")), "R") << "the closed day stays closed";
+    EXPECT_EQ(data::to_double(header(5, "totale")), 99) << "with its totals";
+    EXPECT_EQ(count_rows(sales_db(), "venmo", "bnumer = 5"), 3);
+    EXPECT_EQ(row_number(30, "bnumer"), 6) << "the late line opens a document of its own day";
+    EXPECT_EQ(row_number(30, "bns"), 1);
+    EXPECT_DOUBLE_EQ(data::to_double(header(6, "dataor")), kYesterday);
+    EXPECT_EQ(data::to_text(header(6, "regis")), " ") << "it waits for registration";
+    EXPECT_EQ(row_number(31, "bnumer"), 7);
+
+    // A further late line of that day goes on in the waiting document, not the closed one.
+    ring({.bdator = kYesterday, .bora = 0.95, .bnumer = 32, .eanrig = kEan});
+    Travaso_Scontrini(*ctx_, 1);
+    EXPECT_EQ(row_number(32, "bnumer"), 6);
+    EXPECT_EQ(row_number(32, "bns"), 2);
+    EXPECT_EQ(counter(), 7);
+    EXPECT_EQ(data::to_text(header(5, "regis")), "R");
+}
+
+TEST_F(ReceiptImportTest, ADocumentBelongsToTheYearOfItsDay) {
+    // The service started in December and still runs on 2 January.
+    clock_.set({2027, 1, 2, 9, 0, 0});
+    article(1, kEan, 2.50);
+    add_header(5, kToday, 1, " ");
+    add_rows(5, 1, 2);
+    set_counter(5);
+    const double new_years_eve = static_cast<double>(platform::day_serial(2026, 12, 31));
+    const double new_year = static_cast<double>(platform::day_serial(2027, 1, 1));
+    ring({.bdator = new_years_eve, .bora = 0.9, .bnumer = 70, .eanrig = kEan});
+    ring({.bdator = new_year, .bora = 0.1, .bnumer = 71, .eanrig = kEan});
+    ring({.bdator = new_year, .bora = 0.2, .bnumer = 72, .eanrig = kEan});
+
+    Travaso_Scontrini(*ctx_, 1);
+
+    EXPECT_EQ(row_number(70, "bannoc"), 2026) << "the old year's line stays in the old year";
+    EXPECT_EQ(row_number(70, "bnumer"), 6) << "numbered by the old year's counter";
+    EXPECT_EQ(counter(), 6);
+    EXPECT_EQ(row_number(71, "bannoc"), 2027);
+    EXPECT_EQ(row_number(71, "bnumer"), 1) << "the new year numbers from 1";
+    EXPECT_EQ(row_number(72, "bnumer"), 1);
+    EXPECT_EQ(row_number(72, "bns"), 2);
+    EXPECT_EQ(counter(2027), 1) << "the new year's counter is created";
+    EXPECT_EQ(data::to_text(main_db().scalar("SELECT descrizione FROM numeri WHERE anno=2027")), "Vendite");
+    EXPECT_EQ(data::to_int(header(1, "agente", 2027)), 1);
+    EXPECT_DOUBLE_EQ(data::to_double(header(1, "dataor", 2027)), new_year);
+    EXPECT_EQ(data::to_text(header(1, "regis", 2027)), " ");
+    EXPECT_EQ(data::to_text(header(6, "regis")), " ");
+
+    // A later line of 1 January goes on in the new year's document.
+    ring({.bdator = new_year, .bora = 0.3, .bnumer = 73, .eanrig = kEan});
+    Travaso_Scontrini(*ctx_, 1);
+    EXPECT_EQ(row_number(73, "bnumer"), 1);
+    EXPECT_EQ(row_number(73, "bannoc"), 2027);
+    EXPECT_EQ(row_number(73, "bns"), 3);
+}
+
 TEST_F(ReceiptImportTest, PointsFollowTheCardOnPointLinesOnly) {
     main_db().execute("INSERT INTO clienti (codcliente, dsccliente, tessera, punticum, puntisca, puntisal)"
                       " VALUES (1, 'ROSSI MARIA', 'CARD1        ', 100, 40, 60)");
     const Value card = data::text("CARD1");
     ring({.bora = 0.1, .bnumer = 60, .descrizione = "PUNTI", .quantita = 10, .totrig = 0, .tiporecord = 23, .tessera = card});
+    // A second earning line on the same receipt: a movement with the same key.
+    ring({.bora = 0.15, .bnumer = 60, .descrizione = "PUNTI", .quantita = 50, .totrig = 0, .tiporecord = 23, .tessera = card});
     ring({.bora = 0.2, .bnumer = 61, .descrizione = "PUNTI", .quantita = 15, .totrig = 0, .tiporecord = 24, .tessera = card});
     ring({.bora = 0.3, .bnumer = 62, .descrizione = "PUNTI", .quantita = 7, .totrig = 0, .tiporecord = 23});
     ring({.bora = 0.4, .bnumer = 63, .descrizione = "ARTICOLO", .quantita = 3, .tiporecord = 1, .tessera = card});
@@ -226,17 +298,19 @@ TEST_F(ReceiptImportTest, PointsFollowTheCardOnPointLinesOnly) {
     Travaso_Scontrini(*ctx_, 1);
 
     auto customer = [&](const char* f) { return data::to_int(main_db().scalar(std::string("SELECT ") + f + " FROM clienti")); };
-    EXPECT_EQ(customer("punticum"), 110);
+    EXPECT_EQ(customer("punticum"), 160);
     EXPECT_EQ(customer("puntisca"), 55);
-    EXPECT_EQ(customer("puntisal"), 55);
+    EXPECT_EQ(customer("puntisal"), 105);
     EXPECT_EQ(data::to_text(main_db().scalar("SELECT flagagg FROM clienti")), "A");
-    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 2);
-    EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tipo=23 AND punti=10 AND numsco=60 AND numcassa=1 AND tessera='CARD1        '"), 1);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 2) << "one row per movement key";
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tipo=23 AND punti=60 AND numsco=60 AND numcassa=1 AND tessera='CARD1        '"), 1)
+        << "the journal holds both movements' points";
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tipo=24 AND punti=15 AND numsco=61"), 1);
-    EXPECT_EQ(row_text(60, "tipmov"), " ") << "a point line is no article row";
-    EXPECT_EQ(row_text(60, "taglia"), "23");
+    EXPECT_EQ(count_rows(sales_db(), "venmo", "numsco = 60"), 2);
+    EXPECT_EQ(row_text(61, "tipmov"), " ") << "a point line is no article row";
+    EXPECT_EQ(row_text(61, "taglia"), "24");
     EXPECT_EQ(row_text(63, "tipmov"), "AR");
-    EXPECT_EQ(row_text(60, "tessera"), "CARD1");
+    EXPECT_EQ(row_text(61, "tessera"), "CARD1");
     EXPECT_TRUE(data::is_null(row(62, "tessera")));
 }
 

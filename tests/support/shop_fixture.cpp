@@ -86,7 +86,6 @@ void ShopTest::ready() {
     s.Cartella_Dati = "C:\\tarvi\\";
     s.Percorso_Dati = "C:\\tarvi\\dati.mdb";
     s.Percorso_Vendite = "C:\\tarvi\\vendite.mdb";
-    s.Anno_Corrente = clock_.now().year;
     s.Numero_Casse = static_cast<int>(data::to_int_or(main_db().scalar("SELECT nrpos FROM utenti WHERE codutente=1"), 0));
     s.aaa = "1";
     s.bbb = "0";
