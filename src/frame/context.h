@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,11 @@ struct Context {
 
     // Set by the exit button or a signal; the worker finishes the step under way.
     std::atomic<bool> stop_requested{false};
+
+    // Set by the cycle while it holds a register's semaphore; empty otherwise. A long
+    // transfer calls it between two committed batches: it may let the register's own
+    // software in, and false means the rest of the transfer waits for the next cycle.
+    std::function<bool()> between_batches;
 };
 
 }  // namespace cassasync::frame

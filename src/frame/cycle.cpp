@@ -160,11 +160,14 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
         if (stopping()) return;
         taking = true;
         registers::Prendi_Semaforo(ctx_, n);
+        registers::SemaphoreTurns turns(ctx_, n, turn_limits_);
+        ctx_.between_batches = [&turns] { return turns.between_batches(); };
         body();
     } catch (const std::exception& e) {
         log_error(e);
         registers::forget_register(ctx_, n);
     }
+    ctx_.between_batches = nullptr;
     if (taking) registers::Rilascia_Semaforo(ctx_, n);
 }
 

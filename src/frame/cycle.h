@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "frame/context.h"
+#include "registers/semaphores.h"
 
 namespace cassasync::frame {
 
@@ -36,8 +37,9 @@ struct CycleReport {
 
 class ProcessingCycle {
 public:
-    explicit ProcessingCycle(Context& ctx, CycleSteps steps = CycleSteps::standard())
-        : ctx_(ctx), steps_(std::move(steps)) {}
+    explicit ProcessingCycle(Context& ctx, CycleSteps steps = CycleSteps::standard(),
+                             registers::TurnLimits turn_limits = {})
+        : ctx_(ctx), steps_(std::move(steps)), turn_limits_(turn_limits) {}
 
     // One tick of the processing timer; true when a cycle ran.
     bool tick();
@@ -57,6 +59,7 @@ private:
 
     Context& ctx_;
     CycleSteps steps_;
+    registers::TurnLimits turn_limits_;
     CycleReport report_;
 };
 

@@ -1,6 +1,8 @@
 #include "registers/semaphores.h"
 
+#include <algorithm>
 #include <string>
+#include <thread>
 
 #include "data/record_set.h"
 
@@ -54,6 +56,53 @@ int Leggi_Semaforo(frame::Context& ctx, int n) {
 }
 
 void Prendi_Semaforo(frame::Context& ctx, int n) { set_first_row(ctx, n, kTake); }
+
+namespace {
+// How often a paused service looks at the semaphore and the stop flag.
+constexpr std::chrono::milliseconds kPoll{5};
+
+// Waits `span`; false when a stop was requested meanwhile.
+bool pause_for(const frame::Context& ctx, std::chrono::milliseconds span) {
+    const auto until = SemaphoreTurns::Clock::now() + span;
+    while (!ctx.stop_requested.load()) {
+        const auto now = SemaphoreTurns::Clock::now();
+        if (now >= until) return true;
+        std::this_thread::sleep_for(std::min<SemaphoreTurns::Clock::duration>(until - now, kPoll));
+    }
+    return false;
+}
+}  // namespace
+
+SemaphoreTurns::SemaphoreTurns(frame::Context& ctx, int n, TurnLimits limits)
+    : ctx_(ctx), n_(n), limits_(limits), started_(Clock::now()), taken_at_(started_) {}
+
+SemaphoreTurns::Clock::duration SemaphoreTurns::longest_hold() const {
+    return std::max(longest_hold_, Clock::now() - taken_at_);
+}
+
+bool SemaphoreTurns::between_batches() {
+    const auto now = Clock::now();
+    if (ctx_.stop_requested.load() || now - started_ >= limits_.budget) return false;
+    if (now - taken_at_ < limits_.hold) return true;
+    longest_hold_ = std::max(longest_hold_, now - taken_at_);
+    auto& db = register_db(ctx_, n_);
+    // Not Rilascia_Semaforo: an error here must end the transfer, not pass unseen.
+    if (db.execute(kRelease) == 0) {
+        // Not the service's to give: no semaphore row, or the register's own software
+        // held it when the steps began (registers 1 to 3 go ahead regardless).
+        taken_at_ = Clock::now();
+        return true;
+    }
+    ++turns_;
+    if (!pause_for(ctx_, limits_.pause)) return false;
+    const auto give_up = Clock::now() + limits_.retake_wait;
+    // The register may have taken it meanwhile (1): its write is short, wait for it.
+    while (db.execute(kTake) == 0) {
+        if (Clock::now() >= give_up || !pause_for(ctx_, kPoll)) return false;
+    }
+    taken_at_ = Clock::now();
+    return true;
+}
 
 void Rilascia_Semaforo(frame::Context& ctx, int n) {
     try {

@@ -3,6 +3,8 @@
 // service never waits for it: it skips the register or goes ahead.
 #pragma once
 
+#include <chrono>
+
 #include "frame/context.h"
 
 namespace cassasync::registers {
@@ -16,5 +18,43 @@ int Leggi_Semaforo(frame::Context& ctx, int n);
 void Prendi_Semaforo(frame::Context& ctx, int n);
 // Flag1 0 or 2 becomes 0; any other value is left alone; errors end it silently.
 void Rilascia_Semaforo(frame::Context& ctx, int n);
+
+// How long the service keeps a register's semaphore while it drains a backlog.
+struct TurnLimits {
+    std::chrono::milliseconds hold{100};        // at most this long in one stretch
+    std::chrono::milliseconds pause{30};        // then free for this long
+    std::chrono::milliseconds budget{2000};     // the register's share of one cycle
+    std::chrono::milliseconds retake_wait{1000};  // how long the register may keep it meanwhile
+};
+
+// Turns at a register's semaphore while the service drains a backlog there. Between two
+// committed batches the service holds nothing at the register, so it may let the
+// register's own software in: once the semaphore has been held for `hold`, it is set
+// to 0 for `pause` (the register's software polls for it) and then taken again, waiting
+// while the register holds it. Created by the cycle after it took the semaphore; lives
+// for that register's steps in one cycle.
+class SemaphoreTurns {
+public:
+    using Clock = std::chrono::steady_clock;
+    SemaphoreTurns(frame::Context& ctx, int n, TurnLimits limits = {});
+
+    // Between two batches: true when the transfer may go on in this cycle with the
+    // semaphore held again; false when the register's share of the cycle is used up, the
+    // register kept its semaphore past `retake_wait`, or a stop was requested (the rest
+    // waits for the next cycle).
+    bool between_batches();
+    // The longest stretch the semaphore was held so far, and how many times it was let go.
+    Clock::duration longest_hold() const;
+    int turns() const { return turns_; }
+
+private:
+    frame::Context& ctx_;
+    int n_;
+    TurnLimits limits_;
+    Clock::time_point started_;
+    Clock::time_point taken_at_;
+    Clock::duration longest_hold_{};
+    int turns_ = 0;
+};
 
 }  // namespace cassasync::registers

@@ -41,6 +41,8 @@ constexpr const char* kMsgLineBarcode = "-";
 constexpr const char* kMsgDoneRegister = "Travaso vendite cassa  ";
 constexpr const char* kMsgDoneSuccess = "  terminata con successo.";
 constexpr const char* kMsgEnd = "- Fine travaso scontrini ";
+constexpr const char* kMsgCutShort = "  sospeso: le altre righe al prossimo ciclo.";
+constexpr const char* kMsgCloseLater = "Chiusura della cassa rinviata: righe ancora da importare.";
 
 // Waiting lines in receipt date and time order (the row key keeps equal times in the
 // order they were rung up), only those already there when the run began.
@@ -300,6 +302,7 @@ void ReceiptImport::run() {
 
     std::size_t next = 0;
     bool stopped = false;
+    bool reread = false;  // the lines in hand may be stale: read the waiting ones again
     // Ledger entries of the last batch, already marked at the register. They are cleared
     // in the next batch's transaction, which spares a commit of their own.
     std::vector<std::int64_t> marked;
@@ -307,7 +310,8 @@ void ReceiptImport::run() {
         for (;;) {
             if (stopped) break;
             if (next == lines.size()) {
-                if (lines.size() < tuning_.batch_lines) break;
+                if (lines.size() < tuning_.batch_lines && !reread) break;
+                reread = false;
                 lines = read_waiting(reg, last_key);
                 next = 0;
                 if (lines.empty()) break;
@@ -356,6 +360,18 @@ void ReceiptImport::run() {
             marked = std::move(keys);
             figures_.lines += static_cast<std::int64_t>(marked.size());
             ++figures_.batches;
+            // Between two batches nothing is held at the register: its own software may
+            // have its turn at the semaphore. It may change waiting lines meanwhile, so
+            // the rest is read again afterwards.
+            const bool more = next < lines.size() || lines.size() >= tuning_.batch_lines;
+            if (more && ctx_.between_batches) {
+                if (!ctx_.between_batches()) {
+                    figures_.cut_short = true;
+                    break;
+                }
+                next = lines.size();
+                reread = true;
+            }
         }
     } catch (...) {
         // The error goes up; entries of lines already marked need not wait for a settle.
@@ -366,7 +382,12 @@ void ReceiptImport::run() {
         throw;
     }
     ledger_.clear(n_, kLedgerTable, marked);
-    if (!stopped) log_done();  // a stopped run ends in the error that stopped it
+    if (figures_.cut_short) {
+        ctx_.log.progress(kMsgDoneRegister + std::to_string(n_) + kMsgCutShort);
+        ctx_.log.write(kMsgEnd + std::to_string(n_));
+    } else if (!stopped) {
+        log_done();  // a stopped run ends in the error that stopped it
+    }
 }
 
 }  // namespace
@@ -418,7 +439,13 @@ ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& 
             }
         }
     }
-    Controllo_Chiusura(ctx, n, register_path, today);
+    if (figures.cut_short) {
+        // The day is closed once its lines are in: a close request waits at the register
+        // until the backlog has drained, so no line of the day is left out of it.
+        ctx.log.progress(kMsgCloseLater);
+    } else {
+        Controllo_Chiusura(ctx, n, register_path, today);
+    }
     ctx.board.set_status_text("");
     return figures;
 }

@@ -10,6 +10,10 @@
 // transaction marks exactly those lines "S"; then the entries are cleared. A run first
 // marks the lines the ledger still holds (a crash came between the two commits).
 //
+// A long backlog is taken in turns: between batches the cycle may let the register's own
+// software have its semaphore (Context::between_batches), and when the register's share
+// of the cycle is used up the rest, and a close request, wait for the next cycle.
+//
 // A line that fails ends the run with its error. The lines before it are imported, those
 // of its own batch as well; it and the lines after it wait for the next run.
 #pragma once
@@ -36,6 +40,9 @@ struct ImportFigures {
     std::int64_t lines = 0;     // register lines imported
     int batches = 0;
     int settled = 0;            // lines marked from the ledger without being imported
+    // The cycle's share for the register ran out (or the register kept its semaphore):
+    // the rest waits for the next cycle, and so does a close request.
+    bool cut_short = false;
     // Longest single hold of the register database (a read of waiting lines or a
     // transaction marking them), and all of them together.
     std::chrono::microseconds longest_register_hold{0};

@@ -26,6 +26,7 @@ namespace cassasync::frame {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
 std::string ok(int n) { return "-  Controllo cassa Nr." + std::to_string(n) + " ...OK"; }
@@ -128,6 +129,31 @@ TEST_F(CycleTest, PassesServeTheRegistersTheirSemaphoresAllow) {
     EXPECT_EQ(cycle.last_report().served, 5);
     EXPECT_EQ(cycle.last_report().reachable, 4);
     for (int n = 1; n <= 5; ++n) EXPECT_FALSE(ctx_->Casse_Elaborate[static_cast<std::size_t>(n)]) << n;
+}
+
+TEST_F(CycleTest, ALongTransferGetsItsRegistersShareOfTheCycleAndLetsTheRegisterIn) {
+    registers(2);
+    ready();
+    // Register 1's step drains a backlog batch by batch for as long as the cycle allows.
+    int batches = 0;
+    Lines flags_between;
+    hooks_["Leggi(1)"] = [&] {
+        ASSERT_TRUE(ctx_->between_batches);
+        do {
+            ++batches;
+            flags_between.push_back(flag(1));
+        } while (ctx_->between_batches());
+    };
+    hooks_["Leggi(2)"] = [&] { EXPECT_FALSE(batches == 0) << "register 2 comes after register 1's share"; };
+    ProcessingCycle cycle(*ctx_, recorders(), {.hold = 0ms, .pause = 1ms, .budget = 100ms});
+    one_cycle(cycle);
+
+    EXPECT_GT(batches, 1);
+    for (const auto& f : flags_between) EXPECT_EQ(f, "2") << "taken again after every turn";
+    EXPECT_TRUE(in_order(calls_, {"Leggi(1) 2", "Aggiorna(1) 2", "Leggi(2) 2", "Aggiorna(2) 2"}))
+        << "the next register is served in the same cycle";
+    EXPECT_FALSE(ctx_->between_batches) << "only while a register's semaphore is held";
+    EXPECT_EQ(flag(1), "0");
 }
 
 TEST_F(CycleTest, CardsGoToTheFirstFiveAndAVanishedRegisterIsSkippedQuietly) {

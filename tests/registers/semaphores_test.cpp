@@ -2,9 +2,12 @@
 // on real register files.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "data/database.h"
 #include "registers/semaphores.h"
@@ -12,6 +15,8 @@
 
 namespace cassasync::registers {
 namespace {
+
+using namespace std::chrono_literals;
 
 class SemaphoresTest : public testing::ShopTest {
 protected:
@@ -64,6 +69,82 @@ TEST_F(SemaphoresTest, TestTakeAndReleaseFollowTheValueConvention) {
     Rilascia_Semaforo(*ctx_, 1);
     EXPECT_EQ(flag(), "0");
     EXPECT_TRUE(log_messages().empty());
+}
+
+// The register's own software on its own connection: waits for a free semaphore, takes
+// it, keeps it for `keep` (forever when negative) and gives it back.
+class RegisterSoftware {
+public:
+    RegisterSoftware(const std::filesystem::path& file, std::chrono::milliseconds keep)
+        : thread_([this, file, keep] {
+              data::Database db(file, {.role = data::FileRole::register_share});
+              const auto give_up = std::chrono::steady_clock::now() + 5s;
+              while (std::chrono::steady_clock::now() < give_up && !stop_) {
+                  if (db.execute("UPDATE Semafori SET Flag1 = 1 WHERE Flag1 = 0") == 1) {
+                      got_in_ = true;
+                      if (keep < 0ms) return;
+                      std::this_thread::sleep_for(keep);
+                      db.execute("UPDATE Semafori SET Flag1 = 0 WHERE Flag1 = 1");
+                      return;
+                  }
+                  std::this_thread::sleep_for(2ms);
+              }
+          }) {}
+    ~RegisterSoftware() { join(); }
+    void join() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool got_in() const { return got_in_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> got_in_{false};
+    std::thread thread_;
+};
+
+TEST_F(SemaphoresTest, ABacklogTakesTurnsWithTheRegistersOwnSoftware) {
+    const auto file = local(testing::register_path(1));
+    set_flag(data::integer(0));
+    Prendi_Semaforo(*ctx_, 1);
+    {
+        // The register gets in during the pause and keeps it longer than the pause: the
+        // service waits for it before it goes on.
+        SemaphoreTurns turns(*ctx_, 1, {.hold = 0ms, .pause = 50ms, .budget = 10s, .retake_wait = 3s});
+        RegisterSoftware till(file, 80ms);
+        EXPECT_EQ(flag(), "2");
+        EXPECT_TRUE(turns.between_batches());
+        till.join();
+        EXPECT_TRUE(till.got_in()) << "the register had its turn";
+        EXPECT_EQ(flag(), "2") << "taken again once the register gave it back";
+        EXPECT_EQ(turns.turns(), 1);
+    }
+    {
+        // The register keeps it: the rest of the backlog waits for the next cycle, and the
+        // register's own value is left alone.
+        SemaphoreTurns turns(*ctx_, 1, {.hold = 0ms, .pause = 50ms, .budget = 10s, .retake_wait = 100ms});
+        RegisterSoftware till(file, -1ms);
+        EXPECT_FALSE(turns.between_batches());
+        till.join();
+        EXPECT_TRUE(till.got_in());
+        EXPECT_EQ(flag(), "1");
+    }
+    // Within the hold time nothing is let go; past the cycle's share, nothing more is done.
+    set_flag(data::integer(2));
+    SemaphoreTurns quick(*ctx_, 1, {.hold = 10s});
+    EXPECT_TRUE(quick.between_batches());
+    EXPECT_EQ(quick.turns(), 0);
+    EXPECT_EQ(flag(), "2");
+    SemaphoreTurns spent(*ctx_, 1, {.budget = 0ms});
+    EXPECT_FALSE(spent.between_batches());
+    EXPECT_EQ(flag(), "2");
+    // Held by the register when the steps began (registers 1 to 3 go ahead regardless):
+    // there is nothing to let go, and the transfer goes on.
+    set_flag(data::integer(1));
+    SemaphoreTurns foreign(*ctx_, 1, {.hold = 0ms});
+    EXPECT_TRUE(foreign.between_batches());
+    EXPECT_EQ(foreign.turns(), 0);
+    EXPECT_EQ(flag(), "1");
 }
 
 TEST_F(SemaphoresTest, OnlyTheFirstRowCounts) {

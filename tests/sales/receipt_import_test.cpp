@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -282,6 +284,48 @@ TEST_F(ReceiptImportTest, ADocumentBelongsToTheYearOfItsDay) {
     EXPECT_EQ(row_number(73, "bnumer"), 1);
     EXPECT_EQ(row_number(73, "bannoc"), 2027);
     EXPECT_EQ(row_number(73, "bns"), 3);
+}
+
+TEST_F(ReceiptImportTest, ABacklogIsTakenInTurnsAndTheCloseWaitsForIt) {
+    article(1, kEan, 2.50);
+    for (int k = 1; k <= 7; ++k) ring({.bora = 0.1 + k / 100.0, .bnumer = k, .eanrig = kEan});
+    const auto request = local("\\\\127.0.0.1\\cash\\cisonodati.txt");
+    std::filesystem::create_directories(request.parent_path());
+    std::ofstream(request) << "1";
+    // The register's software has its turn after the first batch and changes a waiting
+    // line; after the second batch the register's share of the cycle is used up.
+    int turns = 0;
+    ctx_->between_batches = [&] {
+        if (++turns == 1) register_db(1).execute("UPDATE movimenti SET quantita = 3, totrig = 3 WHERE bnumer = 2");
+        return turns < 2;
+    };
+    // One line per batch, three read at a time: the second is in hand when it changes.
+    ImportTuning tuning;
+    tuning.batch_lines = 3;
+    tuning.batch_time = std::chrono::milliseconds(0);
+    mark_log();
+    const auto figures = Travaso_Scontrini(*ctx_, 1, tuning);
+
+    EXPECT_TRUE(figures.cut_short);
+    EXPECT_EQ(figures.lines, 2);
+    EXPECT_EQ(waiting(), 5);
+    EXPECT_DOUBLE_EQ(row_number(2, "quantita"), 3) << "the lines are read again after the register's turn";
+    EXPECT_TRUE(std::filesystem::exists(request)) << "the close waits until the day's lines are in";
+    const auto log = log_messages();
+    EXPECT_NE(std::find(log.begin(), log.end(), "-  Travaso vendite cassa  1  sospeso: le altre righe al prossimo ciclo."),
+              log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(), "-  Chiusura della cassa rinviata: righe ancora da importare."),
+              log.end());
+    EXPECT_EQ(std::count(log.begin(), log.end(), "- Fine travaso scontrini 1"), 1);
+
+    // The next cycle drains the rest and then carries the close out.
+    ctx_->between_batches = [] { return true; };
+    EXPECT_FALSE(Travaso_Scontrini(*ctx_, 1, tuning).cut_short);
+    EXPECT_EQ(waiting(), 0);
+    EXPECT_EQ(count_rows(sales_db(), "venmo"), 7);
+    EXPECT_EQ(data::to_int(sales_db().scalar("SELECT max(bns) FROM venmo")), 7) << "one document, rows in order";
+    EXPECT_FALSE(std::filesystem::exists(request));
+    EXPECT_EQ(data::to_text(header(1, "regis")), "R");
 }
 
 TEST_F(ReceiptImportTest, PointsFollowTheCardOnPointLinesOnly) {
