@@ -1,8 +1,12 @@
 #include "frame/operation_log.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace cassasync::frame {
@@ -10,6 +14,42 @@ namespace {
 
 // Marks a message that was cut.
 constexpr const char* kCutMark = "...";
+
+// The day logs' names: prefix + ddmmyyyy + suffix.
+constexpr const char* kLogPrefix = "logqvo_";
+constexpr const char* kLogSuffix = ".txt";
+constexpr const char* kLogPattern = "logqvo_*.txt";
+
+char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+// Log names are compared as Windows compares them.
+bool equal_folded(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
+}
+
+// The day in a log's name ("logqvo_ddmmyyyy.txt", any letter case), taken digit by
+// digit; nothing when the name is not a day's log.
+std::optional<platform::LocalTime> log_day(const std::string& file_name) {
+    const std::string_view prefix = kLogPrefix;
+    const std::string_view suffix = kLogSuffix;
+    const std::size_t digits = 8;  // ddmmyyyy
+    const std::string_view name = file_name;
+    if (name.size() != prefix.size() + digits + suffix.size()) return std::nullopt;
+    if (!equal_folded(name.substr(0, prefix.size()), prefix)) return std::nullopt;
+    if (!equal_folded(name.substr(prefix.size() + digits), suffix)) return std::nullopt;
+    int value[digits] = {};
+    for (std::size_t k = 0; k < digits; ++k) {
+        const char c = name[prefix.size() + k];
+        if (c < '0' || c > '9') return std::nullopt;
+        value[k] = c - '0';
+    }
+    platform::LocalTime day;
+    day.day = value[0] * 10 + value[1];
+    day.month = value[2] * 10 + value[3];
+    day.year = ((value[4] * 10 + value[5]) * 10 + value[6]) * 10 + value[7];
+    return day;
+}
 
 bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -35,7 +75,26 @@ std::string one_bounded_line(const std::string& message) {
 
 std::string log_file_name(const platform::LocalTime& day) {
     std::string d = platform::short_date(day);  // dd/mm/yyyy
-    return "logqvo_" + d.substr(0, 2) + d.substr(3, 2) + d.substr(6, 4) + ".txt";
+    return kLogPrefix + d.substr(0, 2) + d.substr(3, 2) + d.substr(6, 4) + kLogSuffix;
+}
+
+bool is_last_months_log(const std::string& file_name, const platform::LocalTime& today) {
+    // Last month's number; January gives 0 ("00"), which no log carries.
+    const auto day = log_day(file_name);
+    return day && day->month == today.month - 1;
+}
+
+// Only names whose month positions hold last month's digits go: a plain "*mm*" pattern
+// would also take logs whose day or year holds those digits (in March of 2020-2029
+// every log, today's included).
+void delete_last_months_logs(const std::filesystem::path& folder, const platform::LocalTime& today) {
+    const std::string today_name = log_file_name(today);
+    for (const auto& file : platform::match_files(folder, kLogPattern)) {
+        const std::string name = file.filename().string();
+        if (equal_folded(name, today_name) || !is_last_months_log(name, today)) continue;
+        std::error_code ec;
+        std::filesystem::remove(file, ec);  // a log that cannot go is left for next month
+    }
 }
 
 Status OperationLog::open(const std::filesystem::path& file) {

@@ -55,4 +55,11 @@ private:
 // "logqvo_" + ddmmyyyy + ".txt" for the given day.
 std::string log_file_name(const platform::LocalTime& day);
 
+// Whether `file_name` is an operation log of last month ("logqvo_ddmmyyyy.txt" whose mm
+// are the month before `today`'s, "00" in January).
+bool is_last_months_log(const std::string& file_name, const platform::LocalTime& today);
+
+// Deletes last month's logs in `folder`, never today's.
+void delete_last_months_logs(const std::filesystem::path& folder, const platform::LocalTime& today);
+
 }  // namespace cassasync::frame
