@@ -28,6 +28,10 @@ bool equal_folded(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
 }
 
+bool same_day(const platform::LocalTime& a, const platform::LocalTime& b) {
+    return a.year == b.year && a.month == b.month && a.day == b.day;
+}
+
 // The day in a log's name ("logqvo_ddmmyyyy.txt", any letter case), taken digit by
 // digit; nothing when the name is not a day's log.
 std::optional<platform::LocalTime> log_day(const std::string& file_name) {
@@ -104,7 +108,39 @@ Status OperationLog::open(const std::filesystem::path& file) {
     if (!st) return st;
     handle_ = std::move(h);
     file_ = file;
+    // The day comes from the name, not the clock: a start-up that opens the log at the
+    // stroke of midnight still moves on to the new day at its first line.
+    const auto day = log_day(file.filename().string());
+    dated_ = day.has_value();
+    if (day) day_ = *day;
+    move_failing_ = false;
     return Status::ok();
+}
+
+void OperationLog::move_to_day(const platform::LocalTime& now) {
+    const auto folder = file_.parent_path();
+    const auto next = folder / log_file_name(now);
+    Status st;
+    auto h = platform::open_for_append(next, st);
+    if (!st) {
+        // Lines keep going into the old file rather than being lost; the next line tries again.
+        if (!move_failing_) {
+            std::fprintf(stderr, "cassasync: the new day's operation log: %s; its lines go on in %s until it can "
+                                 "be opened\n",
+                         st.message().c_str(), file_.c_str());
+        }
+        move_failing_ = true;
+        return;
+    }
+    const bool new_month = now.month != day_.month || now.year != day_.year;
+    handle_ = std::move(h);
+    file_ = next;
+    day_ = now;
+    move_failing_ = false;
+    failing_ = false;
+    // The service runs for months: without this the clean-up start-up does would only
+    // happen when it is restarted.
+    if (new_month) delete_last_months_logs(folder, now);
 }
 
 bool OperationLog::is_open() const {
@@ -118,11 +154,16 @@ void OperationLog::close() {
 }
 
 void OperationLog::write(const std::string& message) {
-    auto now = clock_.now();
-    std::string line = platform::short_date(now) + "-" + platform::long_time(now) + one_bounded_line(message);
+    const std::string text = one_bounded_line(message);
     std::lock_guard lock(mutex_);
+    // The time is read under the lock, so that lines from several threads reach the files
+    // in the order of their stamps: a line stamped before midnight never follows one
+    // stamped after it, which would take the log back to the day before.
+    const auto now = clock_.now();
+    std::string line = platform::short_date(now) + "-" + platform::long_time(now) + text;
     if (echo_) std::fprintf(stderr, "%s\n", line.c_str());
     if (!handle_) return;
+    if (dated_ && !same_day(now, day_)) move_to_day(now);
     line += "\r\n";
     const bool written = std::fwrite(line.data(), 1, line.size(), handle_.get()) == line.size() &&
                          std::fflush(handle_.get()) == 0;
