@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "data/record_set.h"
@@ -41,9 +40,6 @@ constexpr const char* kCompanyFile = ":\\vurk\\tarvi.mdb";
 constexpr const char* kDefaultDataFolder = ":\\tarvi\\";
 constexpr const char* kMainFile = "dati.mdb";
 constexpr const char* kSalesFile = "vendite.mdb";
-constexpr const char* kLogPrefix = "logqvo_";
-constexpr const char* kLogSuffix = ".txt";
-constexpr const char* kLogPattern = "logqvo_*.txt";
 
 // What mends a failed start-up, after the reason itself.
 constexpr const char* kMendWithInit =
@@ -54,13 +50,6 @@ constexpr const char* kMendDamaged =
 
 // The `database` value is searched for the main file among its first eleven parts.
 constexpr int kMaxFolderParts = 11;
-
-char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool equal_folded(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
-}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -80,21 +69,6 @@ class StartupFailure : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// Deletes last month's logs. Only names whose month positions hold last month's digits
-// go: a plain "*mm*" pattern would also take logs whose day or year holds those digits
-// (in March of 2020-2029 every log, today's included).
-void delete_last_months_logs(Context& ctx) {
-    const auto today = ctx.clock.now();
-    const std::string today_name = log_file_name(today);
-    const auto folder = ctx.paths.to_local(std::string(kLogFolder) + today_name).parent_path();
-    for (const auto& file : platform::match_files(folder, kLogPattern)) {
-        const std::string name = file.filename().string();
-        if (equal_folded(name, today_name) || !is_last_months_log(name, today)) continue;
-        std::error_code ec;
-        std::filesystem::remove(file, ec);  // a log that cannot go is left for next month
-    }
-}
 
 // "select * from società where codute = " + Codice_Utente: the row's `database`, or
 // nullopt when the company has no row.
@@ -269,30 +243,16 @@ std::string leading_number_text(const std::string& value) {
     return out;
 }
 
-bool is_last_months_log(const std::string& file_name, const platform::LocalTime& today) {
-    const std::string prefix = kLogPrefix;
-    const std::string suffix = kLogSuffix;
-    const std::size_t digits = 8;  // ddmmyyyy
-    if (file_name.size() != prefix.size() + digits + suffix.size()) return false;
-    if (!equal_folded(std::string_view(file_name).substr(0, prefix.size()), prefix)) return false;
-    if (!equal_folded(std::string_view(file_name).substr(prefix.size() + digits), suffix)) return false;
-    for (std::size_t k = 0; k < digits; ++k) {
-        if (!is_digit(file_name[prefix.size() + k])) return false;
-    }
-    // Last month as two digits; January gives "00", which no log carries.
-    const int last = std::clamp(today.month - 1, 0, 99);
-    const char month[2] = {static_cast<char>('0' + last / 10), static_cast<char>('0' + last % 10)};
-    return file_name.compare(prefix.size() + 2, 2, month, 2) == 0;
-}
-
 StartupResult run_startup(Context& ctx, char current_drive) {
     auto& s = ctx.settings;
     ctx.Contatore_Cicli = 0;
 
-    delete_last_months_logs(ctx);
+    const auto today = ctx.clock.now();
+    const std::string log_name = std::string(kLogFolder) + log_file_name(today);
+    const auto log_file = ctx.paths.to_local(log_name);
+    delete_last_months_logs(log_file.parent_path(), today);
 
-    const std::string log_name = std::string(kLogFolder) + log_file_name(ctx.clock.now());
-    if (Status st = ctx.log.open(ctx.paths.to_local(log_name)); !st) {
+    if (Status st = ctx.log.open(log_file); !st) {
         return {StartupOutcome::log_unavailable,
                 "cannot open the operation log " + log_name + ": " + st.message() +
                     " (the log folder must exist and be writable)",

@@ -41,8 +41,5 @@ StartupResult run_startup(Context& ctx, char current_drive = 'C');
 std::optional<std::string> cartella_dati_of(const std::string& database_value);
 // The leading-number rule of the `aaa` and `bbb` switches: " 007x" -> "7", "x" -> "0".
 std::string leading_number_text(const std::string& value);
-// Whether `file_name` is an operation log of last month ("logqvo_ddmmyyyy.txt" whose mm
-// are the month before `today`'s, "00" in January), the logs start-up deletes.
-bool is_last_months_log(const std::string& file_name, const platform::LocalTime& today);
 
 }  // namespace cassasync::frame

@@ -1,5 +1,6 @@
-// The operation log on a real file: a message is always one line of bounded length,
-// whatever register text it carries, and the system's own messages pass unchanged.
+// The operation log on real files: a message is always one line of bounded length,
+// whatever register text it carries, the system's own messages pass unchanged, and
+// after midnight the lines go into the new day's file.
 #include "frame/operation_log.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,9 @@ protected:
         EXPECT_TRUE(log_.open(file_).is_ok());
         return text;
     }
+
+    // A day's file, read while the log still holds it open: every line is flushed.
+    std::string day_text(const char* name) const { return testing::read_text_file(dir_.path() / name); }
 
     testing::TempDir dir_;
     std::filesystem::path file_ = dir_.path() / "logqvo_07122026.txt";
@@ -106,6 +110,61 @@ TEST_F(OperationLogTest, ALongMessageIsCutOnACharacterBoundary) {
                 << wide << " after " << lead << " bytes: the start of the message";
         }
     }
+}
+
+TEST_F(OperationLogTest, AfterMidnightTheLinesGoIntoTheNewDaysFile) {
+    clock_.set({2026, 12, 7, 23, 59, 59});
+    log_.write("- Inizio elaborazione ");
+    EXPECT_EQ(day_text("logqvo_07122026.txt"), "07/12/2026-23:59:59- Inizio elaborazione \r\n");
+
+    clock_.advance_seconds(1);
+    log_.progress("Controllo cassa Nr.1 ...OK");
+    log_.write("- Inizio elaborazione ");
+    EXPECT_EQ(day_text("logqvo_08122026.txt"),
+              "08/12/2026-00:00:00-  Controllo cassa Nr.1 ...OK\r\n08/12/2026-00:00:00- Inizio elaborazione \r\n");
+    EXPECT_EQ(day_text("logqvo_07122026.txt"), "07/12/2026-23:59:59- Inizio elaborazione \r\n")
+        << "the day before keeps only its own lines";
+    EXPECT_EQ(log_.file(), dir_.path() / "logqvo_08122026.txt");
+
+    // Across New Year the January file is begun.
+    clock_.set({2026, 12, 31, 23, 59, 59});
+    log_.write("- Fine anno");
+    clock_.advance_seconds(1);
+    log_.write("- Inizio anno");
+    EXPECT_EQ(day_text("logqvo_31122026.txt"), "31/12/2026-23:59:59- Fine anno\r\n");
+    EXPECT_EQ(day_text("logqvo_01012027.txt"), "01/01/2027-00:00:00- Inizio anno\r\n");
+
+    // Start-up named the day's file just before midnight and opens it just after: the
+    // first line still goes into the new day's file.
+    log_.close();
+    clock_.set({2027, 1, 2, 0, 0, 0});
+    ASSERT_TRUE(log_.open(dir_.path() / "logqvo_01012027.txt").is_ok());
+    log_.write("- Avvio programma");
+    EXPECT_EQ(day_text("logqvo_02012027.txt"), "02/01/2027-00:00:00- Avvio programma\r\n");
+}
+
+// The new day's file cannot be opened (here a folder stands in its place): no line is
+// lost, standard error says so once, and a later line opens the file once it can.
+TEST_F(OperationLogTest, ANewDaysFileThatCannotBeOpenedLeavesTheLinesInTheOldOne) {
+    const std::filesystem::path next = dir_.path() / "logqvo_08122026.txt";
+    std::filesystem::create_directory(next);
+    clock_.set({2026, 12, 8, 0, 0, 5});
+    ::testing::internal::CaptureStderr();
+    log_.write("- Inizio elaborazione ");
+    log_.progress("Controllo cassa Nr.1 ...OK");
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(day_text("logqvo_07122026.txt"),
+              "08/12/2026-00:00:05- Inizio elaborazione \r\n08/12/2026-00:00:05-  Controllo cassa Nr.1 ...OK\r\n");
+    const std::string notice = "cassasync: the new day's operation log: cannot open " + next.string() +
+                               " for appending: Is a directory; its lines go on in " + file_.string() +
+                               " until it can be opened\n";
+    EXPECT_EQ(said, notice);
+
+    std::filesystem::remove(next);
+    clock_.advance_seconds(5);
+    log_.write("- Inizio elaborazione ");
+    EXPECT_EQ(day_text("logqvo_08122026.txt"), "08/12/2026-00:00:10- Inizio elaborazione \r\n");
+    EXPECT_EQ(log_.file(), next);
 }
 
 // The log's disk is full mid-run: the service goes on, and standard error says once

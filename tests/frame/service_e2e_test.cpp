@@ -40,6 +40,13 @@ Lines split_lines(const std::string& text) {
     return out;
 }
 
+// The messages of log lines, without their date and time ("dd/mm/yyyy-hh:mm:ss").
+Lines without_stamps(const Lines& lines) {
+    Lines out;
+    for (const auto& l : lines) out.push_back(l.size() >= 19 ? l.substr(19) : l);
+    return out;
+}
+
 class ServiceTest : public ::testing::Test {
 protected:
     ServiceTest() : shop_(work_.path() / "shop") { fs::create_directories(shop_); }
@@ -77,9 +84,7 @@ protected:
         EXPECT_EQ(logs.size(), 1u);
         if (logs.empty()) return {};
         EXPECT_EQ(logs[0].filename().string().rfind("logqvo_", 0), 0u) << logs[0];
-        Lines out;
-        for (const auto& l : split_lines(testing::read_text_file(logs[0]))) out.push_back(l.size() >= 19 ? l.substr(19) : l);
-        return out;
+        return without_stamps(split_lines(testing::read_text_file(logs[0])));
     }
     std::string flag(int n) {
         data::Database reg(shop_ / "net" / ("127.0.0." + std::to_string(n)) / "cassa" / "dati.mdb");
@@ -196,6 +201,45 @@ TEST_F(ServiceTest, AStartUpThatStoppedSaysWhyAndWhatMendsItOnStandardError) {
     shop({"init"});
     EXPECT_EQ(run(service({"--cycles", "0"})), 0);
     EXPECT_EQ(last_->err(), "");
+}
+
+// A service that runs across midnight, under a clock that starts shortly before New Year
+// and runs ten times fast: the lines after midnight are in the new day's file, and the
+// clean-up of January (the logs of month "00") runs while the service is running.
+TEST_F(ServiceTest, AfterMidnightTheLogContinuesInTheNewDaysFile) {
+    const std::string faketime = "/usr/bin/faketime";
+    if (!fs::exists(faketime)) GTEST_SKIP() << faketime << " is missing (Debian package faketime)";
+    shop({"init"});
+    // Start-up on 31 December takes November's logs; this one goes only when January begins.
+    const fs::path month_00 = log_folder() / "logqvo_10002026.txt";
+    const fs::path december = log_folder() / "logqvo_15122026.txt";
+    for (const auto& f : {month_00, december}) std::ofstream(f) << "x\r\n";
+
+    testing::ChildOptions env;
+    // The faked clock comes as a preloaded library, which the sanitizer runtime would
+    // otherwise refuse to follow.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    env.set_env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+    std::vector<std::string> argv = {faketime, "-f", "@2026-12-31 23:59:40 x10"};
+    for (const auto& a : service({"--cycles", "15", "--tick-ms", "2000"})) argv.push_back(a);
+    ASSERT_EQ(run(argv, env), 0) << last_->err();
+
+    const Lines before = split_lines(testing::read_text_file(log_folder() / "logqvo_31122026.txt"));
+    const Lines after = split_lines(testing::read_text_file(log_folder() / "logqvo_01012027.txt"));
+    ASSERT_FALSE(before.empty()) << "no line before midnight: " << last_->err();
+    ASSERT_FALSE(after.empty()) << "no line after midnight";
+    for (const auto& l : before) EXPECT_EQ(l.rfind("31/12/2026-23:59:", 0), 0u) << l;
+    for (const auto& l : after) EXPECT_EQ(l.rfind("01/01/2027-00:", 0), 0u) << l;
+
+    const Lines after_messages = without_stamps(after);
+    Lines messages = without_stamps(before);
+    messages.insert(messages.end(), after_messages.begin(), after_messages.end());
+    ASSERT_GE(messages.size(), kStartUp.size());
+    EXPECT_EQ(Lines(messages.begin(), messages.begin() + static_cast<long>(kStartUp.size())), kStartUp);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "- Inizio elaborazione "), 15);
+    EXPECT_GE(std::count(after_messages.begin(), after_messages.end(), "- Inizio elaborazione "), 1);
+    EXPECT_FALSE(fs::exists(month_00));
+    EXPECT_TRUE(fs::exists(december));
 }
 
 TEST_F(ServiceTest, ALogThatCannotBeOpenedEndsWithStatusOne) {

@@ -495,6 +495,54 @@ TEST_F(StartupTest, InJanuaryNoDecemberLogIsTaken) {
     EXPECT_TRUE(fs::exists(log_folder() / "logqvo_10012027.txt"));
 }
 
+// The service runs for months: the first line after midnight goes into the new day's
+// file, and when a month begins last month's logs go as start-up takes them, today's
+// log and the day before's staying unless their month is the one that goes.
+TEST_F(StartupTest, TheRunningLogMovesOnAtMidnightAndCleansUpWhenAMonthBegins) {
+    struct Case {
+        const char* name;
+        platform::LocalTime before, after;
+        Lines gone, kept;
+    };
+    const Case cases[] = {
+        {"New Year: month 00 goes, December stays", {2026, 12, 31, 23, 59, 59}, {2027, 1, 1, 0, 0, 0},
+         {"logqvo_10002026.txt"},
+         {"logqvo_31122026.txt", "logqvo_15122026.txt", "logqvo_00122000.txt", "logqvo_01012027.txt"}},
+        {"into December: November goes, the day before with it", {2026, 11, 30, 23, 59, 59}, {2026, 12, 1, 0, 0, 1},
+         {"logqvo_30112026.txt", "logqvo_15112026.txt", "logqvo_30112025.txt"},
+         {"logqvo_11102026.txt", "logqvo_01122011.txt", "logqvo_01122026.txt", "notes11.txt"}},
+        {"a new day within the month: nothing goes", {2026, 12, 7, 23, 59, 59}, {2026, 12, 8, 0, 0, 0}, {},
+         {"logqvo_07122026.txt", "logqvo_15112026.txt", "logqvo_08122026.txt"}},
+    };
+    for (const auto& c : cases) {
+        for (const auto& e : fs::directory_iterator(log_folder())) fs::remove(e.path());
+        clock_.set(c.before);
+        Context ctx(paths_, clock_, pinger_, starter_);
+        ASSERT_EQ(run_startup(ctx).outcome, StartupOutcome::complete) << c.name;
+        const fs::path day_before = log_folder() / log_file_name(c.before);
+        const std::string started = testing::read_text_file(day_before);
+        ASSERT_EQ(log_lines().size(), complete_lines().size()) << c.name;
+        // Left by earlier days, after start-up's own clean-up.
+        for (const Lines* names : {&c.gone, &c.kept}) {
+            for (const auto& f : *names) {
+                if (f != log_file_name(c.before) && f != log_file_name(c.after)) touch(log_folder() / f);
+            }
+        }
+
+        clock_.set(c.after);
+        ctx.log.write("- Inizio elaborazione ");
+        EXPECT_EQ(log_lines(), Lines{platform::short_date(c.after) + "-" + platform::long_time(c.after) + "- Inizio elaborazione "})
+            << c.name;
+        if (fs::exists(day_before)) {
+            EXPECT_EQ(testing::read_text_file(day_before), started) << c.name << ": the day before keeps its own lines";
+        }
+        for (const auto& f : c.gone) EXPECT_FALSE(fs::exists(log_folder() / f)) << c.name << ": " << f;
+        for (const auto& f : c.kept) EXPECT_TRUE(fs::exists(log_folder() / f)) << c.name << ": " << f;
+        ctx.databases.close_all();
+        ctx.log.close();
+    }
+}
+
 TEST_F(StartupTest, ALogThatCannotBeOpenedStopsStartUp) {
     fs::remove_all(log_folder());
     const auto r = run();
