@@ -19,6 +19,7 @@ constexpr const char* kTake =
 constexpr const char* kRelease =
     "UPDATE Semafori SET Flag1 = 0 WHERE rowid = (SELECT min(rowid) FROM Semafori) AND Flag1 IN (0, 2)";
 constexpr const char* kAnyRow = "SELECT 1 FROM Semafori LIMIT 1";
+constexpr const char* kFirstFlag = "SELECT Flag1 FROM Semafori ORDER BY rowid LIMIT 1";
 
 data::Database& register_db(frame::Context& ctx, int n) {
     if (n < 1 || n > frame::kMaxRegisters) {
@@ -74,7 +75,7 @@ bool pause_for(const frame::Context& ctx, std::chrono::milliseconds span) {
 }  // namespace
 
 SemaphoreTurns::SemaphoreTurns(frame::Context& ctx, int n, TurnLimits limits)
-    : ctx_(ctx), n_(n), limits_(limits), started_(Clock::now()), taken_at_(started_) {}
+    : ctx_(ctx), n_(n), limits_(limits), started_(Clock::now()), taken_at_(started_), last_call_(started_) {}
 
 SemaphoreTurns::Clock::duration SemaphoreTurns::longest_hold() const {
     return std::max(longest_hold_, Clock::now() - taken_at_);
@@ -82,8 +83,12 @@ SemaphoreTurns::Clock::duration SemaphoreTurns::longest_hold() const {
 
 bool SemaphoreTurns::between_batches() {
     const auto now = Clock::now();
+    // The next batch will take about as long as the last one: let go before it would
+    // carry the stretch past `hold`.
+    const auto batch = now - last_call_;
+    last_call_ = now;
     if (ctx_.stop_requested.load() || now - started_ >= limits_.budget) return false;
-    if (now - taken_at_ < limits_.hold) return true;
+    if (now - taken_at_ + batch < limits_.hold) return true;
     longest_hold_ = std::max(longest_hold_, now - taken_at_);
     auto& db = register_db(ctx_, n_);
     // Not Rilascia_Semaforo: an error here must end the transfer, not pass unseen.
@@ -91,16 +96,24 @@ bool SemaphoreTurns::between_batches() {
         // Not the service's to give: no semaphore row, or the register's own software
         // held it when the steps began (registers 1 to 3 go ahead regardless).
         taken_at_ = Clock::now();
+        last_call_ = taken_at_;
         return true;
     }
     ++turns_;
-    if (!pause_for(ctx_, limits_.pause)) return false;
+    // Free until the register's software takes it, or for `pause` when it does not come:
+    // the service then goes on as soon as the register has written.
+    const auto pause_end = Clock::now() + limits_.pause;
+    while (Clock::now() < pause_end) {
+        if (!pause_for(ctx_, kPoll)) return false;
+        if (data::to_int_or(db.scalar(kFirstFlag), 0) == static_cast<int>(Semaforo::Cassa)) break;
+    }
     const auto give_up = Clock::now() + limits_.retake_wait;
     // The register may have taken it meanwhile (1): its write is short, wait for it.
     while (db.execute(kTake) == 0) {
         if (Clock::now() >= give_up || !pause_for(ctx_, kPoll)) return false;
     }
     taken_at_ = Clock::now();
+    last_call_ = taken_at_;
     return true;
 }
 

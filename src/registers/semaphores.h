@@ -22,17 +22,20 @@ void Rilascia_Semaforo(frame::Context& ctx, int n);
 // How long the service keeps a register's semaphore while it drains a backlog.
 struct TurnLimits {
     std::chrono::milliseconds hold{100};        // at most this long in one stretch
-    std::chrono::milliseconds pause{30};        // then free for this long
+    // Then free for this long at most: longer than the register's software waits between
+    // two tries, so that it gets its turn at the first free spell.
+    std::chrono::milliseconds pause{40};
     std::chrono::milliseconds budget{2000};     // the register's share of one cycle
     std::chrono::milliseconds retake_wait{1000};  // how long the register may keep it meanwhile
 };
 
 // Turns at a register's semaphore while the service drains a backlog there. Between two
 // committed batches the service holds nothing at the register, so it may let the
-// register's own software in: once the semaphore has been held for `hold`, it is set
-// to 0 for `pause` (the register's software polls for it) and then taken again, waiting
-// while the register holds it. Created by the cycle after it took the semaphore; lives
-// for that register's steps in one cycle.
+// register's own software in: before the next batch would carry the stretch past `hold`
+// (batches are expected to last as long as the last one), the semaphore is set to 0 until
+// the register's software takes it, or for `pause` when it does not come, and then taken
+// again, waiting while the register writes. Created by the cycle after it took the
+// semaphore; lives for that register's steps in one cycle.
 class SemaphoreTurns {
 public:
     using Clock = std::chrono::steady_clock;
@@ -53,6 +56,7 @@ private:
     TurnLimits limits_;
     Clock::time_point started_;
     Clock::time_point taken_at_;
+    Clock::time_point last_call_;  // the end of the last batch
     Clock::duration longest_hold_{};
     int turns_ = 0;
 };

@@ -1,0 +1,319 @@
+// Backlog benchmark: what a register's own software feels while the service drains a
+// backlog at that register, and what an idle cycle costs.
+//
+//   backlog_bench [--lines N] [--articles N] [--hold-ms MS] [--pause-ms MS] [--dir DIR]
+//
+// Builds a shop with N (default 100,000) waiting receipt lines at register 1 and two more
+// registers with nothing waiting, and drains the backlog twice with the real cycle: once
+// holding register 1's semaphore for the whole drain (the service before it took turns),
+// once taking turns. In both runs a stand-in for register 1's software writes a receipt
+// line every 50 ms, taking the semaphore as that software does (one conditional update,
+// tried again every 10 to 40 ms); a watcher samples Flag1 every millisecond; registers 2
+// and 3 get a line before every cycle. Prints lines per second of each drain, the
+// register's longest and 99th-percentile wait for its semaphore, the longest stretch the
+// service kept it, the cycle times, and whether registers 2 and 3 were served in every
+// cycle. Then the CPU time of an idle cycle per register, with ten registers reached and
+// nothing waiting.
+#include <sqlite3.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_shop.h"
+#include "frame/context.h"
+#include "frame/cycle.h"
+#include "frame/shop_admin.h"
+#include "frame/startup.h"
+#include "platform/clock.h"
+#include "platform/path_map.h"
+
+namespace {
+
+using namespace cassasync;
+using namespace cassasync::bench;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kWriteEvery = 50ms;
+constexpr auto kGiveUp = 300s;  // the register's software waits this long at most here
+
+std::string register_path(int n) { return "\\\\127.0.0." + std::to_string(n) + "\\cassa\\dati.mdb"; }
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// The service as the program runs it: start-up on the shop's files, then cycles.
+struct Service {
+    explicit Service(const std::filesystem::path& root)
+        : paths(root), clock(platform::LocalTime{2026, 12, 7, 10, 0, 0}), ctx(paths, clock, pinger, starter) {
+        if (auto started = frame::run_startup(ctx); started.outcome != frame::StartupOutcome::complete) {
+            throw std::runtime_error("start-up failed: " + started.message);
+        }
+    }
+    ~Service() { ctx.databases.close_all(); }
+    platform::RootPathMap paths;
+    platform::FixedClock clock;
+    LoopbackPinger pinger;
+    NoStarter starter;
+    frame::Context ctx;
+};
+
+// Register 1's own software: a receipt line every 50 ms, each under the semaphore.
+class RegisterSoftware {
+public:
+    explicit RegisterSoftware(const std::filesystem::path& file) : thread_([this, file] { run(file); }) {}
+    ~RegisterSoftware() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    const std::vector<double>& waits_ms() const { return waits_; }
+
+private:
+    void run(const std::filesystem::path& file) {
+        sqlite3* db = open_raw(file);
+        std::mt19937 rng(5);
+        Stmt take(db, "UPDATE Semafori SET Flag1 = 1 WHERE rowid = (SELECT min(rowid) FROM Semafori) AND Flag1 = 0");
+        Stmt give(db, "UPDATE Semafori SET Flag1 = 0 WHERE rowid = (SELECT min(rowid) FROM Semafori) AND Flag1 = 1");
+        Stmt ring(db,
+                  "INSERT INTO movimenti (bflag3, aggiornogiacenza, bdator, bora, bnumer, eanrig, descrizione, quantita,"
+                  " prezzo, totrig, sconto, codrep, tiporecord, operatore, numcassa, bflag1, descli)"
+                  " VALUES ('S','N',?,0.9,?,?,'ARTICOLO',1,1,1,0,1,1,1,1,'V','')");
+        const double today = static_cast<double>(platform::day_serial(2026, 12, 7));
+        auto next = Clock::now();
+        for (int receipt = 900000; !stop_; ++receipt) {
+            std::this_thread::sleep_until(next);
+            next += kWriteEvery;
+            const auto asked = Clock::now();
+            bool taken = false;
+            while (!stop_ && Clock::now() - asked < kGiveUp) {
+                take.run();
+                if (sqlite3_changes(db) == 1) {
+                    taken = true;
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10 + rng() % 31));
+            }
+            if (!taken) break;
+            waits_.push_back(ms(Clock::now() - asked));
+            exec(db, "BEGIN IMMEDIATE");
+            ring.d(1, today).i(2, receipt).t(3, article_ean(1)).run();
+            exec(db, "COMMIT");
+            give.run();
+            if (Clock::now() > next) next = Clock::now();
+        }
+        sqlite3_close(db);
+    }
+
+    std::atomic<bool> stop_{false};
+    std::vector<double> waits_;
+    std::thread thread_;
+};
+
+// Samples register 1's Flag1 and keeps the longest stretch the service (2) held it.
+class SemaphoreWatcher {
+public:
+    explicit SemaphoreWatcher(const std::filesystem::path& file) : thread_([this, file] { run(file); }) {}
+    ~SemaphoreWatcher() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    double longest_ms() const { return longest_ms_; }
+
+private:
+    void run(const std::filesystem::path& file) {
+        sqlite3* db = open_raw(file);
+        Stmt flag(db, "SELECT Flag1 FROM Semafori ORDER BY rowid LIMIT 1");
+        bool held = false;
+        Clock::time_point since{};
+        while (!stop_) {
+            const bool now_held = flag.row() && flag.ci(0) == 2;
+            flag.reset();
+            const auto t = Clock::now();
+            if (now_held && !held) since = t;
+            if (held) longest_ms_ = std::max(longest_ms_, ms(t - since));
+            held = now_held;
+            std::this_thread::sleep_for(1ms);
+        }
+        sqlite3_close(db);
+    }
+
+    std::atomic<bool> stop_{false};
+    double longest_ms_ = 0;
+    std::thread thread_;
+};
+
+std::int64_t scalar(sqlite3* db, const char* sql) {
+    Stmt st(db, sql);
+    return st.row() ? st.ci(0) : 0;
+}
+
+struct Drain {
+    double lines_per_second = 0;
+    double longest_wait_ms = 0;
+    double p99_wait_ms = 0;
+    int writes = 0;
+    double longest_hold_ms = 0;
+    int cycles = 0;
+    double longest_cycle_ms = 0;
+    double mean_cycle_ms = 0;
+    bool others_every_cycle = true;
+};
+
+// Drains register 1's first `lines` lines with the real cycle under `limits`.
+Drain drain(const std::filesystem::path& root, int lines, registers::TurnLimits limits) {
+    Service service(root);
+    frame::ProcessingCycle cycle(service.ctx, frame::CycleSteps::standard(), limits);
+    std::vector<sqlite3*> regs;
+    for (int n = 1; n <= 3; ++n) regs.push_back(open_raw(service.paths.to_local(register_path(n))));
+    const std::string left_sql = "SELECT count(*) FROM movimenti WHERE aggiornogiacenza = 'N' AND id <= " +
+                                 std::to_string(lines);
+    Drain d;
+    std::vector<double> cycle_ms;
+    SemaphoreWatcher watcher(service.paths.to_local(register_path(1)));
+    RegisterSoftware till(service.paths.to_local(register_path(1)));
+    const auto started = Clock::now();
+    for (int receipt = 1; scalar(regs[0], left_sql.c_str()) > 0; ++receipt) {
+        if (receipt > 10000) throw std::runtime_error("the backlog does not drain");
+        for (int n : {2, 3}) {
+            Stmt ring(regs[static_cast<std::size_t>(n - 1)],
+                      "INSERT INTO movimenti (bflag3, aggiornogiacenza, bdator, bora, bnumer, eanrig, descrizione,"
+                      " quantita, prezzo, totrig, codrep, tiporecord, numcassa) VALUES"
+                      " ('S','N',46363,0.5,?,?,'ARTICOLO',1,1,1,1,1,?)");
+            ring.i(1, receipt).t(2, article_ean(1)).i(3, n).run();
+        }
+        const auto cycle_started = Clock::now();
+        cycle.Elabora_Casse();
+        cycle_ms.push_back(ms(Clock::now() - cycle_started));
+        for (int n : {2, 3}) {
+            if (scalar(regs[static_cast<std::size_t>(n - 1)], "SELECT count(*) FROM movimenti WHERE aggiornogiacenza = 'N'") != 0) {
+                d.others_every_cycle = false;
+            }
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    till.stop();
+    watcher.stop();
+    for (auto* r : regs) sqlite3_close(r);
+
+    d.lines_per_second = lines / seconds;
+    auto waits = till.waits_ms();
+    d.writes = static_cast<int>(waits.size());
+    std::sort(waits.begin(), waits.end());
+    if (!waits.empty()) {
+        d.longest_wait_ms = waits.back();
+        d.p99_wait_ms = waits[std::min(waits.size() - 1, waits.size() * 99 / 100)];
+    }
+    d.longest_hold_ms = watcher.longest_ms();
+    d.cycles = static_cast<int>(cycle_ms.size());
+    d.longest_cycle_ms = *std::max_element(cycle_ms.begin(), cycle_ms.end());
+    for (double c : cycle_ms) d.mean_cycle_ms += c / static_cast<double>(cycle_ms.size());
+    return d;
+}
+
+double cpu_seconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return s(usage.ru_utime) + s(usage.ru_stime);
+}
+
+// CPU time of one idle cycle per register, with ten registers reached and nothing waiting.
+double idle_cpu_ms_per_register(const std::filesystem::path& root) {
+    constexpr int kRegisters = 10;
+    constexpr int kCycles = 50;
+    build_shop(root, 100, 0, Mix::uniform);
+    platform::RootPathMap paths(root);
+    for (int n = 2; n <= kRegisters; ++n) {
+        if (auto st = frame::add_register(paths, n, register_path(n)); !st) throw std::runtime_error(st.message());
+    }
+    Service service(root);
+    frame::ProcessingCycle cycle(service.ctx);
+    for (int k = 0; k < 3; ++k) cycle.Elabora_Casse();  // files opened, statements prepared
+    const double before = cpu_seconds();
+    for (int k = 0; k < kCycles; ++k) cycle.Elabora_Casse();
+    return (cpu_seconds() - before) * 1000.0 / (kCycles * kRegisters);
+}
+
+void print_drain(const char* name, const Drain& d) {
+    std::printf("%-26s %9.0f %8.0f %8.0f %8d %10.0f %7d %9.0f %9.0f %6s\n", name, d.lines_per_second, d.longest_wait_ms,
+                d.p99_wait_ms, d.writes, d.longest_hold_ms, d.cycles, d.mean_cycle_ms, d.longest_cycle_ms,
+                d.others_every_cycle ? "yes" : "no");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int lines = 100000;
+    int articles = 10000;
+    registers::TurnLimits turns{};
+    std::filesystem::path base = std::filesystem::temp_directory_path() / "cassasync-backlog-bench";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "%s needs a value\n", arg.c_str());
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (arg == "--lines") lines = std::stoi(value());
+        else if (arg == "--articles") articles = std::stoi(value());
+        else if (arg == "--hold-ms") turns.hold = std::chrono::milliseconds(std::stoi(value()));
+        else if (arg == "--pause-ms") turns.pause = std::chrono::milliseconds(std::stoi(value()));
+        else if (arg == "--dir") base = value();
+        else {
+            std::fprintf(stderr,
+                         "usage: backlog_bench [--lines N] [--articles N] [--hold-ms MS] [--pause-ms MS] [--dir DIR]\n");
+            return 2;
+        }
+    }
+    try {
+        std::filesystem::remove_all(base);
+        const auto built = base / "built";
+        std::filesystem::create_directories(built);
+        std::printf("building a shop: %d articles, %d lines waiting at register 1, registers 2 and 3 idle\n", articles,
+                    lines);
+        build_shop(built, articles, lines, Mix::uniform);
+        platform::RootPathMap paths(built);
+        for (int n = 2; n <= 3; ++n) {
+            if (auto st = frame::add_register(paths, n, register_path(n)); !st) throw std::runtime_error(st.message());
+        }
+        for (const char* copy : {"hold", "turns"}) {
+            std::filesystem::copy(built, base / copy, std::filesystem::copy_options::recursive);
+        }
+
+        std::printf("\n%-26s %9s %8s %8s %8s %10s %7s %9s %9s %6s\n", "drain", "lines/s", "wait max", "wait p99",
+                    "writes", "held max", "cycles", "cycle ms", "cycle max", "others");
+        std::printf("%-26s %9s %8s %8s %8s %10s %7s %9s %9s %6s\n", "", "", "ms", "ms", "", "ms", "", "mean", "ms",
+                    "served");
+        const registers::TurnLimits whole{.hold = 24h, .pause = 0ms, .budget = 24h, .retake_wait = 1s};
+        const Drain held = drain(base / "hold", lines, whole);
+        print_drain("semaphore held throughout", held);
+        const Drain taken = drain(base / "turns", lines, turns);
+        print_drain("taking turns", taken);
+        std::printf("\nturns: held at most %lld ms, then free for %lld ms; at most %lld ms of a cycle per register\n",
+                    static_cast<long long>(turns.hold.count()), static_cast<long long>(turns.pause.count()),
+                    static_cast<long long>(turns.budget.count()));
+        std::printf("drain speed taking turns: %.0f%% of the speed holding the semaphore throughout\n",
+                    100.0 * taken.lines_per_second / held.lines_per_second);
+
+        const double idle = idle_cpu_ms_per_register(base / "idle");
+        std::printf("idle cycle, ten registers reached, nothing waiting: %.2f ms CPU per register per cycle\n", idle);
+        std::filesystem::remove_all(base);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "backlog_bench: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
