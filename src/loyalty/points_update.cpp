@@ -31,7 +31,7 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
 
     data::Channel clienti("clienti");
     auto& customer = clienti.select(db, "clienti", {}, {}, {}, data::Fetch::on_demand);
-    if (!customer.find_first({{"tessera", data::text(tessera)}})) return;
+    if (!customer.find_first({{"tessera", data::text(tessera), data::Compare::key}})) return;
     const std::string descli =
         data::fixed_width(data::to_text(customer.field("dsccliente")), kJournalNameWidth);
 
@@ -62,7 +62,7 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
     const data::Value kind(std::int64_t{tipo});
     const data::Value till(std::int64_t{numcassa});
     const data::Value receipt(std::int64_t{numsco});
-    if (journal.find_first({{"tessera", data::text(tessera)},
+    if (journal.find_first({{"tessera", data::text(tessera), data::Compare::key},
                             {"data", data::Value(day)},
                             {"numsco", receipt},
                             {"numcassa", till},
