@@ -166,13 +166,10 @@ bool RecordSet::find_first(const std::vector<Match>& conditions) {
                 const auto i = static_cast<std::size_t>(columns_->index(c.column));  // unknown: an error, as with a scan
                 const std::string column = quote_identifier(c.column);
                 if (!where.empty()) where += " AND ";
-                if (c.compare == Compare::key) {
-                    where += same_key(column, role);
-                } else {
-                    // Only a text column takes the text comparison: another collation on
-                    // a number column would turn its index seek into a scan.
-                    where += text_columns_[i] ? same_text(column, role) : column + " = ?";
-                }
+                // Only a text column takes the text comparison: another collation on a
+                // number column would turn its index seek into a scan.
+                const bool as_text = c.compare == Compare::key || text_columns_[i];
+                where += as_text ? same_text(column, role) : column + " = ?";
                 search.fields.push_back(c.column);
                 search.compares.push_back(c.compare);
             }
@@ -180,19 +177,26 @@ bool RecordSet::find_first(const std::vector<Match>& conditions) {
             known = searches_.insert(searches_.end(), std::move(search));
         }
         Statement& st = *known->statement;
-        st.reset();
-        // Every parameter is bound: the channel's own, then one per condition (two per key).
-        int n = 0;
-        for (const auto& v : base_params_) st.bind(++n, v);
-        for (const auto& c : conditions) {
-            if (c.compare == Compare::key) {
-                for (const auto& form : key_forms(c.value)) st.bind(++n, form);
-            } else {
-                st.bind(++n, c.value);
-            }
+        // A key is sought in its forms one after the other (text_match.h).
+        std::vector<std::vector<Value>> forms(conditions.size());
+        std::size_t attempts = 1;
+        for (std::size_t k = 0; k < conditions.size(); ++k) {
+            if (conditions[k].compare != Compare::key) continue;
+            forms[k] = key_forms(conditions[k].value);
+            attempts = std::max(attempts, forms[k].size());
         }
-        load(st, 1);
-        st.reset();
+        for (std::size_t attempt = 0; attempt < attempts; ++attempt) {
+            st.reset();
+            // Every parameter is bound: the channel's own, then one per condition.
+            int n = 0;
+            for (const auto& v : base_params_) st.bind(++n, v);
+            for (std::size_t k = 0; k < conditions.size(); ++k) {
+                st.bind(++n, forms[k].empty() ? conditions[k].value : forms[k][std::min(attempt, forms[k].size() - 1)]);
+            }
+            load(st, 1);
+            st.reset();
+            if (!rows_.empty()) break;
+        }
         pos_ = 0;
         no_match_ = rows_.empty();
         return !no_match_;

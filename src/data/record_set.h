@@ -159,7 +159,8 @@ private:
 
 // How a condition compares (text_match.h): `equal` as the file compares texts (without
 // regard to letter case in the back office's files), `key` as a blank-padded key found
-// with or without its trailing blanks.
+// with or without its trailing blanks (sought padded first, on a set that fetches on
+// demand).
 enum class Compare { equal, key };
 
 // One condition of a search: column = value (values bound, never pasted).

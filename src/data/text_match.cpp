@@ -6,13 +6,6 @@ namespace cassasync::data {
 
 namespace {
 
-// The collation a condition names in a file of `role`; the register's indexes are binary.
-std::string collated(std::string_view expr, FileRole role) {
-    std::string out(expr);
-    if (role == FileRole::central) out += " COLLATE NOCASE";
-    return out;
-}
-
 char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equal_folded(std::string_view a, std::string_view b) {
@@ -25,27 +18,20 @@ bool equal_folded(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::string same_text(std::string_view expr, FileRole role) { return collated(expr, role) + " = ?"; }
-
-std::string same_key(std::string_view expr, FileRole role) { return collated(expr, role) + " IN (?, ?)"; }
-
-std::vector<Value> key_forms(const Value& key) {
-    std::vector<Value> forms;
-    add_key_forms(forms, key);
-    return forms;
+std::string same_text(std::string_view expr, FileRole role) {
+    // The register's indexes are binary: a collation there would make every seek a scan.
+    return std::string(expr) + (role == FileRole::central ? " COLLATE NOCASE = ?" : " = ?");
 }
 
-void add_key_forms(std::vector<Value>& params, const Value& key) {
-    if (is_null(key)) {
-        params.insert(params.end(), 2, kNull);
-        return;
-    }
+std::vector<Value> key_forms(const Value& key) {
+    if (is_null(key)) return {kNull};
     std::string trimmed = to_text(key);
     trimmed.erase(trimmed.find_last_not_of(' ') + 1);
     // A key longer than its width is never cut: cut, it would name another key.
     const bool fits = left_chars(trimmed, kKeyWidth).size() == trimmed.size();
-    params.push_back(Value(fits ? fixed_width(trimmed, kKeyWidth) : trimmed));
-    params.push_back(Value(std::move(trimmed)));
+    std::string padded = fits ? fixed_width(trimmed, kKeyWidth) : trimmed;
+    if (padded == trimmed) return {Value(std::move(trimmed))};
+    return {Value(std::move(padded)), Value(std::move(trimmed))};
 }
 
 bool same_text_value(const Value& stored, const Value& wanted, FileRole role) {

@@ -4,17 +4,18 @@
 // So in the back office's files a text condition ignores letter case (SQLite's
 // built-in NOCASE: ASCII letters), and a blank-padded key matches in either form.
 //
-// Both stay index seeks: a key is looked up in its two forms at once
-// (`col COLLATE NOCASE IN (padded, trimmed)`), never through trim() around the column,
-// and the central schema's indexes on text keys are NOCASE indexes (see main.sql).
+// Both stay index seeks. A key is sought in its forms one after the other, the padded
+// form first (as the service and the registers store keys), then without its trailing
+// blanks: each an indexed `col = ?`, never trim() around the column, and never
+// `col IN (?, ?)`, which builds a temporary table on every run. The central schema's
+// indexes on text keys are NOCASE indexes (see main.sql).
 //
 // A register's file belongs to the register's own software and keeps its own
 // (binary) indexes: there texts compare exactly, so those selections stay indexed,
-// and a key is still matched in both forms.
+// and a key is still sought in both forms.
 //
-// RecordSet::find_first and TableCursor use these for their conditions; a step that
-// writes its own query text builds its conditions with same_text and same_key and
-// binds key_forms for each key.
+// RecordSet::find_first and TableCursor apply these to their conditions; a step that
+// writes its own query text compares with same_text and runs it through find_key.
 #pragma once
 
 #include <cstddef>
@@ -32,14 +33,20 @@ inline constexpr std::size_t kKeyWidth = 13;
 
 // `expr` equal to one parameter, as texts compare in a file of `role`.
 std::string same_text(std::string_view expr, FileRole role = FileRole::central);
-// `expr` equal to either of two parameters: bind key_forms of the key.
-std::string same_key(std::string_view expr, FileRole role = FileRole::central);
 
-// The two forms a stored key may have: padded with blanks to kKeyWidth characters, and
-// without trailing blanks (the same text twice when the key fills its width). A null
-// stays null; a number is taken as its text.
+// The forms a stored key may have, in the order they are sought: padded with blanks to
+// kKeyWidth characters, then without trailing blanks (left out when it is the same
+// text). A null stays null, the one form; a number is taken as its text.
 std::vector<Value> key_forms(const Value& key);
-void add_key_forms(std::vector<Value>& params, const Value& key);
+
+// Runs `find(form)` for each form of `key` in turn until it answers true; whether one did.
+template <typename Find>
+bool find_key(const Value& key, Find&& find) {
+    for (const auto& form : key_forms(key)) {
+        if (find(form)) return true;
+    }
+    return false;
+}
 
 // The same comparisons on values held in memory.
 bool same_text_value(const Value& stored, const Value& wanted, FileRole role);

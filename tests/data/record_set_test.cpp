@@ -131,6 +131,27 @@ TEST_F(RecordSetTest, KeysMatchWithOrWithoutTrailingBlanksAndCentralTextsWhateve
     EXPECT_FALSE(exact.seek(text("87654321"))) << "a cursor on a plain key keeps the blanks";
 }
 
+TEST(KeyForms, PaddedFirstThenWithoutTrailingBlanksAndNeverCut) {
+    struct Case {
+        const char* name;
+        Value key;
+        std::vector<Value> forms;
+    };
+    const Case cases[] = {
+        {"short key", text("12345678"), {text("12345678     "), text("12345678")}},
+        {"padded key", text("12345678     "), {text("12345678     "), text("12345678")}},
+        {"a key that fills its width", text("8001234567890"), {text("8001234567890")}},
+        {"longer than the width: not cut", text("80012345678901  "), {text("80012345678901")}},
+        {"leading blanks kept", text(" 1"), {text(" 1           "), text(" 1")}},
+        {"characters, not bytes", text("\xC3\x80" "B"), {text("\xC3\x80" "B           "), text("\xC3\x80" "B")}},
+        {"a number as its text", integer(42), {text("42           "), text("42")}},
+        {"null", kNull, {kNull}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(key_forms(c.key), c.forms) << c.name;
+    }
+}
+
 TEST_F(RecordSetTest, QuoteInAValueNeitherBreaksNorAltersTheQuery) {
     add("80' OR '1'='1", "Acqua", 9, 0.3, "A");
     auto& rs = channel_.select(db_, "codean", {}, {}, {}, Fetch::on_demand);

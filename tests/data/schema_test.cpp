@@ -106,33 +106,29 @@ struct Lookup {
     const char* index;  // the index the plan must name
 };
 
-// Every lookup by a text key, as the steps write it, and the index that serves it.
+// Every lookup by a text key, as the steps write it, and the index that serves it. A
+// key is sought one form at a time: each form is one parameter.
 std::vector<Lookup> central_lookups() {
-    const auto key = key_forms(text("8001234567890"));
-    auto with = [&key](std::vector<Value> more) {
-        std::vector<Value> all = key;
-        all.insert(all.end(), more.begin(), more.end());
-        return all;
-    };
+    const Value key = text("8001234567890");
     return {
-        {"SELECT * FROM codean WHERE " + same_key("\"eanare\""), key, "keyean"},
+        {"SELECT * FROM codean WHERE " + same_text("\"eanare\""), {key}, "keyean"},
         {"SELECT * FROM codean INNER JOIN listi01 ON (codean.codare = listi01.codart) WHERE " +
-             same_key("codean.eanare") + " LIMIT 1",
-         key, "keyean"},
+             same_text("codean.eanare") + " LIMIT 1",
+         {key}, "keyean"},
         {"SELECT * FROM codean WHERE " + same_text("substr(codean.eanare, 1, 12)"), {text("800123456789")},
          "codean_eanare12"},
         {"SELECT * FROM codean WHERE " + same_text("substr(eanare, 1, 7)"), {text("2123456")}, "codean_eanare7"},
         {"SELECT * FROM codean WHERE " + same_text("trim(substr(desart, 1, 25))"), {text("PANE")}, "codean_desart25"},
         {"SELECT * FROM listi01 WHERE \"codart\" = ?", {integer(1)}, "primary"},
-        {"SELECT * FROM clienti WHERE " + same_key("\"tessera\"") + " ORDER BY rowid LIMIT 1", key,
+        {"SELECT * FROM clienti WHERE " + same_text("\"tessera\"") + " ORDER BY rowid LIMIT 1", {key},
          "clienti_tessera"},
         {"SELECT * FROM clienti WHERE " + same_text("stat_t"), {text("R")}, "clienti_stat_t"},
-        {"SELECT * FROM cartetx WHERE " + same_key("\"tessera\"") + " AND \"cassa\" = ?", with({integer(1)}),
+        {"SELECT * FROM cartetx WHERE " + same_text("\"tessera\"") + " AND \"cassa\" = ?", {key, integer(1)},
          "cartetx_tessera_cassa"},
         {"SELECT * FROM aliquote WHERE " + same_text("\"codali\""), {text("22")}, "codali"},
-        {"SELECT * FROM fidel.movtessere WHERE " + same_key("\"tessera\"") +
+        {"SELECT * FROM fidel.movtessere WHERE " + same_text("\"tessera\"") +
              " AND \"data\" = ? AND \"numsco\" = ? AND \"numcassa\" = ? AND \"tipo\" = ?",
-         with({real(46000), integer(1), integer(1), integer(23)}), "movtessere_chiave"},
+         {key, real(46000), integer(1), integer(1), integer(23)}, "movtessere_chiave"},
     };
 }
 
@@ -183,15 +179,11 @@ TEST(Schema, LookupsByTextKeysUseTheirIndexesAtTheBackOfficeAndAtTheRegister) {
     o.role = FileRole::register_share;
     Database reg(dir.path() / "cassa.mdb", o);
     apply_schema(reg, DatabaseKind::register_db);
-    const auto key = key_forms(text("CARD1"));
-    std::vector<Value> with_number{integer(7)};
-    with_number.insert(with_number.end(), key.begin(), key.end());
-    expect_indexed(reg, {{"SELECT * FROM clienti WHERE " + same_key("\"tessera\"", FileRole::register_share) +
-                              " ORDER BY id LIMIT 1",
-                          key, "clienti_tessera"},
-                         {"SELECT 1 FROM tessere WHERE progressivo = ? AND " +
-                              same_key("tessera", FileRole::register_share),
-                          with_number, "tessere_progressivo"}});
+    const FileRole at_register = FileRole::register_share;
+    expect_indexed(reg, {{"SELECT * FROM clienti WHERE " + same_text("\"tessera\"", at_register) + " ORDER BY id LIMIT 1",
+                          {text("CARD1")}, "clienti_tessera"},
+                         {"SELECT 1 FROM tessere WHERE progressivo = ? AND " + same_text("tessera", at_register),
+                          {integer(7), text("CARD1")}, "tessere_progressivo"}});
 }
 
 TEST(Schema, AFileWithTheFirstReleasesIndexesIsUpgradedOnceAndStaysIndexed) {
@@ -220,7 +212,7 @@ TEST(Schema, AFileWithTheFirstReleasesIndexesIsUpgradedOnceAndStaysIndexed) {
               "CREATE UNIQUE INDEX cartetx_tessera_cassa ON cartetx (tessera, cassa)")
         << "the rows refused the new definition: the old index stays";
     EXPECT_EQ(to_int(db.scalar("SELECT count(*) FROM cartetx")), 2);
-    EXPECT_EQ(to_int(db.scalar("SELECT codare FROM codean WHERE " + same_key("eanare"), key_forms(text("12345678     ")))), 1);
+    EXPECT_EQ(to_int(db.scalar("SELECT codare FROM codean WHERE " + same_text("eanare"), {text("12345678")})), 1);
 
     // Once: only the index the rows still refuse is tried again.
     EXPECT_EQ(names_of(upgrade_indexes(db, DatabaseKind::main)), (std::vector<std::string>{"cartetx_tessera_cassa (kept)"}));

@@ -493,10 +493,10 @@ TEST_F(StartupTest, FilesMadeWithTheEarlierIndexesAreUpgradedOnceWithALineEach) 
 
     // The lookups through the upgraded indexes.
     auto& central = ctx_->databases.central();
-    const auto key = data::key_forms(data::text("12345678     "));
-    const std::string by_key = "SELECT codare FROM codean WHERE " + data::same_key("eanare");
-    EXPECT_EQ(data::to_int(central.scalar(by_key, key)), 1);
-    EXPECT_NE(testing::query_plan(central, by_key, key).find("USING INDEX keyean"), std::string::npos);
+    const std::string by_key = "SELECT codare FROM codean WHERE " + data::same_text("eanare");
+    EXPECT_EQ(data::to_int(central.scalar(by_key, {data::text("12345678")})), 1);
+    EXPECT_NE(testing::query_plan(central, by_key, {data::text("12345678")}).find("USING INDEX keyean"),
+              std::string::npos);
     ctx_->databases.close_all();
     ctx_->log.close();
 
