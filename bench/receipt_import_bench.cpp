@@ -38,6 +38,7 @@
 
 #include "data/connections.h"
 #include "data/database.h"
+#include "data/text_match.h"
 #include "data/transfer_ledger.h"
 #include "frame/context.h"
 #include "frame/shop_admin.h"
@@ -83,12 +84,14 @@ double raw_lines_per_second(const std::filesystem::path& root) {
         " from codean inner join listi01 on (codean.codare = listi01.codart)";
     Stmt lines(db, "select * from cassa.movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? "
                    "order by bdator, bora, id LIMIT ?");
-    Stmt by_ean(db, (variab + " WHERE codean.eanare = ? LIMIT 1").c_str());
-    Stmt by_12(db, (variab + " WHERE substr(codean.eanare, 1, 12) = ? LIMIT 1").c_str());
-    Stmt code_eq(db, "SELECT rowid AS __rowid, \"eanare\",\"codare\",\"dataagg\",\"einv\",\"eacq\",\"eres\",\"even\","
-                     "\"egia\",\"flagean\" FROM \"codean\" WHERE \"eanare\" = ? LIMIT 1");
-    Stmt code_7(db, "SELECT rowid AS __rowid, * FROM \"codean\" WHERE substr(eanare, 1, 7) = ?");
-    Stmt code_desc(db, "SELECT rowid AS __rowid, * FROM \"codean\" WHERE trim(substr(desart, 1, 25)) = ?");
+    // The service's own comparisons: texts without regard to letter case, keys in both forms.
+    Stmt by_ean(db, (variab + " WHERE " + data::same_text("codean.eanare") + " LIMIT 1").c_str());
+    Stmt by_12(db, (variab + " WHERE " + data::same_text("substr(codean.eanare, 1, 12)") + " LIMIT 1").c_str());
+    Stmt code_eq(db, ("SELECT rowid AS __rowid, \"eanare\",\"codare\",\"dataagg\",\"einv\",\"eacq\",\"eres\",\"even\","
+                      "\"egia\",\"flagean\" FROM \"codean\" WHERE " + data::same_text("\"eanare\"") + " LIMIT 1").c_str());
+    Stmt code_7(db, ("SELECT rowid AS __rowid, * FROM \"codean\" WHERE " + data::same_text("substr(eanare, 1, 7)")).c_str());
+    Stmt code_desc(db, ("SELECT rowid AS __rowid, * FROM \"codean\" WHERE " +
+                        data::same_text("trim(substr(desart, 1, 25))")).c_str());
     Stmt rank(db, "SELECT rowid, primasecon FROM \"codean\" WHERE codare = ?"
                   " ORDER BY codare, dataagg DESC NULLS LAST, even DESC");
     Stmt mark_rank(db, "UPDATE \"codean\" SET primasecon = ? WHERE rowid = ?");
@@ -104,12 +107,13 @@ double raw_lines_per_second(const std::filesystem::path& root) {
     Stmt code_set(db, "UPDATE \"codean\" SET \"einv\"=?,\"eacq\"=?,\"eres\"=?,\"even\"=?,\"egia\"=?,\"flagean\"=? WHERE rowid=?");
     Stmt code_set_stamped(db, "UPDATE \"codean\" SET \"dataagg\"=?,\"einv\"=?,\"eacq\"=?,\"eres\"=?,\"even\"=?,\"egia\"=?,"
                               "\"flagean\"=? WHERE rowid=?");
-    Stmt cust(db, "SELECT rowid AS __rowid, * FROM \"clienti\" WHERE \"tessera\" = ? LIMIT 1");
+    Stmt cust(db, ("SELECT rowid AS __rowid, * FROM \"clienti\" WHERE " + data::same_text("\"tessera\"") + " LIMIT 1").c_str());
     Stmt cust_set(db, "UPDATE \"clienti\" SET \"punticum\"=?,\"puntisal\"=?,\"flagagg\"=? WHERE rowid=?");
-    Stmt journal(db, "SELECT rowid AS __rowid, * FROM \"movtessere\" WHERE \"tessera\" = ? AND \"data\" = ? AND"
-                     " \"numsco\" = ? AND \"numcassa\" = ? AND \"tipo\" = ? LIMIT 1");
+    Stmt journal(db, ("SELECT rowid AS __rowid, * FROM \"movtessere\" WHERE " + data::same_text("\"tessera\"") +
+                      " AND \"data\" = ? AND \"numsco\" = ? AND \"numcassa\" = ? AND \"tipo\" = ? LIMIT 1").c_str());
     Stmt journal_add(db, "INSERT INTO \"movtessere\" (\"tipo\",\"data\",\"ora\",\"tessera\",\"numcassa\",\"numsco\",\"punti\",\"descli\") VALUES (?,?,?,?,?,?,?,?)");
-    Stmt number(db, "SELECT rowid AS __rowid, * FROM \"numeri\" WHERE codutente = ? and anno = ? and tipo = ? ");
+    Stmt number(db, ("SELECT rowid AS __rowid, * FROM \"numeri\" WHERE codutente = ? and anno = ? and " +
+                     data::same_text("tipo")).c_str());
     Stmt number_set(db, "UPDATE \"numeri\" SET \"ultnum\"=? WHERE rowid=?");
     Stmt number_new(db, "INSERT INTO \"numeri\" (\"codutente\",\"anno\",\"tipo\",\"descrizione\",\"ultnum\") VALUES (?,?,?,?,?)");
     Stmt header(db, "INSERT INTO \"vente\" (\"codutente\",\"anno\",\"numero\",\"dataor\",\"cliente\",\"dsccliente\",\"codsede\","
@@ -197,7 +201,11 @@ double raw_lines_per_second(const std::filesystem::path& root) {
         if (described) {
             const bool weighed = ean[0] == '2';
             Stmt& stamp_find = weighed ? code_7 : code_eq;
-            stamp_find.t(1, weighed ? ean.substr(0, 7) : ean);
+            if (weighed) {
+                code_7.t(1, ean.substr(0, 7));
+            } else {
+                code_eq.key(1, ean);
+            }
             if (stamp_find.row()) {
                 const std::int64_t rowid = stamp_find.ci(c_rowid);
                 article = stamp_find.ci(c_codare);
@@ -235,7 +243,7 @@ double raw_lines_per_second(const std::filesystem::path& root) {
             dep.i(1, codrep);
             dep.row();
             dep.reset();
-            by_ean.t(1, ean);
+            by_ean.key(1, ean);
             bool found = by_ean.row();
             Stmt* a = &by_ean;
             if (found) {
@@ -263,7 +271,7 @@ double raw_lines_per_second(const std::filesystem::path& root) {
         }
         if (barcode_rowid == 0 && rung.size() == 13 && rung != no_barcode && rung[0] != '2') {
             // A barcode the stamp did not read (the rung-up one differs from the resolved one).
-            code_eq.t(1, rung);
+            code_eq.key(1, rung);
             if (code_eq.row()) {
                 barcode_rowid = code_eq.ci(c_rowid);
                 for (int k = 0; k < 4; ++k) code_q[k] = code_eq.cd(c_einv + k);
@@ -283,14 +291,14 @@ double raw_lines_per_second(const std::filesystem::path& root) {
         }
         if (!lines.cnull(l_tessera) && lines.ci(l_tipo) == 23) {
             const std::string card = lines.ct(l_tessera);
-            cust.t(1, card);
+            cust.key(1, card);
             if (cust.row()) {
                 const std::int64_t r = cust.ci(k_rowid);
                 const std::int64_t earned = cust.ci(k_cum) + static_cast<std::int64_t>(qty);
                 const std::string name = cust.ct(k_name);
                 cust.reset();
                 cust_set.i(1, earned).i(2, earned).t(3, "A").i(4, r).run();
-                journal.t(1, card).d(2, std::floor(bdator)).i(3, lines.ci(l_bnumer)).i(4, 1).i(5, 23);
+                journal.key(1, card).d(2, std::floor(bdator)).i(3, lines.ci(l_bnumer)).i(4, 1).i(5, 23);
                 const bool seen = journal.row();
                 journal.reset();
                 if (!seen) journal_add.i(1, 23).d(2, bdator).d(3, lines.cd(l_bora)).t(4, card).i(5, 1)

@@ -6,6 +6,20 @@
 
 namespace cassasync::data {
 
+namespace {
+constexpr const char* kIndice = "Indice ";
+constexpr const char* kAggiornato = " aggiornato nel database ";
+constexpr const char* kNonAggiornato = " non aggiornato nel database ";
+}  // namespace
+
+void Connections::upgrade(DatabaseKind kind, const std::string& schema, const std::string& windows_path) {
+    for (const auto& index : upgrade_indexes(central(), kind, schema)) {
+        if (!notice_) continue;
+        notice_(index.error.empty() ? kIndice + index.name + kAggiornato + windows_path
+                                    : kIndice + index.name + kNonAggiornato + windows_path + ": " + index.error);
+    }
+}
+
 Database& Connections::open(const std::string& windows_path, FileRole role) {
     if (windows_path.empty()) throw DbError("no database path given", SQLITE_CANTOPEN);
     auto local = paths_.to_local(windows_path);
@@ -55,6 +69,7 @@ Database& Connections::open_central(const std::string& main_path, const std::str
     Database& db = open(main_path, FileRole::central);
     upgrade_ledger_table(db);
     central_ = &db;
+    upgrade(DatabaseKind::main, "main", main_path);
     attach_if_present(kSalesSchema, sales_path);
     attach_if_present(kLoyaltySchema, loyalty_path);
     return db;
@@ -73,6 +88,8 @@ bool Connections::attach_if_present(const std::string& schema, const std::string
     std::error_code ec;
     if (!std::filesystem::is_regular_file(local, ec)) return false;
     db.attach(local, schema);
+    if (schema == kSalesSchema) upgrade(DatabaseKind::sales, schema, windows_path);
+    if (schema == kLoyaltySchema) upgrade(DatabaseKind::loyalty, schema, windows_path);
     return true;
 }
 

@@ -6,11 +6,13 @@
 // worker thread only.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "data/database.h"
+#include "data/schema.h"
 #include "platform/file_system.h"
 #include "platform/path_map.h"
 
@@ -21,7 +23,11 @@ inline constexpr const char* kLoyaltySchema = "fidel";
 
 class Connections {
 public:
-    explicit Connections(const platform::PathMap& paths) : paths_(paths) {}
+    // `notice` receives a line for the operation log when a central file is changed on
+    // opening (its indexes brought to the schema's definitions).
+    using Notice = std::function<void(const std::string&)>;
+    explicit Connections(const platform::PathMap& paths, Notice notice = {})
+        : paths_(paths), notice_(std::move(notice)) {}
 
     // A database by its Windows path; raises DbError when the file is missing or damaged.
     Database& open(const std::string& windows_path, FileRole role = FileRole::central);
@@ -34,7 +40,8 @@ public:
     bool forget_if_replaced(const std::string& windows_path);
     void close_all();
 
-    // The main database; sales and loyalty are attached when their files exist.
+    // The main database; sales and loyalty are attached when their files exist. Each
+    // file's indexes are brought to its schema's definitions the first time it is opened.
     Database& open_central(const std::string& main_path, const std::string& sales_path,
                            const std::string& loyalty_path);
     bool has_central() const { return central_ != nullptr; }
@@ -45,7 +52,10 @@ public:
     const platform::PathMap& paths() const { return paths_; }
 
 private:
+    void upgrade(DatabaseKind kind, const std::string& schema, const std::string& windows_path);
+
     const platform::PathMap& paths_;
+    Notice notice_;
     std::map<std::string, std::unique_ptr<Database>> open_;  // by local path
     std::map<std::string, std::optional<platform::FileIdentity>> opened_files_;  // by local path, as opened
     Database* central_ = nullptr;

@@ -1,5 +1,6 @@
 #include "data/database.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -156,6 +157,17 @@ std::string Statement::column_name(int i) const {
     return n ? n : "";
 }
 
+bool Statement::is_text_column(int i) const {
+    const char* declared = sqlite3_column_decltype(stmt_.get(), i);
+    if (!declared) return false;
+    std::string type(declared);
+    for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    // SQLite's own affinity rule: INT first, then CHAR, CLOB or TEXT.
+    if (type.find("INT") != std::string::npos) return false;
+    return type.find("CHAR") != std::string::npos || type.find("CLOB") != std::string::npos ||
+           type.find("TEXT") != std::string::npos;
+}
+
 Value Statement::column(int i) const {
     Value v;
     column_into(i, v);
@@ -198,7 +210,8 @@ void configure_library() {
 }
 }  // namespace
 
-Database::Database(const std::filesystem::path& file, const OpenOptions& options) : file_(file) {
+Database::Database(const std::filesystem::path& file, const OpenOptions& options)
+    : file_(file), role_(options.role) {
     configure_library();
     // A connection is used by one thread at a time (start-up, then the worker, then the
     // shutdown after the worker has ended): no lock around every call, which would cost

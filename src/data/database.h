@@ -66,6 +66,7 @@ public:
     void reset();           // ready to run again; bindings stay until bind_all binds anew
     int column_count() const;
     std::string column_name(int i) const;
+    bool is_text_column(int i) const;  // declared with text affinity (TEXT, CHAR, CLOB)
     Value column(int i) const;
     void column_into(int i, Value& into) const;  // reuses the storage of a text already held
     const std::string& sql() const { return sql_; }
@@ -92,6 +93,7 @@ public:
     Database& operator=(const Database&) = delete;
 
     const std::filesystem::path& file() const { return file_; }
+    FileRole role() const { return role_; }
     sqlite3* handle() const { return db_.get(); }
 
     void exec(std::string_view sql);  // a script without parameters (schema, pragmas)
@@ -126,6 +128,7 @@ private:
         void operator()(sqlite3* d) const { sqlite3_close_v2(d); }
     };
     std::filesystem::path file_;
+    FileRole role_;
     std::unique_ptr<sqlite3, Closer> db_;
     std::unordered_map<std::string, std::unique_ptr<Statement>> cache_;
     std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "data/text_match.h"
+
 namespace cassasync::data {
 
 namespace {
@@ -147,35 +149,54 @@ void RecordSet::load(Statement& st, std::size_t limit) {
 bool RecordSet::find_first(const std::vector<Match>& conditions) {
     if (!columns_) throw DbError("find on a channel that was never opened");
     write_held();
+    const FileRole role = db_ ? db_->role() : FileRole::central;
     if (fetch_ != Fetch::all) {
-        const auto same_fields = [&conditions](const Search& s) {
+        const auto same_search = [&conditions](const Search& s) {
             if (s.fields.size() != conditions.size()) return false;
             for (std::size_t i = 0; i < conditions.size(); ++i) {
-                if (s.fields[i] != conditions[i].column) return false;
+                if (s.fields[i] != conditions[i].column || s.compares[i] != conditions[i].compare) return false;
             }
             return true;
         };
-        auto known = std::find_if(searches_.begin(), searches_.end(), same_fields);
+        auto known = std::find_if(searches_.begin(), searches_.end(), same_search);
         if (known == searches_.end()) {
             std::string where = base_where_.empty() ? std::string() : "(" + base_where_ + ")";
-            Search search{{}, nullptr};
+            Search search{{}, {}, nullptr};
             for (const auto& c : conditions) {
-                columns_->index(c.column);  // an unknown field is an error, as with a scan
+                const auto i = static_cast<std::size_t>(columns_->index(c.column));  // unknown: an error, as with a scan
+                const std::string column = quote_identifier(c.column);
                 if (!where.empty()) where += " AND ";
-                where += quote_identifier(c.column) + " = ?";
+                // Only a text column takes the text comparison: another collation on a
+                // number column would turn its index seek into a scan.
+                const bool as_text = c.compare == Compare::key || text_columns_[i];
+                where += as_text ? same_text(column, role) : column + " = ?";
                 search.fields.push_back(c.column);
+                search.compares.push_back(c.compare);
             }
             search.statement = &db_->prepare(select_sql(table_, where, order_by_, field_list_) + " LIMIT 1");
             known = searches_.insert(searches_.end(), std::move(search));
         }
         Statement& st = *known->statement;
-        st.reset();
-        // Every parameter is bound: the channel's own, then one per condition.
-        int n = 0;
-        for (const auto& v : base_params_) st.bind(++n, v);
-        for (const auto& c : conditions) st.bind(++n, c.value);
-        load(st, 1);
-        st.reset();
+        // A key is sought in its forms one after the other (text_match.h).
+        std::vector<std::vector<Value>> forms(conditions.size());
+        std::size_t attempts = 1;
+        for (std::size_t k = 0; k < conditions.size(); ++k) {
+            if (conditions[k].compare != Compare::key) continue;
+            forms[k] = key_forms(conditions[k].value);
+            attempts = std::max(attempts, forms[k].size());
+        }
+        for (std::size_t attempt = 0; attempt < attempts; ++attempt) {
+            st.reset();
+            // Every parameter is bound: the channel's own, then one per condition.
+            int n = 0;
+            for (const auto& v : base_params_) st.bind(++n, v);
+            for (std::size_t k = 0; k < conditions.size(); ++k) {
+                st.bind(++n, forms[k].empty() ? conditions[k].value : forms[k][std::min(attempt, forms[k].size() - 1)]);
+            }
+            load(st, 1);
+            st.reset();
+            if (!rows_.empty()) break;
+        }
         pos_ = 0;
         no_match_ = rows_.empty();
         return !no_match_;
@@ -186,7 +207,9 @@ bool RecordSet::find_first(const std::vector<Match>& conditions) {
         if (rows_[r].deleted) continue;
         bool all = true;
         for (std::size_t k = 0; k < conditions.size() && all; ++k) {
-            all = values_equal(rows_[r].values[static_cast<std::size_t>(idx[k])], conditions[k].value);
+            const Value& stored = rows_[r].values[static_cast<std::size_t>(idx[k])];
+            all = conditions[k].compare == Compare::key ? same_key_value(stored, conditions[k].value, role)
+                                                        : same_text_value(stored, conditions[k].value, role);
         }
         if (all) {
             pos_ = r;
@@ -391,6 +414,8 @@ RecordSet& Channel::select(Database& db, const std::string& table, const std::st
     if (fetch != Fetch::all) {
         Statement& st = db.prepare(select_sql(table, {}, {}, set_.field_list_) + " LIMIT 0");
         set_.columns_ = columns_of(st);
+        set_.text_columns_.resize(static_cast<std::size_t>(st.column_count()));
+        for (int i = 0; i < st.column_count(); ++i) set_.text_columns_[static_cast<std::size_t>(i)] = st.is_text_column(i);
         st.reset();
         set_.rowid_column_ = 0;
         return set_;

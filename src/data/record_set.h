@@ -157,10 +157,17 @@ private:
     std::vector<std::uint64_t> words_;
 };
 
+// How a condition compares (text_match.h): `equal` as the file compares texts (without
+// regard to letter case in the back office's files), `key` as a blank-padded key found
+// with or without its trailing blanks (sought padded first, on a set that fetches on
+// demand).
+enum class Compare { equal, key };
+
 // One condition of a search: column = value (values bound, never pasted).
 struct Match {
     std::string column;
     Value value;
+    Compare compare = Compare::equal;
 };
 
 // all: the query's rows are fetched. on_demand: none are; find_first runs an indexed
@@ -245,6 +252,7 @@ private:
     std::string order_by_;
     Fetch fetch_ = Fetch::all;
     std::shared_ptr<const Columns> columns_;
+    std::vector<bool> text_columns_;    // for on_demand: columns declared as text
     int rowid_column_ = -1;
     std::vector<Row> rows_;
     std::size_t pos_ = 0;
@@ -261,6 +269,7 @@ private:
     // search runs once per receipt line, and its text need not be built again.
     struct Search {
         std::vector<std::string> fields;
+        std::vector<Compare> compares;
         Statement* statement;
     };
     std::vector<Search> searches_;

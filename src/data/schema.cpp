@@ -15,6 +15,40 @@ std::string_view schema_name(DatabaseKind kind) {
     return "";
 }
 
+namespace {
+
+struct IndexDefinition {
+    std::string name;
+    std::string table;
+    std::string sql;
+};
+
+// The indexes of `kind`'s schema as SQLite stores their definitions: the schema
+// applied to an empty database in memory, so that both sides of the comparison are
+// SQLite's own text.
+std::vector<IndexDefinition> schema_indexes(DatabaseKind kind) {
+    OpenOptions options;
+    options.create = true;
+    Database reference(":memory:", options);
+    apply_schema(reference, kind);
+    std::vector<IndexDefinition> out;
+    Statement& st = reference.prepare("SELECT name, tbl_name, sql FROM sqlite_schema WHERE type = 'index' AND sql IS NOT NULL");
+    while (st.step()) out.push_back({to_text(st.column(0)), to_text(st.column(1)), to_text(st.column(2))});
+    st.reset();
+    return out;
+}
+
+// "CREATE [UNIQUE] INDEX name ..." made in `schema`. The name is left as written: SQLite
+// stores the definition without the schema, and it must then read as the reference.
+std::string in_schema(const std::string& sql, const std::string& schema) {
+    const std::string word = "INDEX ";
+    const auto at = sql.find(word);
+    if (at == std::string::npos) throw DbError("not an index definition: " + sql);
+    return sql.substr(0, at + word.size()) + quote_identifier(schema) + "." + sql.substr(at + word.size());
+}
+
+}  // namespace
+
 void apply_schema(Database& db, DatabaseKind kind) {
     auto text = embedded_schema(schema_name(kind));
     if (!text) throw DbError("no schema for database kind " + std::string(schema_name(kind)));
@@ -27,6 +61,47 @@ void apply_schema(Database& db, DatabaseKind kind) {
     Transaction tx(db);
     db.exec(*text);
     tx.commit();
+}
+
+std::vector<IndexUpgrade> upgrade_indexes(Database& db, DatabaseKind kind, const std::string& schema) {
+    const std::string catalogue = quote_identifier(schema) + ".sqlite_schema";
+    std::vector<IndexDefinition> stale;
+    for (auto& wanted : schema_indexes(kind)) {
+        const Value tables = db.scalar("SELECT count(*) FROM " + catalogue + " WHERE type = 'table' AND name = ? COLLATE NOCASE",
+                                       {text(wanted.table)});
+        if (to_int(tables) == 0) continue;  // a file without the table fails where the table is used
+        const Value stored = db.scalar("SELECT sql FROM " + catalogue + " WHERE type = 'index' AND name = ? COLLATE NOCASE",
+                                       {text(wanted.name)});
+        if (!is_null(stored) && to_text(stored) == wanted.sql) continue;
+        stale.push_back(std::move(wanted));
+    }
+    if (stale.empty()) return {};
+
+    std::vector<IndexUpgrade> done;
+    try {
+        Transaction tx(db);
+        for (const auto& index : stale) {
+            db.exec("SAVEPOINT indice");
+            try {
+                db.exec("DROP INDEX IF EXISTS " + quote_identifier(schema) + "." + quote_identifier(index.name));
+                db.exec(in_schema(index.sql, schema));
+                db.exec("RELEASE indice");
+                done.push_back({index.name, {}});
+            } catch (const DbError& e) {
+                // The rows refuse the new definition: the old index stays, and the lookups
+                // keep working through it.
+                if (!db.undo_savepoint("indice")) throw;
+                done.push_back({index.name, e.what()});
+            }
+        }
+        tx.commit();
+    } catch (const DbError& e) {
+        const char* file = sqlite3_db_filename(db.handle(), schema.c_str());
+        throw DbError(std::string("cannot rebuild the indexes of ") + (file ? file : schema.c_str()) + " (" + e.what() +
+                          "); start the service again when no other program is using the file",
+                      e.code());
+    }
+    return done;
 }
 
 }  // namespace cassasync::data

@@ -47,11 +47,14 @@ struct Context {
     Context(const platform::PathMap& path_map, platform::Clock& wall_clock,
             platform::Pinger& echo, platform::ProcessStarter& process_starter)
         : paths(path_map), clock(wall_clock), pinger(echo), starter(process_starter),
-          log(wall_clock), databases(path_map) {
+          log(wall_clock), databases(path_map, [this](const std::string& line) { log.progress(line); }) {
         // Sized for every register from the start, so that a cycle after a failed
         // start-up still finds a flag for register 1.
         Casse_Elaborate.assign(kMaxRegisters + 1, false);
     }
+    // The databases' notices go to this context's own log.
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
 
     const platform::PathMap& paths;
     platform::Clock& clock;

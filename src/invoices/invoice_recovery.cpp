@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "data/record_set.h"
+#include "data/text_match.h"
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
 #include "sales/receipt_import.h"
@@ -50,7 +51,7 @@ constexpr const char* kRowCopiedLast[] = {"taglia", "desfor", "desgru", "annobo"
 constexpr const char* kHeaderKey = "numero = ? AND anno = ? AND codtipdoc IS ?";
 constexpr const char* kRowsOfInvoice = "bnumer = ? AND bannoc = ? AND codtipdoc IS ?";
 constexpr const char* kRowKey = "bnumer = ? AND bannoc = ? AND codtipdoc IS ? AND bns = ?";
-constexpr const char* kCounterKey = "codutente = ? AND tipo = ? AND anno = ?";
+const std::string kCounterKey = "codutente = ? AND " + data::same_text("tipo") + " AND anno = ?";
 
 const std::string& register_entry(frame::Context& ctx, int n) {
     if (n < 0 || n > frame::kMaxRegisters) {
@@ -170,7 +171,8 @@ private:
     data::Value article_of(const data::RecordSet& r) {
         const data::Value& code = r.field("articoli");
         if (!data::is_null(code) && data::to_double(code) != 0) return code;
-        if (barcodes_.find_first({{"eanare", data::text(data::fixed_width(r.text("eanrig"), kBarcodeLength))}})) {
+        if (barcodes_.find_first(
+                {{"eanare", data::text(data::fixed_width(r.text("eanrig"), kBarcodeLength)), data::Compare::key}})) {
             return barcodes_.field("codare");
         }
         return code;

@@ -192,7 +192,7 @@ private:
         // to mark and no card to send: queued, it would never leave the queue.
         const bool has_card = !data::trim_blanks(tessera_text).empty();
 
-        if (has_card && holders_->find_first({{"tessera", tessera}})) {
+        if (has_card && holders_->find_first({{"tessera", tessera, data::Compare::key}})) {
             holders_->edit();
             holders_->set("stat_t", data::text(kStatoRicevuto));
             holders_->update();
@@ -221,7 +221,7 @@ private:
         const data::Value today = data::real(static_cast<double>(platform::day_serial(now.year, now.month, now.day)));
         const data::Value time_now = data::real(time_of_day(now));
         for (int r = 1; has_card && r <= ctx_.served_registers(); ++r) {
-            if (queue_->find_first({{"tessera", tessera}, {"cassa", data::integer(r)}})) {
+            if (queue_->find_first({{"tessera", tessera, data::Compare::key}, {"cassa", data::integer(r)}})) {
                 queue_->edit();
                 // A send cut short before this reading is not recognised as done: the
                 // card is sent afresh.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/record_set.h"
+#include "data/text_match.h"
 #include "loyalty/card_exchange.h"
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
@@ -24,6 +25,10 @@ constexpr const char* kStepRicevi = "Ricezione totali tessere";
 constexpr const char* kStepInvia = "Invio totali tessere";
 constexpr const char* kStatoRinviato = "Stato clienti rinviato al prossimo ciclo: ";
 
+// Central selections; the marks compare without regard to letter case.
+const std::string kMarkedToSend = "totcard <> ? AND " + data::same_text("sel");
+const std::string kReceived = data::same_text("stat_t");
+
 // Register writes go in short transactions of this many rows.
 constexpr std::size_t kRegisterBatch = 500;
 
@@ -39,7 +44,7 @@ void receive_totals(frame::Context& ctx, int n) {
     data::Transaction tx(central);
     try {
         for (; !register_rows.eof(); register_rows.move_next()) {
-            if (!central_rows.find_first({{"tessera", register_rows.field("tessera")}})) continue;
+            if (!central_rows.find_first({{"tessera", register_rows.field("tessera"), data::Compare::key}})) continue;
             const data::Value& totcard = register_rows.field("totcard");
             if (data::values_equal(central_rows.field("totcard"), totcard)) continue;  // nothing to write
             central_rows.edit();
@@ -56,8 +61,7 @@ void receive_totals(frame::Context& ctx, int n) {
 void send_totals(frame::Context& ctx, int n) {
     data::Database& central = ctx.databases.central();
     data::Channel clienti2("clienti2");
-    auto& marked = clienti2.select(central, kCustomers, "totcard <> ? AND sel = ?",
-                                   {data::integer(0), data::text(kDaInviare)}, "rowid");
+    auto& marked = clienti2.select(central, kCustomers, kMarkedToSend, {data::integer(0), data::text(kDaInviare)}, "rowid");
     if (!registers::Verifica_Cassa(ctx, card_register_path(ctx, n), n)) return;
 
     data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx, n), data::FileRole::register_share);
@@ -70,7 +74,7 @@ void send_totals(frame::Context& ctx, int n) {
         {
             data::Transaction tx(reg);
             for (; !marked.eof() && sent.size() < kRegisterBatch; marked.move_next()) {
-                if (register_rows.find_first({{"tessera", marked.field("tessera")}})) {
+                if (register_rows.find_first({{"tessera", marked.field("tessera"), data::Compare::key}})) {
                     register_rows.edit();
                     register_rows.set("totcard", marked.field("totcard"));
                     register_rows.update();
@@ -110,7 +114,7 @@ void Invia_Totali_Tessere(frame::Context& ctx, int n) {
 void Consolida_Stato_Clienti(frame::Context& ctx) {
     data::Database& central = ctx.databases.central();
     data::Channel data1("Data1");
-    auto& received = data1.select(central, kCustomers, "stat_t = ?", {data::text(kRicevuto)}, "rowid");
+    auto& received = data1.select(central, kCustomers, kReceived, {data::text(kRicevuto)}, "rowid");
     if (received.empty()) return;
 
     // One transaction for the pass; a statement that fails is skipped and the pass goes

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "data/record_set.h"
+#include "data/text_match.h"
 #include "loyalty/card_exchange.h"
 #include "platform/clock.h"
 #include "registers/reachability.h"
@@ -27,7 +28,9 @@ constexpr const char* kStepTrasmissione = "Trasmissione tessere";
 
 // Only the last record's number is needed of "SELECT * FROM tessere order by [progressivo]".
 constexpr const char* kLastProgressivo = "SELECT progressivo FROM tessere ORDER BY progressivo DESC LIMIT 1";
-constexpr const char* kRecordPresent = "SELECT 1 FROM tessere WHERE progressivo = ? AND tessera = ? LIMIT 1";
+const std::string kRecordPresent = "SELECT 1 FROM tessere WHERE progressivo = ? AND " +
+                                   data::same_text("tessera", data::FileRole::register_share) + " LIMIT 1";
+const std::string kHolder = data::same_text("tessera");
 
 // Card sequence numbers are 16-bit at the register.
 constexpr std::int64_t kMaxProgressivo = 32767;
@@ -136,8 +139,14 @@ private:
                std::chrono::steady_clock::now() - started < kBatchTime;
              queue.move_next()) {
             const data::Value tessera = queue.field("tessera");
-            auto& holder = data1_.select(central_, "clienti", "tessera = ?", {tessera}, "rowid");
-            if (holder.eof()) continue;  // no holder yet: the card stays queued
+            data::RecordSet* found = nullptr;
+            if (!data::find_key(tessera, [&](const data::Value& form) {
+                    found = &data1_.select(central_, "clienti", kHolder, {form}, "rowid");
+                    return !found->eof();
+                })) {
+                continue;  // no holder yet: the card stays queued
+            }
+            auto& holder = *found;
             if (holder.is_null("codcliente") || already_sent(queue)) {
                 batch.drops.push_back(queue.rowid());
                 continue;
@@ -162,7 +171,9 @@ private:
     bool already_sent(const data::RecordSet& queue) {
         if (queue.is_null("progressivo_inviato")) return false;
         const data::Value tessera = data::text(mid_characters(queue.text("tessera"), 1, kTesseraLength));
-        return !data::is_null(reg_.scalar(kRecordPresent, {queue.field("progressivo_inviato"), tessera}));
+        return data::find_key(tessera, [&](const data::Value& form) {
+            return !data::is_null(reg_.scalar(kRecordPresent, {queue.field("progressivo_inviato"), form}));
+        });
     }
 
     // First commit: each card's sequence number noted on its queue row, so that a

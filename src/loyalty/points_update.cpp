@@ -31,7 +31,7 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
 
     data::Channel clienti("clienti");
     auto& customer = clienti.select(db, "clienti", {}, {}, {}, data::Fetch::on_demand);
-    if (!customer.find_first({{"tessera", data::text(tessera)}})) return;
+    if (!customer.find_first({{"tessera", data::text(tessera), data::Compare::key}})) return;
     const std::string descli =
         data::fixed_width(data::to_text(customer.field("dsccliente")), kJournalNameWidth);
 
@@ -62,7 +62,7 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
         // One row per movement key. Every line reaches here once, so a second movement
         // with the same key (two earning lines on one receipt) is a movement of its own:
         // its points join the row's, and the journal sums to the counters.
-        known = journal->find_first({{"tessera", data::text(tessera)},
+        known = journal->find_first({{"tessera", data::text(tessera), data::Compare::key},
                                      {"data", data::Value(day)},
                                      {"numsco", receipt},
                                      {"numcassa", till},

@@ -49,7 +49,7 @@ public:
 
     void take(data::RecordSet& reg) {
         const std::string ean = reg.text("eanare");
-        barcodes_.find_first({{"eanare", data::text(ean)}});
+        barcodes_.find_first({{"eanare", data::text(ean), data::Compare::key}});
         ctx_.log.progress(kLogReading + std::to_string(n_) + " " + ean);
         if (barcodes_.no_match()) {
             add_article(reg);

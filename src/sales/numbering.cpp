@@ -4,12 +4,13 @@
 #include <string>
 
 #include "data/record_set.h"
+#include "data/text_match.h"
 
 namespace cassasync::sales {
 namespace {
 constexpr const char* kSalesType = "VE";
 constexpr const char* kSalesDescription = "Vendite";
-constexpr const char* kCounterSelection = "codutente = ? and anno = ? and tipo = ? ";
+const std::string kCounterSelection = "codutente = ? and anno = ? and " + data::same_text("tipo");
 }  // namespace
 
 std::int16_t Prossimo_Numero(frame::Context& ctx, int anno) {

@@ -5,6 +5,7 @@
 
 #include "sales/barcode_ranking.h"
 #include "data/fixed_text.h"
+#include "data/text_match.h"
 #include "data/transfer_ledger.h"
 #include "sales/rounding.h"
 
@@ -16,8 +17,8 @@ using data::trim_blanks;
 namespace {
 
 // The article join: one row per barcode of an article that has a price-list row.
-// Searched per line by the barcode (index "keyean") or by its first twelve characters
-// (the expression index on substr(eanare, 1, 12)); never scanned.
+// Searched per line by the barcode, padded and then without its blanks (index
+// "keyean"), or by its first twelve characters (the expression index on substr(eanare, 1, 12)); never scanned.
 constexpr const char* kVariab =
     "select codean.codare AS articoli, listi01.umart AS unitaM, listi01.cofart AS costof,"
     "listi01.cosoff AS cosoff,"
@@ -26,12 +27,13 @@ constexpr const char* kVariab =
     " listi01.przpub AS prezzo, listi01.colore,"
     " listi01.numpro AS numOfferta ,listi01.data1,listi01.data2,pezzix "
     " from codean inner join listi01 on (codean.codare = listi01.codart)";
-const std::string kVariabByBarcode = std::string(kVariab) + " WHERE codean.eanare = ? LIMIT 1";
-const std::string kVariabByPrefix12 = std::string(kVariab) + " WHERE substr(codean.eanare, 1, 12) = ? LIMIT 1";
+const std::string kVariabByBarcode = std::string(kVariab) + " WHERE " + data::same_text("codean.eanare") + " LIMIT 1";
+const std::string kVariabByPrefix12 =
+    std::string(kVariab) + " WHERE " + data::same_text("substr(codean.eanare, 1, 12)") + " LIMIT 1";
 
 // Stamp and description searches on `codean`, each served by an index of the schema.
-constexpr const char* kCodeanByPrefix7 = "substr(eanare, 1, 7) = ?";
-constexpr const char* kCodeanByDescription = "trim(substr(desart, 1, 25)) = ?";
+const std::string kCodeanByPrefix7 = data::same_text("substr(eanare, 1, 7)");
+const std::string kCodeanByDescription = data::same_text("trim(substr(desart, 1, 25))");
 
 constexpr const char* kUnitPieces = "PZ";
 constexpr const char* kNoSupplier = ".";
@@ -116,8 +118,8 @@ RowResolver::RowResolver(data::Database& main, StockTables& articles, const fram
     vat_rows_ = &ivadb_.select(main_, "aliquote");
 }
 
-bool RowResolver::find_article(const std::string& sql, const std::string& key) {
-    auto& rs = variab_.query(main_, sql, {data::text(key)});
+bool RowResolver::find_article(const std::string& sql, const data::Value& key) {
+    auto& rs = variab_.query(main_, sql, {key});
     rs.move_first();
     return !rs.eof();
 }
@@ -193,7 +195,8 @@ LineResolution RowResolver::resolve(const ReceiptLine& line) {
             if (!dep.is_null("descrizione")) r.desrep = dep.text("descrizione");
         }
 
-        bool found = find_article(kVariabByBarcode, r.Ean_Corrente);
+        bool found = data::find_key(data::text(r.Ean_Corrente),
+                                    [this](const data::Value& form) { return find_article(kVariabByBarcode, form); });
         if (found) {
             auto& a = variab_.records();
             // A barcode that stands for no pieces is read as one piece.
@@ -203,7 +206,7 @@ LineResolution RowResolver::resolve(const ReceiptLine& line) {
         } else {
             // A barcode carrying price or weight: its article's barcode ends in zeros.
             r.Ean_Corrente = left_chars(line.eanrig, kFreeWeightPrefixLength) + "000000";
-            found = find_article(kVariabByPrefix12, left_chars(r.Ean_Corrente, 12));
+            found = find_article(kVariabByPrefix12, data::text(left_chars(r.Ean_Corrente, 12)));
             if (found) {
                 const double price = data::to_double_or(variab_.records().field("prezzo"), 0.0);
                 r.quantita = price != 0.0 ? round_half_even(line.totrig / price, 3) : 0.0;

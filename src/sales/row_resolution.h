@@ -91,7 +91,7 @@ public:
               std::int16_t numero, std::int16_t bns);
 
 private:
-    bool find_article(const std::string& sql, const std::string& key);
+    bool find_article(const std::string& sql, const data::Value& key);
     std::int64_t vat_rate(const std::string& code);
 
     data::Database& main_;

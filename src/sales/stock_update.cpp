@@ -47,7 +47,7 @@ void StockMovement::clear() {
 }
 
 StockTables::StockTables(data::Database& main)
-    : listi01_(main, "listi01", "codart", kListFieldsUsed), codean_(main, "codean", "eanare", kBarcodeFieldsUsed) {}
+    : listi01_(main, "listi01", "codart", kListFieldsUsed), codean_(main, "codean", "eanare", kBarcodeFieldsUsed, data::Compare::key) {}
 
 bool StockTables::price_list_row(std::int32_t codart) {
     if (in_line_ && holds_article_ && held_article_ == codart) return true;

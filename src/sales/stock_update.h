@@ -34,7 +34,8 @@ struct StockMovement {
 };
 
 // The price list and barcode tables searched by their keys ("primary" on codart,
-// "keyean" on eanare); opened once per import run. Between begin_line() and end_line()
+// "keyean" on eanare, a barcode found with or without its trailing blanks); opened
+// once per import run. Between begin_line() and end_line()
 // the row found for an article or a barcode is kept and used again by the next step of
 // the same receipt line that asks for the same key (the row resolution, then the stock,
 // then the last sale), so each row is read once per line, and its changes are written

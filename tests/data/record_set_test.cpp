@@ -7,6 +7,7 @@
 #include "data/database.h"
 #include "data/record_set.h"
 #include "data/table_cursor.h"
+#include "data/text_match.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::data {
@@ -74,6 +75,81 @@ TEST_F(RecordSetTest, FindFirstAndNoMatchOnFetchedAndOnDemandSets) {
     EXPECT_FALSE(flagged.find_first({{"codare", integer(3)}})) << "8003 is not flagged A";
     EXPECT_TRUE(flagged.find_first({{"codare", integer(4)}}));
     EXPECT_EQ(flagged.text("eanare"), "8004");
+}
+
+TEST_F(RecordSetTest, KeysMatchWithOrWithoutTrailingBlanksAndCentralTextsWhateverTheirCase) {
+    add("12345678", "pane casereccio", 5, 1.0, "a");
+    add("87654321     ", "Latte", 6, 1.0, "A");
+    add("ab12cd", "Sale", 7, 1.0, "A");
+    OpenOptions at_register;
+    at_register.role = FileRole::register_share;
+    Database reg(dir_.path() / "t.mdb", at_register);
+    Channel reg_channel("caselle");
+    struct Case {
+        const char* name;
+        Match match;
+        std::optional<std::int64_t> central;   // codare found in a back-office file
+        std::optional<std::int64_t> register_;  // codare found in a register's file
+    };
+    const Case cases[] = {
+        {"stored trimmed, sought padded", {"eanare", text("12345678     "), Compare::key}, 5, 5},
+        {"stored padded, sought trimmed", {"eanare", text("87654321"), Compare::key}, 6, 6},
+        {"stored and sought alike", {"eanare", text("8002"), Compare::key}, 2, 2},
+        {"a key in another case", {"eanare", text("AB12CD       "), Compare::key}, 7, std::nullopt},
+        {"leading blanks are part of a key", {"eanare", text(" 12345678"), Compare::key}, std::nullopt, std::nullopt},
+        {"another key that begins alike", {"eanare", text("1234567"), Compare::key}, std::nullopt, std::nullopt},
+        {"a null key matches nothing", {"eanare", kNull, Compare::key}, std::nullopt, std::nullopt},
+        {"a plain condition keeps the blanks", {"eanare", text("12345678     ")}, std::nullopt, std::nullopt},
+        {"a plain text condition ignores case centrally", {"desart", text("PANE CASERECCIO")}, 5, std::nullopt},
+        {"a plain number condition", {"codare", integer(6)}, 6, 6},
+    };
+    for (Fetch fetch : {Fetch::all, Fetch::on_demand}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (fetch == Fetch::all ? ", fetched" : ", on demand"));
+            auto& central = channel_.select(db_, "codean", {}, {}, "id", fetch);
+            EXPECT_EQ(central.find_first({c.match}), c.central.has_value());
+            if (c.central) {
+                EXPECT_EQ(central.integer("codare"), *c.central);
+            }
+            auto& at_reg = reg_channel.select(reg, "codean", {}, {}, "id", fetch);
+            EXPECT_EQ(at_reg.find_first({c.match}), c.register_.has_value());
+            if (c.register_) {
+                EXPECT_EQ(at_reg.integer("codare"), *c.register_);
+            }
+        }
+    }
+    // With the channel's own condition, which ignores case centrally too.
+    auto& flagged = channel_.select(db_, "codean", same_text("flagagg"), {text("A")}, "id", Fetch::on_demand);
+    EXPECT_TRUE(flagged.find_first({{"eanare", text("12345678"), Compare::key}})) << "flagged 'a'";
+
+    TableCursor cursor(db_, "codean", "eanare", {}, Compare::key);
+    ASSERT_TRUE(cursor.seek(text("12345678     ")));
+    EXPECT_EQ(cursor.row().integer("codare"), 5);
+    ASSERT_TRUE(cursor.seek(text("87654321")));
+    EXPECT_EQ(cursor.row().integer("codare"), 6);
+    TableCursor exact(db_, "codean", "eanare");
+    EXPECT_FALSE(exact.seek(text("87654321"))) << "a cursor on a plain key keeps the blanks";
+}
+
+TEST(KeyForms, PaddedFirstThenWithoutTrailingBlanksAndNeverCut) {
+    struct Case {
+        const char* name;
+        Value key;
+        std::vector<Value> forms;
+    };
+    const Case cases[] = {
+        {"short key", text("12345678"), {text("12345678     "), text("12345678")}},
+        {"padded key", text("12345678     "), {text("12345678     "), text("12345678")}},
+        {"a key that fills its width", text("8001234567890"), {text("8001234567890")}},
+        {"longer than the width: not cut", text("80012345678901  "), {text("80012345678901")}},
+        {"leading blanks kept", text(" 1"), {text(" 1           "), text(" 1")}},
+        {"characters, not bytes", text("\xC3\x80" "B"), {text("\xC3\x80" "B           "), text("\xC3\x80" "B")}},
+        {"a number as its text", integer(42), {text("42           "), text("42")}},
+        {"null", kNull, {kNull}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(key_forms(c.key), c.forms) << c.name;
+    }
 }
 
 TEST_F(RecordSetTest, QuoteInAValueNeitherBreaksNorAltersTheQuery) {

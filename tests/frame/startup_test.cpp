@@ -2,6 +2,7 @@
 // the complete run line by line, and every way it stops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "data/database.h"
+#include "data/text_match.h"
 #include "frame/operation_log.h"
 #include "frame/shop_admin.h"
 #include "frame/startup.h"
@@ -469,6 +471,42 @@ TEST_F(StartupTest, SecondStartOfTheDayAppendsToTheSameLog) {
     EXPECT_EQ(first.front(), "07/12/2026-10:00:00- Avvio programma");
     EXPECT_EQ(lines[first.size()], "07/12/2026-10:05:00- Avvio programma");
     EXPECT_EQ(std::distance(fs::directory_iterator(log_folder()), fs::directory_iterator()), 1);
+}
+
+TEST_F(StartupTest, FilesMadeWithTheEarlierIndexesAreUpgradedOnceWithALineEach) {
+    add_register(1);
+    testing::use_case_sensitive_indexes(main_db());
+    testing::use_case_sensitive_indexes(loyalty_db(), true);
+    main_db().execute("INSERT INTO codean (eanare, codare) VALUES ('12345678', 1)");
+    start();
+    const std::string main = ctx_->settings.Percorso_Dati;
+    Lines upgraded;
+    for (const char* index : {"clienti_tessera", "clienti_stat_t", "cartetx_tessera_cassa", "keyean", "codean_eanare7",
+                              "codean_eanare12", "codean_desart25", "codali"}) {
+        upgraded.push_back(std::string("-  Indice ") + index + " aggiornato nel database " + main);
+    }
+    upgraded.push_back("-  Indice movtessere_chiave aggiornato nel database C:\\tarvi\\fidel.mdb");
+    Lines expected = complete_lines();
+    expected.insert(expected.begin() + 9, upgraded.begin(), upgraded.end());
+    EXPECT_EQ(log_messages(), expected + Lines{"- Cassa 1 OK"});
+
+    // The lookups through the upgraded indexes.
+    auto& central = ctx_->databases.central();
+    const std::string by_key = "SELECT codare FROM codean WHERE " + data::same_text("eanare");
+    EXPECT_EQ(data::to_int(central.scalar(by_key, {data::text("12345678")})), 1);
+    EXPECT_NE(testing::query_plan(central, by_key, {data::text("12345678")}).find("USING INDEX keyean"),
+              std::string::npos);
+    ctx_->databases.close_all();
+    ctx_->log.close();
+
+    // A second start finds nothing to upgrade.
+    Context second(paths_, clock_, pinger_, starter_);
+    ASSERT_EQ(run_startup(second).outcome, StartupOutcome::complete);
+    second.log.close();
+    second.databases.close_all();
+    const auto lines = log_messages();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("Indice ") != std::string::npos; }),
+              9);
 }
 
 TEST_F(StartupTest, OldLogCleanUpTakesOnlyLastMonthsLogs) {

@@ -107,6 +107,20 @@ TEST_F(CardReadsTest, ThreeReadingsOfOneCardAreJournalledQueuedForEveryRegisterA
     EXPECT_TRUE(ctx_->Casse_Elaborate[2]);
 }
 
+TEST_F(CardReadsTest, ACardFindsItsHolderAndQueueRowsWhateverItsCaseAndTrailingBlanks) {
+    add_holder("abc1", {{"stat_t", text("T")}});
+    queue("Abc1         ", 3, integer(7));
+    add_reading(2, 1, "ABC1         ", integer(5));
+
+    Leggi_Tessere_Cassa(*ctx_, 2);
+
+    auto& m = main_db();
+    EXPECT_EQ(data::to_text(field(m, "clienti", "stat_t", "tessera = 'abc1'")), "R");
+    EXPECT_EQ(count_rows(m, "cartetx"), 4) << "the queue row of register 3 is the card's";
+    EXPECT_TRUE(data::is_null(field(m, "cartetx", "progressivo_inviato", "cassa = 3")));
+    EXPECT_EQ(count_rows(m, "cartetx", "tessera = 'ABC1         '"), 3);
+}
+
 TEST_F(CardReadsTest, CountersShowEachCallsOwnTotalsAndAnEmptyTextForZero) {
     add_reading(2, 1, kCard, integer(7));
     add_reading(2, 2, "2000000000024", integer(-7));

@@ -68,11 +68,14 @@ TEST_F(CardTotalsTest, TotalsComeInFromTheRegistersExchangePath) {
     register_customer(reg, "ONLYHERE", 7);
     register_customer(reg, "D", 3);
     register_customer(register_db(2), "D", 99);  // the card tables' file is not read
+    register_customer(reg, "CARD5", 6);
 
     const auto a1 = add_holder("A", {{"totcard", data::real(1)}});
     const auto a2 = add_holder("A", {{"totcard", data::real(2)}});
     const auto b = add_holder("B", {{"totcard", data::real(9)}});
     const auto d = add_holder("D", {{"totcard", data::real(1)}});
+    // Stored padded and in lower case: the register's "CARD5" all the same.
+    const auto card5 = add_holder("card5        ", {{"totcard", data::real(1)}});
 
     Ricevi_Totali_Tessere(*ctx_, 2);
 
@@ -80,7 +83,8 @@ TEST_F(CardTotalsTest, TotalsComeInFromTheRegistersExchangePath) {
     EXPECT_EQ(central_total(a2), 2) << "only the first holder of a card";
     EXPECT_EQ(central_total(b), 9) << "a register total of 0 is not copied";
     EXPECT_EQ(central_total(d), 3);
-    EXPECT_EQ(count_rows(main_db(), "clienti"), 4) << "unknown cards are not added";
+    EXPECT_EQ(central_total(card5), 6);
+    EXPECT_EQ(count_rows(main_db(), "clienti"), 5) << "unknown cards are not added";
     EXPECT_TRUE(new_log().empty());
 
     // An unreachable register gives nothing.
@@ -101,6 +105,9 @@ TEST_F(CardTotalsTest, MarkedTotalsGoOutAndLoseTheirMarkWhetherTheCardIsThereOrN
     const auto missing = add_holder("M", {{"totcard", data::real(30)}, {"sel", text("X")}});
     const auto zero = add_holder("Z", {{"totcard", data::real(0)}, {"sel", text("X")}});
     const auto unmarked = add_holder("Q", {{"totcard", data::real(8)}});
+    // Marked by hand in lower case; the register stores the card padded.
+    register_customer(register_db(1), "K            ", 1);
+    const auto by_hand = add_holder("K", {{"totcard", data::real(40)}, {"sel", text("x")}});
 
     // Unreachable: the marks stay.
     pinger_.set_up("127.0.0.1", false);
@@ -113,8 +120,9 @@ TEST_F(CardTotalsTest, MarkedTotalsGoOutAndLoseTheirMarkWhetherTheCardIsThereOrN
     EXPECT_EQ(register_total(register_db(1), "A"), 20);
     EXPECT_EQ(register_total(register_db(1), "Q"), 1) << "an unmarked total stays home";
     EXPECT_EQ(register_total(register_db(2), "A"), 5) << "register 1 only";
-    EXPECT_EQ(count_rows(register_db(1), "clienti"), 2) << "a missing card is not added";
-    for (auto row : {a, missing}) {
+    EXPECT_EQ(register_total(register_db(1), "K            "), 40) << "marked 'x', card without blanks";
+    EXPECT_EQ(count_rows(register_db(1), "clienti"), 3) << "a missing card is not added";
+    for (auto row : {a, missing, by_hand}) {
         ASSERT_FALSE(data::is_null(central_sel(row)));
         EXPECT_EQ(data::to_text(central_sel(row)), "");
     }
@@ -172,6 +180,7 @@ TEST_F(CardTotalsTest, TheEndOfCycleClosesReceivedCustomersAndRemovesCancelledOn
     add_holder("3", {{"stat_t", text("R")}, {"stato", text("C")}});
     const auto cancelled_not_received = add_holder("4", {{"stat_t", text("T")}, {"stato", text("C")}});
     const auto untouched = add_holder("5");
+    const auto lower_case = add_holder("6", {{"stat_t", text("r")}});
 
     Consolida_Stato_Clienti(*ctx_);
 
@@ -184,6 +193,7 @@ TEST_F(CardTotalsTest, TheEndOfCycleClosesReceivedCustomersAndRemovesCancelledOn
     EXPECT_EQ(data::to_text(stat_t(cancelled_not_received)), "T");
     EXPECT_EQ(count_rows(main_db(), "clienti", "tessera = '4'"), 1);
     EXPECT_TRUE(data::is_null(stat_t(untouched)));
+    EXPECT_EQ(data::to_text(stat_t(lower_case)), "T") << "received, marked in lower case";
     EXPECT_FALSE(ctx_->databases.central().in_transaction());
 }
 

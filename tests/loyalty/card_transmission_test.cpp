@@ -207,17 +207,20 @@ TEST_F(CardTransmissionTest, ASendCutShortIsFinishedWithoutSendingTheCardTwice) 
     add_holder("H");
     add_holder("J");
     add_holder("K");
-    // H: the register already holds record 5 for it (the queue row survived a crash).
-    existing_record(1, 5, "H");
+    // H: the register already holds record 5 for it (the queue row survived a crash),
+    // its card padded with blanks.
+    existing_record(1, 5, "H            ");
     queue("H", 1, integer(5));
-    // J: number 6 was noted but the record never reached the register.
-    queue("J", 1, integer(6));
+    // J: number 6 was noted but the record never reached the register. Its queue row
+    // names the card in lower case: the same holder.
+    queue("j", 1, integer(6));
     // K: number 5 was noted for it, but record 5 is another card's.
     queue("K", 1, integer(5));
 
     Trasmetti_Tessere(*ctx_, 1);
 
-    EXPECT_EQ(count_rows(register_db(1), "tessere", "tessera = 'H'"), 1);
+    EXPECT_EQ(count_rows(register_db(1), "tessere", "tessera = 'H            '"), 1);
+    EXPECT_EQ(count_rows(register_db(1), "tessere", "tessera = 'H'"), 0) << "not sent a second time";
     EXPECT_EQ(data::to_int(record(1, "J", "progressivo")), 6);
     EXPECT_EQ(data::to_int(record(1, "K", "progressivo")), 7);
     EXPECT_EQ(count_rows(register_db(1), "tessere"), 3);

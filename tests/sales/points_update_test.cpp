@@ -79,23 +79,28 @@ TEST_F(PointsUpdateTest, EarnedThenRedeemedPointsAndOneJournalRowPerMovement) {
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 3);
 }
 
-TEST_F(PointsUpdateTest, UnknownAndShortCardsAndEmptyCounters) {
+TEST_F(PointsUpdateTest, CardsAreFoundWithOrWithoutTrailingBlanksAndInAnyCase) {
     ready();
     book("NOSUCHCARD   ", kPointsEarned, 10);
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 0);
     EXPECT_EQ(count_rows(main_db(), "clienti", "flagagg='A'"), 0);
 
-    // "CARD0002" is stored without blanks: the 13-character card does not find it.
-    book("CARD0002     ", kPointsEarned, 10);
-    EXPECT_EQ(customer("punticum", "CARD0002"), 0);
-    // As given, a short card is searched and stored as it is.
+    // "CARD0002" is stored without blanks: the 13-character card finds it.
     main_db().execute("UPDATE clienti SET punticum=NULL, puntisca=NULL WHERE tessera='CARD0002'");
-    book("CARD0002", kPointsEarned, 10);
+    book("CARD0002     ", kPointsEarned, 10);
     EXPECT_EQ(customer("punticum", "CARD0002"), 10) << "an empty counter counts as 0";
     EXPECT_EQ(customer("puntisal", "CARD0002"), 10);
-    EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tessera='CARD0002' AND descli=?",
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tessera='CARD0002     ' AND descli=?",
                          {data::text("ALTRO" + std::string(40, ' '))}),
               1);
+
+    // In lower case and without blanks: the same customer, and the same movement key.
+    book("card0002", kPointsEarned, 5);
+    EXPECT_EQ(customer("punticum", "CARD0002"), 15);
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 1) << "the journal keeps one row per movement key";
+    // The padded card in lower case finds the other holder.
+    book("card0001     ", kPointsEarned, 1);
+    EXPECT_EQ(customer("punticum"), 101);
 }
 
 TEST_F(PointsUpdateTest, CountersPastThe32BitLimitAreRefusedAndNothingIsWritten) {

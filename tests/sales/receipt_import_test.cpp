@@ -338,15 +338,19 @@ TEST_F(ReceiptImportTest, PointsFollowTheCardOnPointLinesOnly) {
     ring({.bora = 0.2, .bnumer = 61, .descrizione = "PUNTI", .quantita = 15, .totrig = 0, .tiporecord = 24, .tessera = card});
     ring({.bora = 0.3, .bnumer = 62, .descrizione = "PUNTI", .quantita = 7, .totrig = 0, .tiporecord = 23});
     ring({.bora = 0.4, .bnumer = 63, .descrizione = "ARTICOLO", .quantita = 3, .tiporecord = 1, .tessera = card});
+    // Another program wrote the card in lower case: the same holder.
+    ring({.bora = 0.5, .bnumer = 64, .descrizione = "PUNTI", .quantita = 5, .totrig = 0, .tiporecord = 23,
+          .tessera = data::text("card1")});
 
     Travaso_Scontrini(*ctx_, 1);
 
     auto customer = [&](const char* f) { return data::to_int(main_db().scalar(std::string("SELECT ") + f + " FROM clienti")); };
-    EXPECT_EQ(customer("punticum"), 160);
+    EXPECT_EQ(customer("punticum"), 165);
     EXPECT_EQ(customer("puntisca"), 55);
-    EXPECT_EQ(customer("puntisal"), 105);
+    EXPECT_EQ(customer("puntisal"), 110);
     EXPECT_EQ(data::to_text(main_db().scalar("SELECT flagagg FROM clienti")), "A");
-    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 2) << "one row per movement key";
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), 3) << "one row per movement key";
+    EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tipo=23 AND punti=5 AND numsco=64 AND tessera='card1        '"), 1);
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tipo=23 AND punti=60 AND numsco=60 AND numcassa=1 AND tessera='CARD1        '"), 1)
         << "the journal holds both movements' points";
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere", "tipo=24 AND punti=15 AND numsco=61"), 1);
@@ -378,6 +382,8 @@ TEST_F(ReceiptImportTest, ResolvesEveryKindOfLine) {
                       {Value(kToday - 3), Value(kToday - 1)});
     // A barcode whose article has no price-list row.
     barcode(15, "8000000000159");
+    // An EAN-8 barcode another program stored without the blanks that pad it to 13.
+    article(18, "12345678", 1.80);
     // VAT code 4.
     article(16, "8000000000166", 10.40, 4);
 
@@ -396,6 +402,8 @@ TEST_F(ReceiptImportTest, ResolvesEveryKindOfLine) {
     ring({.bnumer = 111, .eanrig = "8000000000159", .totrig = 11.00, .codrep = 7});
     ring({.bnumer = 112, .eanrig = "8000000000166", .totrig = 10.40});
     ring({.bnumer = 113, .eanrig = kEan, .totrig = 12.20});
+    ring({.bnumer = 114, .eanrig = "12345678     ", .quantita = 2, .totrig = 3.60});
+    ring({.bnumer = 115, .eanrig = no_barcode, .descrizione = "pane \"casereccio\"", .totrig = 3});
     article(17, kEan, 12.20, 22);
 
     Travaso_Scontrini(*ctx_, 1);
@@ -444,6 +452,7 @@ TEST_F(ReceiptImportTest, ResolvesEveryKindOfLine) {
         EXPECT_DOUBLE_EQ(row_number(105, "quantita"), 2);
         EXPECT_EQ(row_text(105, "descrizione"), "PANE \"CASERECCIO\"");
         EXPECT_DOUBLE_EQ(data::to_double(barcode_field("8000000000135", "dataagg")), kToday);
+        EXPECT_EQ(row_number(115, "articoli"), 13) << "a description in lower case";
         EXPECT_EQ(row_number(106, "articoli"), 0) << "a description that matches nothing";
         EXPECT_DOUBLE_EQ(row_number(106, "quantita"), 0);
         EXPECT_EQ(row_number(106, "codrep"), 0);
@@ -468,6 +477,15 @@ TEST_F(ReceiptImportTest, ResolvesEveryKindOfLine) {
         EXPECT_DOUBLE_EQ(row_number(111, "costof"), 7.00);
         EXPECT_DOUBLE_EQ(data::to_double(barcode_field("8000000000159", "dataagg")), kToday);
         EXPECT_EQ(data::to_text(barcode_field("8000000000159", "primasecon")), "P");
+    }
+    {
+        SCOPED_TRACE("barcode stored without its trailing blanks");
+        EXPECT_EQ(row_number(114, "articoli"), 18);
+        EXPECT_EQ(row_text(114, "desfor"), "FORNITORE") << "the article's price-list data";
+        EXPECT_DOUBLE_EQ(data::to_double(article_field(18, "qven")), 2) << "its stock moved";
+        EXPECT_DOUBLE_EQ(data::to_double(barcode_field("12345678", "even")), 2) << "and its barcode's";
+        EXPECT_DOUBLE_EQ(data::to_double(barcode_field("12345678", "dataagg")), kToday);
+        EXPECT_EQ(data::to_text(barcode_field("12345678", "primasecon")), "P") << "ranked";
     }
     {
         SCOPED_TRACE("VAT code 4");

@@ -132,6 +132,31 @@ std::string read_text_file(const std::filesystem::path& p) {
     return text.str();
 }
 
+void use_case_sensitive_indexes(data::Database& db, bool loyalty) {
+    if (loyalty) {
+        db.exec("DROP INDEX movtessere_chiave;"
+                "CREATE INDEX movtessere_chiave ON movtessere (tessera, data, numsco, numcassa, tipo)");
+        return;
+    }
+    db.exec("DROP INDEX clienti_tessera; CREATE INDEX clienti_tessera ON clienti (tessera);"
+            "DROP INDEX clienti_stat_t; CREATE INDEX clienti_stat_t ON clienti (stat_t);"
+            "DROP INDEX cartetx_tessera_cassa;"
+            "CREATE UNIQUE INDEX cartetx_tessera_cassa ON cartetx (tessera, cassa);"
+            "DROP INDEX keyean; CREATE INDEX keyean ON codean (eanare);"
+            "DROP INDEX codean_eanare7; CREATE INDEX codean_eanare7 ON codean (substr(eanare, 1, 7));"
+            "DROP INDEX codean_eanare12; CREATE INDEX codean_eanare12 ON codean (substr(eanare, 1, 12));"
+            "DROP INDEX codean_desart25; CREATE INDEX codean_desart25 ON codean (trim(substr(desart, 1, 25)));"
+            "DROP INDEX codali; CREATE UNIQUE INDEX codali ON aliquote (codali)");
+}
+
+std::string query_plan(data::Database& db, const std::string& sql, const std::vector<data::Value>& params) {
+    std::string plan;
+    data::Statement& st = db.prepare("EXPLAIN QUERY PLAN " + sql, params);
+    while (st.step()) plan += (plan.empty() ? "" : "; ") + data::to_text(st.column(3));
+    st.reset();
+    return plan;
+}
+
 std::int64_t count_rows(data::Database& db, const std::string& table, const std::string& where,
                         const std::vector<data::Value>& params) {
     std::string sql = "SELECT count(*) FROM \"" + table + "\"";

@@ -101,6 +101,13 @@ private:
 // The whole content of a file ("" when it cannot be read).
 std::string read_text_file(const std::filesystem::path& p);
 
+// Gives a main (`loyalty` false) or loyalty file the indexes that `cassasync-shop init`
+// made before text keys were searched without regard to letter case.
+void use_case_sensitive_indexes(data::Database& db, bool loyalty = false);
+
+// The query plan SQLite chooses for `sql`, its steps joined by "; ".
+std::string query_plan(data::Database& db, const std::string& sql, const std::vector<data::Value>& params);
+
 // Counts rows of `table` satisfying `where` (bound parameters).
 std::int64_t count_rows(data::Database& db, const std::string& table, const std::string& where = {},
                         const std::vector<data::Value>& params = {});

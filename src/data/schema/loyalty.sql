@@ -17,4 +17,4 @@ CREATE TABLE IF NOT EXISTS movtessere (
 );
 -- Not unique: the duplicate test compares the day number with a stored receipt
 -- date that may carry a time, so the table must accept what the test lets through.
-CREATE INDEX IF NOT EXISTS movtessere_chiave ON movtessere (tessera, data, numsco, numcassa, tipo);
+CREATE INDEX IF NOT EXISTS movtessere_chiave ON movtessere (tessera COLLATE NOCASE, data, numsco, numcassa, tipo);

@@ -73,9 +73,12 @@ CREATE TABLE IF NOT EXISTS clienti (
   puntisca    INTEGER DEFAULT 0,
   puntisal    INTEGER DEFAULT 0
 );
-CREATE INDEX IF NOT EXISTS clienti_tessera ON clienti (tessera);
+-- Text keys are searched without regard to letter case (COLLATE NOCASE in the
+-- lookups), so their indexes are NOCASE indexes; a card number is looked up with and
+-- without its trailing blanks in one seek.
+CREATE INDEX IF NOT EXISTS clienti_tessera ON clienti (tessera COLLATE NOCASE);
 CREATE INDEX IF NOT EXISTS clienti_codcliente ON clienti (codcliente);
-CREATE INDEX IF NOT EXISTS clienti_stat_t ON clienti (stat_t);
+CREATE INDEX IF NOT EXISTS clienti_stat_t ON clienti (stat_t COLLATE NOCASE);
 
 -- Journal of the card readings collected from all registers.
 CREATE TABLE IF NOT EXISTS cartetxrx (
@@ -99,7 +102,7 @@ CREATE TABLE IF NOT EXISTS cartetx (
   ora                 REAL,
   progressivo_inviato INTEGER DEFAULT NULL
 );
-CREATE UNIQUE INDEX IF NOT EXISTS cartetx_tessera_cassa ON cartetx (tessera, cassa);
+CREATE UNIQUE INDEX IF NOT EXISTS cartetx_tessera_cassa ON cartetx (tessera COLLATE NOCASE, cassa);
 CREATE INDEX IF NOT EXISTS cartetx_cassa ON cartetx (cassa);
 
 -- Barcodes of the articles; one article can have several.
@@ -137,14 +140,15 @@ CREATE TABLE IF NOT EXISTS codean (
   dataagg    REAL,
   primasecon TEXT
 );
--- A barcode is matched by find-first, so it is indexed but not unique.
-CREATE INDEX IF NOT EXISTS keyean ON codean (eanare);
+-- A barcode is matched by find-first, so it is indexed but not unique. Barcodes and
+-- descriptions are searched without regard to letter case: NOCASE indexes.
+CREATE INDEX IF NOT EXISTS keyean ON codean (eanare COLLATE NOCASE);
 CREATE INDEX IF NOT EXISTS codean_codare ON codean (codare);
 -- Price and weight barcodes are matched on their leading 7 or 12 characters.
-CREATE INDEX IF NOT EXISTS codean_eanare7 ON codean (substr(eanare, 1, 7));
-CREATE INDEX IF NOT EXISTS codean_eanare12 ON codean (substr(eanare, 1, 12));
+CREATE INDEX IF NOT EXISTS codean_eanare7 ON codean (substr(eanare, 1, 7) COLLATE NOCASE);
+CREATE INDEX IF NOT EXISTS codean_eanare12 ON codean (substr(eanare, 1, 12) COLLATE NOCASE);
 -- A line without barcode is matched by the first 25 characters of the description.
-CREATE INDEX IF NOT EXISTS codean_desart25 ON codean (trim(substr(desart, 1, 25)));
+CREATE INDEX IF NOT EXISTS codean_desart25 ON codean (trim(substr(desart, 1, 25)) COLLATE NOCASE);
 
 -- Articles and price list, one row per article code.
 CREATE TABLE IF NOT EXISTS listi01 (
@@ -231,7 +235,7 @@ CREATE TABLE IF NOT EXISTS aliquote (
   dscaliquo TEXT,
   posiva    INTEGER DEFAULT 0
 );
-CREATE UNIQUE INDEX IF NOT EXISTS codali ON aliquote (codali);
+CREATE UNIQUE INDEX IF NOT EXISTS codali ON aliquote (codali COLLATE NOCASE);
 
 -- Departments: VAT code and cost margin of unlisted articles.
 CREATE TABLE IF NOT EXISTS reparti (
