@@ -2,5 +2,6 @@
 # `cmake --install` makes.
 add_cassasync_test(NAME packaging_tests LABEL unit SOURCES
   packaging/unit_file_test.cpp)
-add_dependencies(packaging_tests cassasync cassasync-shop)
+# `cmake --install` needs everything it installs built.
+add_dependencies(packaging_tests cassasync cassasync-shop cassasync-register cassasync_changelog)
 target_compile_definitions(packaging_tests PRIVATE CASSASYNC_CMAKE="${CMAKE_COMMAND}")
