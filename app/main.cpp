@@ -30,9 +30,7 @@
 #include "window/status_window.h"
 #endif
 
-#ifndef CASSASYNC_VERSION
-#define CASSASYNC_VERSION "unknown"
-#endif
+#include "cassasync_version.h"
 
 namespace {
 
@@ -139,6 +137,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cassasync: %s\n", locked.message().c_str());
         return 1;
     }
+    // The journal then shows which build served the shop from this start on.
+    std::fprintf(stderr, "cassasync %s: starting on %s\n", CASSASYNC_VERSION, root.c_str());
 
     platform::RootPathMap paths(root);
     platform::SystemClock clock;

@@ -3,9 +3,11 @@
 CASSASYNC_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev sqlite3 qt6-base-dev libcli11-dev
                     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core faketime)
 
+# install_missing_packages [EXTRA...]: the packages above and the EXTRA ones a script
+# needs besides.
 install_missing_packages() {
     local missing=()
-    for p in "${CASSASYNC_PACKAGES[@]}"; do
+    for p in "${CASSASYNC_PACKAGES[@]}" "$@"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
     done
     if [ ${#missing[@]} -eq 0 ]; then

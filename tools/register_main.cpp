@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "cassasync_version.h"
 #include "data/database.h"
 #include "data/value.h"
 #include "frame/shop_admin.h"
@@ -944,6 +945,7 @@ int main(int argc, char** argv) {
     CLI::App app{"cassasync-register: a stand-in for a cash register's own software (demos and tests)"};
     app.require_subcommand(1);
     app.fallthrough();
+    app.set_version_flag("--version", std::string("cassasync-register ") + CASSASYNC_VERSION);
     Options options;
     options.root = default_root();
     app.add_option("--root", options.root, "shop root folder (default $CASSASYNC_ROOT or /var/lib/cassasync)");

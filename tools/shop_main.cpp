@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cassasync_version.h"
 #include "frame/shop_admin.h"
 #include "platform/path_map.h"
 
@@ -28,6 +29,7 @@ int report(const cassasync::Status& st, const std::string& done) {
 int main(int argc, char** argv) {
     CLI::App app{"cassasync-shop: shop administration for cassasync"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("cassasync-shop ") + CASSASYNC_VERSION);
     std::string root = default_root();
     app.add_option("--root", root, "shop root folder (default $CASSASYNC_ROOT or /var/lib/cassasync)");
 

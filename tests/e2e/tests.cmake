@@ -12,3 +12,12 @@ add_dependencies(e2e_tests cassasync cassasync-shop cassasync-register)
 add_cassasync_test(NAME master_data_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
   e2e/master_data_chain_test.cpp)
 add_dependencies(master_data_e2e_tests cassasync cassasync-shop)
+
+# The version the three programs report, and how a checkout's history becomes it.
+add_cassasync_test(NAME version_tests LABEL unit SOURCES
+  e2e/version_test.cpp)
+add_dependencies(version_tests cassasync cassasync-shop cassasync-register)
+target_compile_definitions(version_tests PRIVATE
+  CASSASYNC_PROJECT_VERSION="${PROJECT_VERSION}"
+  CASSASYNC_CMAKE="${CMAKE_COMMAND}"
+  CASSASYNC_GIT="${GIT_EXECUTABLE}")
