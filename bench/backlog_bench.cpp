@@ -8,11 +8,10 @@
 // holding register 1's semaphore for the whole drain (the service before it took turns),
 // once taking turns. In both runs a stand-in for register 1's software writes a receipt
 // line every 50 ms, taking the semaphore as that software does (one conditional update,
-// tried again every 10 to 40 ms); a watcher samples Flag1 every millisecond; registers 2
-// and 3 get a line before every cycle. Prints lines per second of each drain, the
-// register's longest and 99th-percentile wait for its semaphore, the longest stretch the
-// service kept it, the cycle times, and whether registers 2 and 3 were served in every
-// cycle. Then the CPU time of an idle cycle per register, with ten registers reached and
+// tried again every 10 to 40 ms), and registers 2 and 3 get a line before every cycle.
+// Prints lines per second of each drain, the register's longest and 99th-percentile wait
+// for its semaphore, the longest stretch the service kept it (as the cycle reports it),
+// the cycle times, and whether registers 2 and 3 were served in every cycle. Then the CPU time of an idle cycle per register, with ten registers reached and
 // nothing waiting.
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -119,40 +118,6 @@ private:
     std::thread thread_;
 };
 
-// Samples register 1's Flag1 and keeps the longest stretch the service (2) held it.
-class SemaphoreWatcher {
-public:
-    explicit SemaphoreWatcher(const std::filesystem::path& file) : thread_([this, file] { run(file); }) {}
-    ~SemaphoreWatcher() { stop(); }
-    void stop() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-    }
-    double longest_ms() const { return longest_ms_; }
-
-private:
-    void run(const std::filesystem::path& file) {
-        sqlite3* db = open_raw(file);
-        Stmt flag(db, "SELECT Flag1 FROM Semafori ORDER BY rowid LIMIT 1");
-        bool held = false;
-        Clock::time_point since{};
-        while (!stop_) {
-            const bool now_held = flag.row() && flag.ci(0) == 2;
-            flag.reset();
-            const auto t = Clock::now();
-            if (now_held && !held) since = t;
-            if (held) longest_ms_ = std::max(longest_ms_, ms(t - since));
-            held = now_held;
-            std::this_thread::sleep_for(1ms);
-        }
-        sqlite3_close(db);
-    }
-
-    std::atomic<bool> stop_{false};
-    double longest_ms_ = 0;
-    std::thread thread_;
-};
-
 std::int64_t scalar(sqlite3* db, const char* sql) {
     Stmt st(db, sql);
     return st.row() ? st.ci(0) : 0;
@@ -180,7 +145,6 @@ Drain drain(const std::filesystem::path& root, int lines, registers::TurnLimits 
                                  std::to_string(lines);
     Drain d;
     std::vector<double> cycle_ms;
-    SemaphoreWatcher watcher(service.paths.to_local(register_path(1)));
     RegisterSoftware till(service.paths.to_local(register_path(1)));
     const auto started = Clock::now();
     for (int receipt = 1; scalar(regs[0], left_sql.c_str()) > 0; ++receipt) {
@@ -195,6 +159,7 @@ Drain drain(const std::filesystem::path& root, int lines, registers::TurnLimits 
         const auto cycle_started = Clock::now();
         cycle.Elabora_Casse();
         cycle_ms.push_back(ms(Clock::now() - cycle_started));
+        d.longest_hold_ms = std::max(d.longest_hold_ms, ms(cycle.last_report().longest_hold));
         for (int n : {2, 3}) {
             if (scalar(regs[static_cast<std::size_t>(n - 1)], "SELECT count(*) FROM movimenti WHERE aggiornogiacenza = 'N'") != 0) {
                 d.others_every_cycle = false;
@@ -203,7 +168,6 @@ Drain drain(const std::filesystem::path& root, int lines, registers::TurnLimits 
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     till.stop();
-    watcher.stop();
     for (auto* r : regs) sqlite3_close(r);
 
     d.lines_per_second = lines / seconds;
@@ -214,7 +178,6 @@ Drain drain(const std::filesystem::path& root, int lines, registers::TurnLimits 
         d.longest_wait_ms = waits.back();
         d.p99_wait_ms = waits[std::min(waits.size() - 1, waits.size() * 99 / 100)];
     }
-    d.longest_hold_ms = watcher.longest_ms();
     d.cycles = static_cast<int>(cycle_ms.size());
     d.longest_cycle_ms = *std::max_element(cycle_ms.begin(), cycle_ms.end());
     for (double c : cycle_ms) d.mean_cycle_ms += c / static_cast<double>(cycle_ms.size());

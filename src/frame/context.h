@@ -43,6 +43,13 @@ inline constexpr const char* kLogFolder = "C:\\tarvi\\bkp\\";
 inline constexpr const char* kLoyaltyPath = "C:\\tarvi\\fidel.mdb";  // Percorso_Fidel
 inline constexpr const char* kLoaderPath = "c:\\tarvi\\qvo_art.exe";
 
+// What a long transfer does next, between two batches.
+enum class BatchTurn {
+    go_on,               // the semaphore was kept: what the transfer holds in memory is current
+    resumed_after_turn,  // the register's software had its turn: read the register again
+    wait_next_cycle,     // the register's share of the cycle is used up
+};
+
 struct Context {
     Context(const platform::PathMap& path_map, platform::Clock& wall_clock,
             platform::Pinger& echo, platform::ProcessStarter& process_starter)
@@ -80,9 +87,9 @@ struct Context {
     std::atomic<bool> stop_requested{false};
 
     // Set by the cycle while it holds a register's semaphore; empty otherwise. A long
-    // transfer calls it between two committed batches: it may let the register's own
-    // software in, and false means the rest of the transfer waits for the next cycle.
-    std::function<bool()> between_batches;
+    // transfer calls it before each batch, when it holds nothing at the register: it may
+    // let the register's own software in, or say that the rest waits for the next cycle.
+    std::function<BatchTurn()> between_batches;
 };
 
 }  // namespace cassasync::frame

@@ -163,6 +163,7 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
         registers::SemaphoreTurns turns(ctx_, n, turn_limits_);
         ctx_.between_batches = [&turns] { return turns.between_batches(); };
         body();
+        report_.longest_hold = std::max(report_.longest_hold, turns.longest_hold());
     } catch (const std::exception& e) {
         log_error(e);
         registers::forget_register(ctx_, n);

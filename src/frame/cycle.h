@@ -33,6 +33,8 @@ struct CycleReport {
     int served = 0;     // registers checked
     int reachable = 0;  // of which answered
     bool database_named = true;  // false: Percorso_Dati empty, nothing was done
+    // The longest stretch the service kept one register's semaphore in one go.
+    std::chrono::steady_clock::duration longest_hold{};
 };
 
 class ProcessingCycle {

@@ -81,14 +81,14 @@ SemaphoreTurns::Clock::duration SemaphoreTurns::longest_hold() const {
     return std::max(longest_hold_, Clock::now() - taken_at_);
 }
 
-bool SemaphoreTurns::between_batches() {
+frame::BatchTurn SemaphoreTurns::between_batches() {
     const auto now = Clock::now();
     // The next batch will take about as long as the last one: let go before it would
     // carry the stretch past `hold`.
     const auto batch = now - last_call_;
     last_call_ = now;
-    if (ctx_.stop_requested.load() || now - started_ >= limits_.budget) return false;
-    if (now - taken_at_ + batch < limits_.hold) return true;
+    if (ctx_.stop_requested.load() || now - started_ >= limits_.budget) return frame::BatchTurn::wait_next_cycle;
+    if (now - taken_at_ + batch < limits_.hold) return frame::BatchTurn::go_on;
     longest_hold_ = std::max(longest_hold_, now - taken_at_);
     auto& db = register_db(ctx_, n_);
     // Not Rilascia_Semaforo: an error here must end the transfer, not pass unseen.
@@ -97,24 +97,24 @@ bool SemaphoreTurns::between_batches() {
         // held it when the steps began (registers 1 to 3 go ahead regardless).
         taken_at_ = Clock::now();
         last_call_ = taken_at_;
-        return true;
+        return frame::BatchTurn::go_on;
     }
     ++turns_;
     // Free until the register's software takes it, or for `pause` when it does not come:
     // the service then goes on as soon as the register has written.
     const auto pause_end = Clock::now() + limits_.pause;
     while (Clock::now() < pause_end) {
-        if (!pause_for(ctx_, kPoll)) return false;
+        if (!pause_for(ctx_, kPoll)) return frame::BatchTurn::wait_next_cycle;
         if (data::to_int_or(db.scalar(kFirstFlag), 0) == static_cast<int>(Semaforo::Cassa)) break;
     }
     const auto give_up = Clock::now() + limits_.retake_wait;
     // The register may have taken it meanwhile (1): its write is short, wait for it.
     while (db.execute(kTake) == 0) {
-        if (Clock::now() >= give_up || !pause_for(ctx_, kPoll)) return false;
+        if (Clock::now() >= give_up || !pause_for(ctx_, kPoll)) return frame::BatchTurn::wait_next_cycle;
     }
     taken_at_ = Clock::now();
     last_call_ = taken_at_;
-    return true;
+    return frame::BatchTurn::resumed_after_turn;
 }
 
 void Rilascia_Semaforo(frame::Context& ctx, int n) {

@@ -41,11 +41,11 @@ public:
     using Clock = std::chrono::steady_clock;
     SemaphoreTurns(frame::Context& ctx, int n, TurnLimits limits = {});
 
-    // Between two batches: true when the transfer may go on in this cycle with the
-    // semaphore held again; false when the register's share of the cycle is used up, the
-    // register kept its semaphore past `retake_wait`, or a stop was requested (the rest
-    // waits for the next cycle).
-    bool between_batches();
+    // Between two batches: go on (with the semaphore kept, or taken again after the
+    // register's turn); or wait for the next cycle when the register's share of the cycle
+    // is used up, the register kept its semaphore past `retake_wait`, or a stop was
+    // requested.
+    frame::BatchTurn between_batches();
     // The longest stretch the semaphore was held so far, and how many times it was let go.
     Clock::duration longest_hold() const;
     int turns() const { return turns_; }

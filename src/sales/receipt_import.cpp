@@ -1,5 +1,6 @@
 #include "sales/receipt_import.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -309,6 +310,21 @@ void ReceiptImport::run() {
     try {
         for (;;) {
             if (stopped) break;
+            // Before a batch nothing is held at the register: its own software may have its
+            // turn at the semaphore, and may change waiting lines meanwhile, so after a turn
+            // they are read again.
+            const bool more = next < lines.size() || lines.size() >= tuning_.batch_lines;
+            if (more && ctx_.between_batches) {
+                const frame::BatchTurn turn = ctx_.between_batches();
+                if (turn == frame::BatchTurn::wait_next_cycle) {
+                    figures_.cut_short = true;
+                    break;
+                }
+                if (turn == frame::BatchTurn::resumed_after_turn) {
+                    next = lines.size();
+                    reread = true;
+                }
+            }
             if (next == lines.size()) {
                 if (lines.size() < tuning_.batch_lines && !reread) break;
                 reread = false;
@@ -360,18 +376,6 @@ void ReceiptImport::run() {
             marked = std::move(keys);
             figures_.lines += static_cast<std::int64_t>(marked.size());
             ++figures_.batches;
-            // Between two batches nothing is held at the register: its own software may
-            // have its turn at the semaphore. It may change waiting lines meanwhile, so
-            // the rest is read again afterwards.
-            const bool more = next < lines.size() || lines.size() >= tuning_.batch_lines;
-            if (more && ctx_.between_batches) {
-                if (!ctx_.between_batches()) {
-                    figures_.cut_short = true;
-                    break;
-                }
-                next = lines.size();
-                reread = true;
-            }
         }
     } catch (...) {
         // The error goes up; entries of lines already marked need not wait for a settle.

@@ -142,7 +142,7 @@ TEST_F(CycleTest, ALongTransferGetsItsRegistersShareOfTheCycleAndLetsTheRegister
         do {
             ++batches;
             flags_between.push_back(flag(1));
-        } while (ctx_->between_batches());
+        } while (ctx_->between_batches() != BatchTurn::wait_next_cycle);
     };
     hooks_["Leggi(2)"] = [&] { EXPECT_FALSE(batches == 0) << "register 2 comes after register 1's share"; };
     ProcessingCycle cycle(*ctx_, recorders(), {.hold = 0ms, .pause = 1ms, .budget = 100ms});

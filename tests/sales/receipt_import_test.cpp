@@ -292,12 +292,19 @@ TEST_F(ReceiptImportTest, ABacklogIsTakenInTurnsAndTheCloseWaitsForIt) {
     const auto request = local("\\\\127.0.0.1\\cash\\cisonodati.txt");
     std::filesystem::create_directories(request.parent_path());
     std::ofstream(request) << "1";
-    // The register's software has its turn after the first batch and changes a waiting
-    // line; after the second batch the register's share of the cycle is used up.
+    // The register's software has its turn before the first batch and changes a waiting
+    // line already read; after the second batch the register's share of the cycle is used up.
     int turns = 0;
     ctx_->between_batches = [&] {
-        if (++turns == 1) register_db(1).execute("UPDATE movimenti SET quantita = 3, totrig = 3 WHERE bnumer = 2");
-        return turns < 2;
+        switch (++turns) {
+            case 1:
+                register_db(1).execute("UPDATE movimenti SET quantita = 3, totrig = 3 WHERE bnumer = 2");
+                return frame::BatchTurn::resumed_after_turn;
+            case 2:
+                return frame::BatchTurn::go_on;
+            default:
+                return frame::BatchTurn::wait_next_cycle;
+        }
     };
     // One line per batch, three read at a time: the second is in hand when it changes.
     ImportTuning tuning;
@@ -319,7 +326,7 @@ TEST_F(ReceiptImportTest, ABacklogIsTakenInTurnsAndTheCloseWaitsForIt) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "- Fine travaso scontrini 1"), 1);
 
     // The next cycle drains the rest and then carries the close out.
-    ctx_->between_batches = [] { return true; };
+    ctx_->between_batches = [] { return frame::BatchTurn::go_on; };
     EXPECT_FALSE(Travaso_Scontrini(*ctx_, 1, tuning).cut_short);
     EXPECT_EQ(waiting(), 0);
     EXPECT_EQ(count_rows(sales_db(), "venmo"), 7);
