@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/mount.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -424,6 +428,94 @@ TEST_F(ServiceTest, ARegisterLockedByAnotherProgramDoesNotHoldUpTheOthers) {
     EXPECT_EQ(readings(1), 0) << "register 1 was not served once free";
     EXPECT_EQ(flag(1), "0");
     EXPECT_EQ(flag(2), "0");
+}
+
+// A file system of its own, mounted for one test and gone with it.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const fs::path& where, const char* size) : where_(where) {
+        fs::create_directories(where);
+        const std::string options = std::string("size=") + size;
+        if (::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0) {
+            mounted_ = true;
+        } else {
+            error_ = std::strerror(errno);
+        }
+    }
+    ~SmallFileSystem() {
+        if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool mounted() const { return mounted_; }
+    const std::string& error() const { return error_; }
+
+private:
+    fs::path where_;
+    bool mounted_ = false;
+    std::string error_;
+};
+
+// The log's disk fills while the service runs, for many cycles, and then has room again:
+// the service goes on, the log holds only whole lines, and standard error tells of the
+// spell once and of its end once.
+TEST_F(ServiceTest, OnAFullDiskTheLogKeepsWholeLinesAndTheNoticeComesOnce) {
+    shop({"init"});
+    SmallFileSystem disk(log_folder(), "128k");
+    if (!disk.mounted()) GTEST_SKIP() << "this process may not mount a small file system: " << disk.error();
+
+    testing::ChildProcess service_process(service({"--tick-ms", "10"}), work_.path() / "console.txt",
+                                          separate_streams());
+    ASSERT_TRUE(wait_for_output(service_process, "ciclo 1:")) << service_process.out();
+    const fs::path filler = log_folder() / "filler.bin";
+    {
+        std::ofstream out(filler, std::ios::binary);
+        const std::string block(512, 'f');
+        while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {
+        }
+    }
+    const auto full_from = split_lines(service_process.out()).size();
+    ASSERT_TRUE(wait_for_output(service_process, "ciclo " + std::to_string(full_from + 200) + ":"))
+        << service_process.out();
+    fs::path log;
+    for (const auto& e : fs::directory_iterator(log_folder())) {
+        if (e.path().filename().string().rfind("logqvo_", 0) == 0) log = e.path();
+    }
+    ASSERT_FALSE(log.empty());
+    const auto inizio_lines = [&log] {
+        const Lines lines = without_stamps(split_lines(testing::read_text_file(log)));
+        return std::count(lines.begin(), lines.end(), "- Inizio elaborazione ");
+    };
+    const auto while_full = inizio_lines();
+    fs::remove(filler);
+    ASSERT_TRUE(wait_for_output(service_process, "ciclo " + std::to_string(full_from + 210) + ":"))
+        << service_process.out();
+    service_process.send(SIGTERM);
+    ASSERT_TRUE(service_process.wait_for(30s).has_value());
+
+    const std::string text = testing::read_text_file(log);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "the log ends in a cut line";
+    std::set<std::string> allowed(kStartUp.begin(), kStartUp.end());
+    // What each cycle writes in a shop without registers.
+    allowed.insert("- Inizio elaborazione ");
+    allowed.insert("-  CONTROLLO SE CI SONO TESSERE DA TRASMETTERE ALLA CASSA");
+    for (const auto& line : split_lines(text)) {
+        ASSERT_GE(line.size(), 19u) << line;
+        EXPECT_EQ(line[2], '/') << line;
+        EXPECT_EQ(line[10], '-') << line;
+        EXPECT_EQ(allowed.count(line.substr(19)), 1u) << "not a whole line: " << line;
+    }
+    EXPECT_GE(inizio_lines(), while_full + 5) << "nothing written once there was room";
+
+    const std::string said = service_process.err();
+    const auto count = [&said](const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = said.find(what); at != std::string::npos; at = said.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("cassasync: cannot write the operation log "), 1u) << said;
+    EXPECT_EQ(count("cassasync: the operation log can be written again: "), 1u) << said;
 }
 
 }  // namespace
