@@ -7,6 +7,13 @@
 namespace cassasync::data {
 
 namespace {
+// How long a statement waits for a lock on a register's file. The register's software
+// holds it for a few milliseconds; a longer lock is another program's (a copy, a
+// repair), and each of the cycle's attempts on that register waits this long, while
+// the other registers wait for their turn: a second keeps the cycle short.
+constexpr int kRegisterBusyTimeoutMs = 1000;
+// The back office's own files are written by this service alone.
+constexpr int kCentralBusyTimeoutMs = 5000;
 constexpr const char* kIndice = "Indice ";
 constexpr const char* kAggiornato = " aggiornato nel database ";
 constexpr const char* kNonAggiornato = " non aggiornato nel database ";
@@ -32,8 +39,7 @@ Database& Connections::open(const std::string& windows_path, FileRole role) {
     }
     OpenOptions options;
     options.role = role;
-    // A register's own software writes the same file: wait briefly, never for long.
-    options.busy_timeout_ms = role == FileRole::register_share ? 2000 : 5000;
+    options.busy_timeout_ms = role == FileRole::register_share ? kRegisterBusyTimeoutMs : kCentralBusyTimeoutMs;
     auto db = std::make_unique<Database>(local, options);
     opened_files_[key] = platform::file_identity(local);
     return *open_.emplace(key, std::move(db)).first->second;

@@ -23,6 +23,9 @@ constexpr const char* kCassaNonCollegata = " ...NON COLLEGATA";
 // A register database replaced since it was opened; it is opened afresh.
 constexpr const char* kArchivioSostituito = "Archivio sostituito, riaperto: cassa Nr.";
 
+// "Cassa N (path): " + this: a register's file locked by another program past the busy wait.
+constexpr const char* kDatabaseBloccato = "database bloccato da un altro programma";
+
 // Registers 1 to 3 are processed even while their own software holds the semaphore;
 // from register 4 on a held register is skipped.
 constexpr int kFirstTestedRegister = 4;
@@ -68,6 +71,7 @@ bool ProcessingCycle::tick() {
 
 void ProcessingCycle::Elabora_Casse() {
     report_ = {};
+    locked_ = {};
     if (ctx_.settings.Percorso_Dati.empty()) {
         report_.database_named = false;
         ctx_.log.progress(kNomeDbNonEsiste);
@@ -105,6 +109,7 @@ void ProcessingCycle::transfer_pass() {
     for (int n = 1; n <= kMaxRegisters; ++n) {
         if (ctx_.served_registers() < n || stopping()) return;
         const auto i = static_cast<std::size_t>(n);
+        if (locked_[i]) continue;
         // A register that stopped answering since the status pass is skipped quietly.
         if (!registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) continue;
         under_semaphore(n, n >= kFirstTestedRegister, [this, n, i] {
@@ -129,16 +134,19 @@ void ProcessingCycle::card_pass() {
 
     // Register 1 always, without a reachability test or a semaphore: the step checks
     // the register itself.
-    try {
-        steps_.Trasmetti_Tessere(ctx_, 1);
-    } catch (const std::exception& e) {
-        log_error(e);
-        registers::forget_register(ctx_, 1);
+    if (!locked_[1]) {
+        try {
+            steps_.Trasmetti_Tessere(ctx_, 1);
+        } catch (const std::exception& e) {
+            if (!note_locked(1, e)) log_error(e);
+            registers::forget_register(ctx_, 1);
+        }
     }
 
     for (int n = 2; n <= kLastCardRegister; ++n) {
         if (served < n || stopping()) break;
         const auto i = static_cast<std::size_t>(n);
+        if (locked_[i]) continue;
         if (!registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) continue;
         under_semaphore(n, true, [this, n, i] {
             if (!ctx_.Casse_Elaborate[i]) steps_.Trasmetti_Tessere(ctx_, n);
@@ -155,17 +163,23 @@ void ProcessingCycle::card_pass() {
 
 void ProcessingCycle::under_semaphore(int n, bool test_first, const std::function<void()>& body) {
     bool taking = false;
+    bool taken = false;
     try {
         if (test_first && registers::Leggi_Semaforo(ctx_, n) != 0) return;
         if (stopping()) return;
         taking = true;
         registers::Prendi_Semaforo(ctx_, n);
+        taken = true;
         registers::SemaphoreTurns turns(ctx_, n, turn_limits_);
         ctx_.between_batches = [&turns] { return turns.between_batches(); };
         body();
         report_.longest_hold = std::max(report_.longest_hold, turns.longest_hold());
     } catch (const std::exception& e) {
-        log_error(e);
+        const bool locked = note_locked(n, e);
+        if (!locked) log_error(e);
+        // A take that met another program's lock changed nothing, and a release would
+        // only wait for the same lock again.
+        if (locked && !taken) taking = false;
         registers::forget_register(ctx_, n);
     }
     ctx_.between_batches = nullptr;
@@ -173,6 +187,17 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
 }
 
 void ProcessingCycle::log_error(const std::exception& e) { ctx_.log.progress(e.what()); }
+
+bool ProcessingCycle::note_locked(int n, const std::exception& e) {
+    const auto* db_error = dynamic_cast<const data::DbError*>(&e);
+    if (!db_error) return false;
+    const int primary = db_error->code() & 0xFF;
+    if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) return false;
+    const auto i = static_cast<std::size_t>(n);
+    locked_[i] = true;
+    ctx_.log.progress("Cassa " + std::to_string(n) + " (" + ctx_.Percorsi_Casse[i] + "): " + kDatabaseBloccato);
+    return true;
+}
 
 std::string cycle_summary(int number, const CycleReport& report, std::chrono::milliseconds duration) {
     std::string line = "ciclo " + std::to_string(number) + ": ";

@@ -5,6 +5,7 @@
 // the cycle goes on with the next register.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -58,11 +59,17 @@ private:
     // the next cycle reopens them; the semaphore is released in every case.
     void under_semaphore(int n, bool test_first, const std::function<void()>& body);
     void log_error(const std::exception& e);
+    // A register whose file another program keeps locked: one line naming the register
+    // and its file, and the register is left alone for the rest of the cycle. False for
+    // any other error.
+    bool note_locked(int n, const std::exception& e);
 
     Context& ctx_;
     CycleSteps steps_;
     registers::TurnLimits turn_limits_;
     CycleReport report_;
+    // Registers found locked by another program in this cycle.
+    std::array<bool, kMaxRegisters + 1> locked_{};
 };
 
 // The worker: ticks every `tick` until a stop is requested or `cycles` cycles have run

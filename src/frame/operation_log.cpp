@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -14,6 +14,16 @@ namespace {
 
 // Marks a message that was cut.
 constexpr const char* kCutMark = "...";
+
+// A spell of failed writes is reported at most this often.
+constexpr long long kNoticeIntervalSeconds = 60 * 60;
+// The end of a reported spell, on standard error; the log's path follows.
+constexpr const char* kWrittenAgain = "cassasync: the operation log can be written again: ";
+
+// The clock's time in whole seconds, for spacing the notices.
+long long clock_seconds(const platform::LocalTime& t) {
+    return std::llround(platform::date_time_serial(t) * 86400.0);
+}
 
 // The day logs' names: prefix + ddmmyyyy + suffix.
 constexpr const char* kLogPrefix = "logqvo_";
@@ -104,7 +114,7 @@ void delete_last_months_logs(const std::filesystem::path& folder, const platform
 Status OperationLog::open(const std::filesystem::path& file) {
     std::lock_guard lock(mutex_);
     Status st;
-    auto h = platform::open_for_append(file, st);
+    auto h = platform::AppendFile::open(file, st);
     if (!st) return st;
     handle_ = std::move(h);
     file_ = file;
@@ -121,7 +131,7 @@ void OperationLog::move_to_day(const platform::LocalTime& now) {
     const auto folder = file_.parent_path();
     const auto next = folder / log_file_name(now);
     Status st;
-    auto h = platform::open_for_append(next, st);
+    auto h = platform::AppendFile::open(next, st);
     if (!st) {
         // Lines keep going into the old file rather than being lost; the next line tries again.
         if (!move_failing_) {
@@ -137,7 +147,6 @@ void OperationLog::move_to_day(const platform::LocalTime& now) {
     file_ = next;
     day_ = now;
     move_failing_ = false;
-    failing_ = false;
     // The service runs for months: without this the clean-up start-up does would only
     // happen when it is restarted.
     if (new_month) delete_last_months_logs(folder, now);
@@ -145,12 +154,12 @@ void OperationLog::move_to_day(const platform::LocalTime& now) {
 
 bool OperationLog::is_open() const {
     std::lock_guard lock(mutex_);
-    return handle_ != nullptr;
+    return static_cast<bool>(handle_);
 }
 
 void OperationLog::close() {
     std::lock_guard lock(mutex_);
-    handle_.reset();
+    handle_ = platform::AppendFile();
 }
 
 void OperationLog::write(const std::string& message) {
@@ -165,23 +174,24 @@ void OperationLog::write(const std::string& message) {
     if (!handle_) return;
     if (dated_ && !same_day(now, day_)) move_to_day(now);
     line += "\r\n";
-    const bool written = std::fwrite(line.data(), 1, line.size(), handle_.get()) == line.size() &&
-                         std::fflush(handle_.get()) == 0;
+    const Status written = handle_.append(line);
     if (written) {
+        if (failing_ && noticed_) std::fprintf(stderr, "%s%s\n", kWrittenAgain, file_.c_str());
         failing_ = false;
+        noticed_ = false;
         return;
     }
-    const int error = errno;
-    std::clearerr(handle_.get());
+    failing_ = true;
     // The service goes on without its log (a full disk must not stop the sales), but a
     // person must learn that the record is missing: once per spell, on standard error
     // (the service manager's journal, or the console).
-    if (!failing_) {
-        std::fprintf(stderr, "cassasync: cannot write the operation log %s: %s; its lines are lost until it can "
-                             "be written again\n",
-                     file_.c_str(), std::error_code(error, std::generic_category()).message().c_str());
-    }
-    failing_ = true;
+    const long long seconds = clock_seconds(now);
+    if (noticed_ || (last_notice_ != 0 && seconds - last_notice_ < kNoticeIntervalSeconds)) return;
+    std::fprintf(stderr, "cassasync: cannot write the operation log %s: %s; its lines are lost until it can "
+                         "be written again\n",
+                 file_.c_str(), written.message().c_str());
+    noticed_ = true;
+    last_notice_ = seconds;
 }
 
 }  // namespace cassasync::frame

@@ -39,8 +39,10 @@ public:
 
     // Writes one line: date + "-" + time + message. Start-up opens the log before its
     // first line; a line written while the log is closed goes only to standard error
-    // when echo is on. A line that cannot be written is lost; the first of a spell of
-    // such lines says so on standard error. A line of another day than the open file's
+    // when echo is on. A line reaches the file whole or not at all. A line that cannot
+    // be written is lost; standard error says so once per spell (at most once an hour,
+    // so that a nearly full disk that takes one line and refuses the next does not
+    // repeat it), and says once when lines reach the file again. A line of another day than the open file's
     // goes into that day's file; while that file cannot be opened, lines go on in the
     // old one (said once on standard error) and each later line tries again.
     void write(const std::string& message);
@@ -56,11 +58,13 @@ private:
     const platform::Clock& clock_;
     mutable std::mutex mutex_;
     std::filesystem::path file_;
-    platform::FileHandle handle_;
+    platform::AppendFile handle_;
     platform::LocalTime day_;    // the day whose log is open
     bool dated_ = false;         // the open file is a day's log, so it moves on with the day
     bool echo_ = false;
     bool failing_ = false;       // the last write did not reach the file
+    bool noticed_ = false;       // a spell was reported and its end not yet
+    long long last_notice_ = 0;  // when the last spell was reported, in seconds of the clock
     bool move_failing_ = false;  // the new day's file could not be opened at the last try
 };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/record_set.h"
+#include "data/super_journals.h"
 #include "platform/file_system.h"
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
@@ -30,6 +31,8 @@ constexpr const char* kDbNonEsiste = "ERRORE : DB NON ESISTE ";
 constexpr const char* kDbOk = "DB OK  ";
 constexpr const char* kControlloDbOk = "CONTROLLO DB TARVI OK";
 constexpr const char* kControlloCasse = "CONTROLLO COLLEGAMENTO CASSE";
+// A super-journal left by a crash, which no journal needs any more, removed.
+constexpr const char* kGiornaleOrfanoRimosso = "Giornale di transazione orfano rimosso: ";
 
 // Message-box texts.
 constexpr const char* kFileErrorHead = "ERRORE : FILE ";
@@ -90,6 +93,12 @@ data::RecordSet* settings_row(Context& ctx, data::Channel& var, const char* tabl
 void load_settings_and_check_registers(Context& ctx, data::Channel& var) {
     auto& s = ctx.settings;
     ctx.databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, kLoyaltyPath);
+    // Opening the central files has rolled back their hot journals, nothing has written
+    // across them yet, and the root's lock keeps every other service away: what a crash
+    // left of a commit across the files can be judged now.
+    for (const auto& file : data::remove_orphan_super_journals(ctx.databases.paths().to_local(s.Percorso_Dati))) {
+        ctx.log.progress(kGiornaleOrfanoRimosso + file.string());
+    }
     const data::Value user = data::integer(s.Codice_Utente);
 
     s.aaa = "0";

@@ -2,11 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/error.h"
@@ -35,12 +34,31 @@ std::vector<std::filesystem::path> match_files(const std::filesystem::path& fold
 // Deletes every matching ordinary file; returns how many were deleted.
 int delete_matching(const std::filesystem::path& folder, const std::string& pattern);
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { if (f) std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+// A file open for appending whole lines (the operation log). Each append is one
+// write(2) on an O_APPEND descriptor, with no buffer in between: an append the disk can
+// take only part of is cut off again, so the file never holds half a line with the next
+// line glued to it, and nothing refused stays behind to reach the file later. One
+// writer per file; move-only, closed when it goes.
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile();
+    AppendFile(AppendFile&& other) noexcept;
+    AppendFile& operator=(AppendFile&& other) noexcept;
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
 
-// Opens for appending, creating the file when absent (never creates folders).
-FileHandle open_for_append(const std::filesystem::path& p, Status& status);
+    // Opens for appending, creating the file when absent (never creates folders).
+    static AppendFile open(const std::filesystem::path& p, Status& status);
+
+    explicit operator bool() const { return fd_ >= 0; }
+    // Appends all of `bytes` or, as far as the file system allows, nothing: after a short
+    // write the file is cut back to its length before the append.
+    Status append(std::string_view bytes);
+
+private:
+    explicit AppendFile(int fd) : fd_(fd) {}
+    int fd_ = -1;
+};
 
 }  // namespace cassasync::platform

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cassasync::platform {
 namespace {
@@ -74,15 +77,46 @@ int delete_matching(const std::filesystem::path& folder, const std::string& patt
     return deleted;
 }
 
-FileHandle open_for_append(const std::filesystem::path& p, Status& status) {
-    // "e" (O_CLOEXEC) keeps the file out of programs the service starts.
-    FileHandle file(std::fopen(p.c_str(), "abe"));
-    if (!file) {
+AppendFile::~AppendFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+AppendFile::AppendFile(AppendFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+AppendFile AppendFile::open(const std::filesystem::path& p, Status& status) {
+    // O_CLOEXEC keeps the file out of programs the service starts.
+    const int fd = ::open(p.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
         status = errno_status("cannot open " + p.string() + " for appending");
-        return file;
+        return AppendFile();
     }
     status = Status::ok();
-    return file;
+    return AppendFile(fd);
+}
+
+Status AppendFile::append(std::string_view bytes) {
+    if (fd_ < 0) return Status::error("the file is not open");
+    ssize_t written = -1;
+    do {
+        written = ::write(fd_, bytes.data(), bytes.size());
+    } while (written < 0 && errno == EINTR);
+    if (written < 0) return errno_status("");
+    if (static_cast<std::size_t>(written) == bytes.size()) return Status::ok();
+    // Part of it went in: with O_APPEND the offset is now the file's end, so the length
+    // before the append is that less what was written.
+    const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+    if (end >= written && ::ftruncate(fd_, end - written) != 0) return errno_status("cut back a partial write");
+    // A short write is the file system's way of saying it is full.
+    errno = ENOSPC;
+    return errno_status("");
 }
 
 }  // namespace cassasync::platform

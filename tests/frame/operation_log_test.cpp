@@ -5,10 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/shop_fixture.h"
 
@@ -184,6 +192,67 @@ TEST(OperationLogFailure, ALogThatCannotBeWrittenIsSaidOnceOnStandardError) {
     EXPECT_EQ(said.rfind(notice, 0), 0u) << said;
     EXPECT_EQ(said.find(notice, 1), std::string::npos) << "said once: " << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+}
+
+// A nearly full disk takes a short line and refuses a long one, turn by turn (a file-size
+// limit makes the kernel answer as a full disk does, with short writes). Every line in
+// the file is whole, and standard error tells of the spell once, and of its end once,
+// however often it alternates within the hour; an hour later a new spell is told again.
+// Run in a child process, whose limit and standard error bind no other test.
+TEST(OperationLogFailure, OnANearlyFullDiskLinesAreWholeAndTheNoticeComesOncePerSpell) {
+    testing::TempDir dir;
+    const auto file = dir.path() / "logqvo_07122026.txt";
+    const auto said_file = dir.path() / "stderr.txt";
+    constexpr int kTurns = 20;
+    const std::string long_message(1200, 'x');  // cut to the longest line, over the limit
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int err = ::open(said_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err < 0 || ::dup2(err, STDERR_FILENO) < 0) ::_exit(10);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1000, 1000};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(11);
+        platform::FixedClock clock{{2026, 12, 7, 10, 0, 0}};
+        OperationLog log{clock};
+        if (!log.open(file).is_ok()) ::_exit(12);
+        for (int turn = 0; turn < kTurns; ++turn) {
+            log.write(long_message);
+            log.write("-  Cassa-1-Scontrino-" + std::to_string(turn));
+            clock.advance_seconds(60);
+        }
+        clock.advance_seconds(2 * 60 * 60);
+        log.write(long_message);
+        log.write("-  fine");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    const std::string text = testing::read_text_file(file);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto end = text.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "a line without its end: " << text.substr(at);
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kTurns) + 1) << text;
+    for (int turn = 0; turn < kTurns; ++turn) {
+        const std::string& line = lines[static_cast<std::size_t>(turn)];
+        ASSERT_EQ(line.size(), 19u + std::string("-  Cassa-1-Scontrino-").size() + std::to_string(turn).size())
+            << line;
+        EXPECT_EQ(line.substr(19), "-  Cassa-1-Scontrino-" + std::to_string(turn));
+    }
+    EXPECT_EQ(lines.back().substr(19), "-  fine");
+
+    const std::string said = testing::read_text_file(said_file);
+    const std::string notice = "cassasync: cannot write the operation log " + file.string() +
+                               ": No space left on device; its lines are lost until it can be written again\n";
+    const std::string again = "cassasync: the operation log can be written again: " + file.string() + "\n";
+    EXPECT_EQ(said, notice + again + notice + again);
 }
 
 }  // namespace

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/mount.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,6 +33,7 @@ using Lines = std::vector<std::string>;
 
 const std::string kService = CASSASYNC_BINARY_DIR "/app/cassasync";
 const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
+const std::string kStandIn = CASSASYNC_BINARY_DIR "/tools/cassasync-register";
 
 Lines split_lines(const std::string& text) {
     Lines out;
@@ -91,9 +96,21 @@ protected:
         EXPECT_EQ(logs[0].filename().string().rfind("logqvo_", 0), 0u) << logs[0];
         return without_stamps(split_lines(testing::read_text_file(logs[0])));
     }
+    fs::path register_file(int n) const {
+        return shop_ / "net" / ("127.0.0." + std::to_string(n)) / "cassa" / "dati.mdb";
+    }
     std::string flag(int n) {
-        data::Database reg(shop_ / "net" / ("127.0.0." + std::to_string(n)) / "cassa" / "dati.mdb");
+        data::Database reg(register_file(n));
         return data::describe(reg.scalar("SELECT Flag1 FROM Semafori"));
+    }
+    // Waits up to a minute for `text` on a running program's console.
+    static bool wait_for_output(testing::ChildProcess& child, const std::string& text) {
+        const auto until = std::chrono::steady_clock::now() + 60s;
+        while (child.out().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= until || !child.running()) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
     }
 
     testing::TempDir work_;
@@ -337,6 +354,168 @@ TEST_F(ServiceTest, SigtermEndsTheServiceLikeTheExitButton) {
     const auto lines = log_messages();
     EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<long>(kStartUp.size())), kStartUp);
     EXPECT_GE(std::count(lines.begin(), lines.end(), "- Inizio elaborazione "), 1);
+}
+
+}  // namespace
+}  // namespace cassasync::frame
+
+namespace cassasync::frame {
+namespace {
+
+// The "durata N ms" of a console cycle line.
+long cycle_milliseconds(const std::string& line) {
+    const auto at = line.find("durata ");
+    return at == std::string::npos ? -1 : std::stol(line.substr(at + 7));
+}
+
+// Another program (a copy, a repair tool) keeps register 1's file locked for several
+// cycles: the other registers are served every cycle, the cycles stay short, the log
+// names the register and its file, and once the lock goes register 1 is served again.
+TEST_F(ServiceTest, ARegisterLockedByAnotherProgramDoesNotHoldUpTheOthers) {
+    if (!platform::IcmpPinger::available()) GTEST_SKIP() << "this process may not open an ICMP socket";
+    shop({"demo", "--articles", "20"});
+    for (int n : {1, 2}) {
+        ASSERT_EQ(run({kStandIn, "--root", shop_.string(), "--register", std::to_string(n), "--path",
+                       "\\\\127.0.0." + std::to_string(n) + "\\cassa\\dati.mdb", "card"}),
+                  0)
+            << last_->err();
+    }
+    auto readings = [this](int n) {
+        data::Database reg(register_file(n));
+        return data::to_int_or(reg.scalar("SELECT count(*) FROM cartetxrx"), -1);
+    };
+    ASSERT_EQ(readings(1), 1);
+    ASSERT_EQ(readings(2), 1);
+
+    constexpr int kLockedCycles = 4;
+    auto holder = std::make_unique<data::Database>(register_file(1));
+    holder->exec("BEGIN EXCLUSIVE");
+    testing::ChildProcess service_process(service({"--tick-ms", "50"}), work_.path() / "console.txt",
+                                          separate_streams());
+    ASSERT_TRUE(wait_for_output(service_process, "ciclo " + std::to_string(kLockedCycles) + ":"))
+        << service_process.out();
+    EXPECT_EQ(readings(2), 0) << "register 2 was not served while register 1 was locked";
+    holder.reset();
+    ASSERT_TRUE(wait_for_output(service_process, "ciclo " + std::to_string(kLockedCycles + 3) + ":"))
+        << service_process.out();
+    service_process.send(SIGTERM);
+    ASSERT_TRUE(service_process.wait_for(30s).has_value());
+
+    const Lines console = split_lines(service_process.out());
+    ASSERT_GE(console.size(), static_cast<std::size_t>(kLockedCycles));
+    for (int k = 0; k < kLockedCycles; ++k) {
+        const long ms = cycle_milliseconds(console[static_cast<std::size_t>(k)]);
+        EXPECT_GE(ms, 0) << console[static_cast<std::size_t>(k)];
+        // One bounded wait for the locked file, not one per step.
+        EXPECT_LT(ms, 2500) << console[static_cast<std::size_t>(k)];
+    }
+
+    const Lines lines = log_messages();
+    const std::string locked = "-  Cassa 1 (\\\\127.0.0.1\\cassa\\dati.mdb): database bloccato da un altro programma";
+    int locked_lines = 0;
+    int cycle = 0;
+    for (const auto& l : lines) {
+        if (l == "- Inizio elaborazione ") ++cycle;
+        if (l == locked) {
+            ++locked_lines;
+            EXPECT_LE(cycle, kLockedCycles + 1) << "register 1 still reported locked after the lock went";
+        }
+        EXPECT_EQ(l.find("Cassa 2 ("), std::string::npos) << l;
+    }
+    // One line per locked cycle, not one per step.
+    EXPECT_GE(locked_lines, kLockedCycles);
+    EXPECT_LE(locked_lines, cycle);
+    EXPECT_EQ(readings(1), 0) << "register 1 was not served once free";
+    EXPECT_EQ(flag(1), "0");
+    EXPECT_EQ(flag(2), "0");
+}
+
+// A file system of its own, mounted for one test and gone with it.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const fs::path& where, const char* size) : where_(where) {
+        fs::create_directories(where);
+        const std::string options = std::string("size=") + size;
+        if (::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0) {
+            mounted_ = true;
+        } else {
+            error_ = std::strerror(errno);
+        }
+    }
+    ~SmallFileSystem() {
+        if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool mounted() const { return mounted_; }
+    const std::string& error() const { return error_; }
+
+private:
+    fs::path where_;
+    bool mounted_ = false;
+    std::string error_;
+};
+
+// The log's disk fills while the service runs, for many cycles, and then has room again:
+// the service goes on, the log holds only whole lines, and standard error tells of the
+// spell once and of its end once.
+TEST_F(ServiceTest, OnAFullDiskTheLogKeepsWholeLinesAndTheNoticeComesOnce) {
+    shop({"init"});
+    SmallFileSystem disk(log_folder(), "128k");
+    if (!disk.mounted()) GTEST_SKIP() << "this process may not mount a small file system: " << disk.error();
+
+    testing::ChildProcess service_process(service({"--tick-ms", "10"}), work_.path() / "console.txt",
+                                          separate_streams());
+    ASSERT_TRUE(wait_for_output(service_process, "ciclo 1:")) << service_process.out();
+    const fs::path filler = log_folder() / "filler.bin";
+    {
+        std::ofstream out(filler, std::ios::binary);
+        const std::string block(512, 'f');
+        while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {
+        }
+    }
+    const auto full_from = split_lines(service_process.out()).size();
+    ASSERT_TRUE(wait_for_output(service_process, "ciclo " + std::to_string(full_from + 200) + ":"))
+        << service_process.out();
+    fs::path log;
+    for (const auto& e : fs::directory_iterator(log_folder())) {
+        if (e.path().filename().string().rfind("logqvo_", 0) == 0) log = e.path();
+    }
+    ASSERT_FALSE(log.empty());
+    const auto inizio_lines = [&log] {
+        const Lines lines = without_stamps(split_lines(testing::read_text_file(log)));
+        return std::count(lines.begin(), lines.end(), "- Inizio elaborazione ");
+    };
+    const auto while_full = inizio_lines();
+    fs::remove(filler);
+    ASSERT_TRUE(wait_for_output(service_process, "ciclo " + std::to_string(full_from + 210) + ":"))
+        << service_process.out();
+    service_process.send(SIGTERM);
+    ASSERT_TRUE(service_process.wait_for(30s).has_value());
+
+    const std::string text = testing::read_text_file(log);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "the log ends in a cut line";
+    std::set<std::string> allowed(kStartUp.begin(), kStartUp.end());
+    // What each cycle writes in a shop without registers.
+    allowed.insert("- Inizio elaborazione ");
+    allowed.insert("-  CONTROLLO SE CI SONO TESSERE DA TRASMETTERE ALLA CASSA");
+    for (const auto& line : split_lines(text)) {
+        ASSERT_GE(line.size(), 19u) << line;
+        EXPECT_EQ(line[2], '/') << line;
+        EXPECT_EQ(line[10], '-') << line;
+        EXPECT_EQ(allowed.count(line.substr(19)), 1u) << "not a whole line: " << line;
+    }
+    EXPECT_GE(inizio_lines(), while_full + 5) << "nothing written once there was room";
+
+    const std::string said = service_process.err();
+    const auto count = [&said](const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = said.find(what); at != std::string::npos; at = said.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("cassasync: cannot write the operation log "), 1u) << said;
+    EXPECT_EQ(count("cassasync: the operation log can be written again: "), 1u) << said;
 }
 
 }  // namespace

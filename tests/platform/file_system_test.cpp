@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -124,15 +129,20 @@ TEST_F(FileSystemTest, OpenForAppendCreatesThenAppends) {
     const fs::path log = dir() / "logqvo_07122026.txt";
     Status status = Status::error("left over from before");
     {
-        FileHandle file = open_for_append(log, status);
+        AppendFile file = AppendFile::open(log, status);
         ASSERT_TRUE(file) << status.message();
         EXPECT_TRUE(status.is_ok());
-        std::fputs("first\r\n", file.get());
+        EXPECT_TRUE(file.append("first\r\n").is_ok());
+        // Nothing is held back: the line is in the file while the file is still open.
+        EXPECT_EQ(read_all(log), "first\r\n");
     }
     {
-        FileHandle file = open_for_append(log, status);
+        AppendFile file = AppendFile::open(log, status);
         ASSERT_TRUE(file) << status.message();
-        std::fputs("second\r\n", file.get());
+        AppendFile moved = std::move(file);
+        EXPECT_FALSE(file);
+        EXPECT_FALSE(file.append("lost\r\n").is_ok());
+        EXPECT_TRUE(moved.append("second\r\n").is_ok());
     }
     EXPECT_EQ(read_all(log), "first\r\nsecond\r\n");
 }
@@ -140,7 +150,7 @@ TEST_F(FileSystemTest, OpenForAppendCreatesThenAppends) {
 TEST_F(FileSystemTest, OpenForAppendNeverCreatesFolders) {
     const fs::path log = dir() / "bkp" / "logqvo_07122026.txt";
     Status status;
-    FileHandle file = open_for_append(log, status);
+    AppendFile file = AppendFile::open(log, status);
     EXPECT_FALSE(file);
     ASSERT_FALSE(status.is_ok());
     EXPECT_NE(status.message().find(log.string()), std::string::npos) << status.message();
@@ -149,9 +159,40 @@ TEST_F(FileSystemTest, OpenForAppendNeverCreatesFolders) {
 
     // A folder in the file's place is an error too.
     fs::create_directory(dir() / "taken");
-    FileHandle on_folder = open_for_append(dir() / "taken", status);
+    AppendFile on_folder = AppendFile::open(dir() / "taken", status);
     EXPECT_FALSE(on_folder);
     EXPECT_NE(status.message().find("Is a directory"), std::string::npos) << status.message();
+}
+
+// A file that can take only part of an append (here a file-size limit, which the kernel
+// meets with a short write as it does a full disk) keeps none of it: the next append that
+// fits follows the last whole one. Run in a child process, whose limit binds no other test.
+TEST_F(FileSystemTest, AnAppendThatDoesNotFitIsCutOffWhole) {
+    const fs::path log = dir() / "logqvo_07122026.txt";
+    const std::string first(60, 'a');
+    const std::string too_long(60, 'b');
+    const std::string fits(30, 'c');
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
+        Status status;
+        AppendFile file = AppendFile::open(log, status);
+        if (!file) ::_exit(11);
+        if (!file.append(first).is_ok()) ::_exit(12);
+        const Status refused = file.append(too_long);
+        if (refused.is_ok()) ::_exit(13);
+        if (refused.message() != "No space left on device") ::_exit(14);
+        if (!file.append(fits).is_ok()) ::_exit(15);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's check that failed (see its exit codes)";
+    EXPECT_EQ(read_all(log), first + fits);
 }
 
 TEST(ErrnoStatusTest, NamesTheOperationAndTheSystemError) {
