@@ -18,7 +18,7 @@ constexpr const char* kCount = "SELECT count(*) FROM righe_trattenute WHERE cass
 constexpr const char* kList =
     "SELECT cassa, passo, chiave, causa, primo, ultimo, tentativi FROM righe_trattenute "
     "WHERE ?1 IS NULL OR cassa = ?1 ORDER BY cassa, passo, chiave";
-constexpr const char* kRetry = "UPDATE righe_trattenute SET giorno_log = NULL WHERE giorno_log IS NOT NULL";
+constexpr const char* kRetry = "UPDATE righe_trattenute SET giorno_log = NULL";
 }  // namespace
 
 bool HeldRows::hold(int cassa, std::string_view passo, std::int64_t key, std::int64_t digest, const std::string& cause,

@@ -501,6 +501,7 @@ ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& 
     } else {
         Controllo_Chiusura(ctx, n, register_path, today);
     }
+    ctx.board.set_held(n, static_cast<int>(data::HeldRows(ctx.databases.central()).count(n)));
     ctx.board.set_status_text("");
     return figures;
 }

@@ -83,6 +83,7 @@ TEST_F(HeldLinesTest, ABadLineIsHeldTheOthersFlowAndOnceMendedItIsTakenExactlyOn
     EXPECT_NE(data::to_text(held_field(bad, "causa")).find("codrep"), std::string::npos);
     EXPECT_EQ(data::to_int(held_field(bad, "tentativi")), 1);
     EXPECT_EQ(logged(held_prefix(bad, 4)), 1U);
+    EXPECT_EQ(ctx_->board.snapshot().registers[1].held, 1) << "the status board counts it";
 
     // Retried by the next run, alone in its batch: held again, its failure not logged twice
     // the same day.
@@ -112,6 +113,7 @@ TEST_F(HeldLinesTest, ABadLineIsHeldTheOthersFlowAndOnceMendedItIsTakenExactlyOn
     EXPECT_TRUE(marked(bad));
     EXPECT_EQ(waiting(), 0);
     EXPECT_EQ(held_count(), 0);
+    EXPECT_EQ(ctx_->board.snapshot().registers[1].held, 0);
     EXPECT_EQ(ledger_entries(), 0);
     EXPECT_DOUBLE_EQ(data::to_double(article_field(2, "qven")), 1);
     EXPECT_EQ(logged("-  Cassa 1, scontrini: riga " + std::to_string(bad) + " (scontrino 4) presa dopo 4 tentativi"), 1U);
