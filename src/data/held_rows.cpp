@@ -14,6 +14,7 @@ constexpr const char* kLogDay = "SELECT giorno_log FROM righe_trattenute WHERE c
 constexpr const char* kLogged = "UPDATE righe_trattenute SET giorno_log = ? WHERE cassa = ? AND passo = ? AND chiave = ?";
 constexpr const char* kTries = "SELECT tentativi FROM righe_trattenute WHERE cassa = ? AND passo = ? AND chiave = ?";
 constexpr const char* kRelease = "DELETE FROM righe_trattenute WHERE cassa = ? AND passo = ? AND chiave = ?";
+constexpr const char* kKeys = "SELECT chiave FROM righe_trattenute WHERE cassa = ? AND passo = ? ORDER BY chiave";
 constexpr const char* kCount = "SELECT count(*) FROM righe_trattenute WHERE cassa = ?";
 constexpr const char* kList =
     "SELECT cassa, passo, chiave, causa, primo, ultimo, tentativi FROM righe_trattenute "
@@ -39,6 +40,14 @@ std::optional<std::int64_t> HeldRows::release(int cassa, std::string_view passo,
     if (is_null(tries)) return std::nullopt;
     db_.execute(kRelease, where);
     return to_int(tries);
+}
+
+std::vector<std::int64_t> HeldRows::keys(int cassa, std::string_view passo) {
+    std::vector<std::int64_t> out;
+    Statement& st = db_.prepare(kKeys, {Value(std::int64_t{cassa}), text(passo)});
+    while (st.step()) out.push_back(to_int(st.column(0)));
+    st.reset();
+    return out;
 }
 
 std::int64_t HeldRows::count(int cassa) { return to_int(db_.scalar(kCount, {Value(std::int64_t{cassa})})); }

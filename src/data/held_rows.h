@@ -42,6 +42,7 @@ public:
     // gives the tries it had been held for; nothing when it was not held.
     std::optional<std::int64_t> release(int cassa, std::string_view passo, std::int64_t key);
 
+    std::vector<std::int64_t> keys(int cassa, std::string_view passo);
     std::int64_t count(int cassa);
     // Every held row, or those of one register, by register, step and key.
     std::vector<Row> list(std::optional<int> cassa = std::nullopt);

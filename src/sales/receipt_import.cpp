@@ -51,6 +51,7 @@ constexpr const char* kMsgHeldReceipt = " (scontrino ";
 constexpr const char* kMsgHeld = ") trattenuta: ";
 constexpr const char* kMsgTakenAfter = ") presa dopo ";
 constexpr const char* kMsgTries = " tentativi";
+constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle righe trattenute";
 constexpr const char* kStep = "scontrini";
 constexpr const char* kLineSavepoint = "riga";
 
@@ -61,6 +62,8 @@ constexpr const char* kWaitingLines =
     "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? "
     "and id NOT IN (SELECT value FROM json_each(?)) order by bdator, bora, id LIMIT ?";
 constexpr const char* kLastLineKey = "select max(id) from movimenti";
+constexpr const char* kStillWaiting =
+    "select id from movimenti WHERE bflag3=? and aggiornogiacenza=? and id IN (SELECT value FROM json_each(?))";
 constexpr const char* kLinesByKey = "select * from movimenti WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kMarkImported =
     "UPDATE movimenti SET aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))";
@@ -156,6 +159,7 @@ private:
     bool take_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
     void hold_line(const ReceiptLine& line, const std::string& cause);
     std::string line_name(const ReceiptLine& line) const;
+    void forget_vanished_held(data::Database& reg);
     void log_done();
 
     frame::Context& ctx_;
@@ -301,6 +305,31 @@ std::string ReceiptImport::line_name(const ReceiptLine& line) const {
            std::to_string(line.bnumer);
 }
 
+// A held line the register no longer has waiting (deleted there, or its file written anew
+// without it) leaves the held table: nothing of it is left to take, and it would be
+// counted as held for ever.
+void ReceiptImport::forget_vanished_held(data::Database& reg) {
+    const auto held = held_.keys(n_, kStep);
+    if (held.empty()) return;
+    data::Channel check("trattenute");
+    auto& rs = hold_register([&]() -> data::RecordSet& {
+        return check.query(reg, kStillWaiting, {data::text(kTaken), data::text(kWaiting), data::key_set(held)});
+    });
+    std::vector<std::int64_t> waiting;
+    for (rs.move_first(); !rs.eof(); rs.move_next()) waiting.push_back(rs.integer("id"));
+    std::vector<std::int64_t> gone;
+    for (const auto key : held) {
+        if (std::find(waiting.begin(), waiting.end(), key) == waiting.end()) gone.push_back(key);
+    }
+    if (gone.empty()) return;
+    data::Transaction tx(central_);
+    for (const auto key : gone) held_.release(n_, kStep, key);
+    tx.commit();
+    for (const auto key : gone) {
+        ctx_.log.progress(kMsgHeldRegister + std::to_string(n_) + kMsgHeldStep + std::to_string(key) + kMsgGone);
+    }
+}
+
 void ReceiptImport::hold_line(const ReceiptLine& line, const std::string& cause) {
     const double now = platform::date_time_serial(ctx_.clock.now());
     if (held_.hold(n_, kStep, line.id, line.identity, cause, now)) {
@@ -365,6 +394,7 @@ void ReceiptImport::run() {
             },
             [](const data::RecordSet& row) { return std::pair(row.integer("id"), ReceiptLine::identity_of(row)); });
     });
+    forget_vanished_held(reg);
     const std::int64_t last_key = hold_register([&] { return data::to_int_or(reg.scalar(kLastLineKey), 0); });
     std::vector<ReceiptLine> lines = read_waiting(reg, last_key);
     if (lines.empty()) {

@@ -360,9 +360,9 @@ TEST_F(WorkerTest, RunsTheAskedCyclesWithTheStandardSteps) {
     EXPECT_TRUE(in_order(lines, {kStart, ok(1), ok(2), down(3), kStart, ok(1), ok(2), down(3)}));
     for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
 
-    // A row held at register 2 is counted by its import and named in the cycle's line.
-    main_db().execute("INSERT INTO righe_trattenute (cassa, passo, chiave, causa, primo, ultimo)"
-                      " VALUES (2, 'scontrini', 7, 'codrep', 46363, 46363)");
+    // A line held at register 2 is counted by its import and named in the cycle's line.
+    register_db(2).execute("INSERT INTO movimenti (bflag3, aggiornogiacenza, bdator, bora, bnumer, quantita)"
+                           " VALUES ('S', 'N', 46363, 0.5, 1, 'tanti')");
     options.cycles = 1;
     run_worker(*ctx_, options);
     ASSERT_EQ(summaries.size(), 3u);

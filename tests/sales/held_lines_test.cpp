@@ -133,6 +133,21 @@ TEST_F(HeldLinesTest, ALineTheRegisterChangedIsTriedAsItNowIs) {
     EXPECT_NE(digest, 0);
 }
 
+TEST_F(HeldLinesTest, AHeldLineTheRegisterNoLongerHasLeavesTheHeldTable) {
+    article(1, kEan, 2.50);
+    const auto gone = ring({.bnumer = 1, .eanrig = kEan});
+    const auto kept = ring({.bnumer = 2, .eanrig = kEan});
+    register_db(1).execute("UPDATE movimenti SET quantita = 'tanti' WHERE id IN (?, ?)", {Value(gone), Value(kept)});
+    Travaso_Scontrini(*ctx_, 1);
+    EXPECT_EQ(held_count(), 2);
+    register_db(1).execute("DELETE FROM movimenti WHERE id = ?", {Value(gone)});
+    Travaso_Scontrini(*ctx_, 1);
+    EXPECT_EQ(held_count(), 1);
+    EXPECT_FALSE(data::is_null(held_field(kept, "causa"))) << "a line still waiting stays held";
+    EXPECT_EQ(ctx_->board.snapshot().registers[1].held, 1);
+    EXPECT_EQ(logged("-  Cassa 1, scontrini: riga " + std::to_string(gone) + " non piu' in attesa alla cassa"), 1U);
+}
+
 // Lines a full batch of held lines would hide: the reading goes past them in one run.
 TEST_F(HeldLinesTest, ABatchOfHeldLinesDoesNotStopTheReading) {
     article(1, kEan, 2.50);
