@@ -3,9 +3,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "cassasync_version.h"
+#include "frame/held_report.h"
 #include "frame/shop_admin.h"
+#include "platform/clock.h"
 #include "platform/path_map.h"
 
 namespace {
@@ -51,6 +54,13 @@ int main(int argc, char** argv) {
     int articles = 200;
     demo->add_option("--articles", articles, "catalogue size")->check(CLI::Range(10, 2000000));
 
+    auto* held = app.add_subcommand("held", "list the register rows held back, with cause, age and tries");
+    held->add_option("--root", root, "shop root folder");
+    int held_register = 0;
+    held->add_option("--register", held_register, "only register N")->check(CLI::Range(1, 10));
+    bool retry = false;
+    held->add_flag("--retry", retry, "write the next failure of every held row to the log again");
+
     CLI11_PARSE(app, argc, argv);
 
     cassasync::platform::RootPathMap paths(root);
@@ -62,6 +72,20 @@ int main(int argc, char** argv) {
     if (add->parsed()) {
         return report(cassasync::frame::add_register(paths, number, path, path_int),
                       "register " + std::to_string(number) + " added at " + path);
+    }
+    if (held->parsed()) {
+        if (retry) {
+            int count = 0;
+            const auto st = cassasync::frame::request_held_retry(paths, count);
+            return report(st, std::to_string(count) + " held rows: the next cycle tries them and logs each failure");
+        }
+        std::string out;
+        const auto st = cassasync::frame::report_held_rows(
+            paths, held_register > 0 ? std::optional<int>(held_register) : std::nullopt,
+            cassasync::platform::SystemClock().now(), out);
+        if (!st) return report(st, "");
+        std::fputs(out.c_str(), stdout);
+        return 0;
     }
     if (demo->parsed()) {
         return report(cassasync::frame::build_demo_shop(paths, articles), "demo shop built under " + root);

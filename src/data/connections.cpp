@@ -20,6 +20,7 @@ constexpr const char* kNonAggiornato = " non aggiornato nel database ";
 }  // namespace
 
 void Connections::upgrade(DatabaseKind kind, const std::string& schema, const std::string& windows_path) {
+    if (kind == DatabaseKind::main) upgrade_tables(central(), kind, schema, kServiceTables);
     for (const auto& index : upgrade_indexes(central(), kind, schema)) {
         if (!notice_) continue;
         notice_(index.error.empty() ? kIndice + index.name + kAggiornato + windows_path

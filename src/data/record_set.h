@@ -217,6 +217,9 @@ public:
     void remove();                                 // delete the current row
 
     void hold_writes(bool on);  // off: writes what is held
+    // Forgets what is held without writing it (its line was undone); the row in memory
+    // may then differ from the file, and a later search reads it afresh.
+    void drop_held_writes() { has_held_ = false; }
     void write_held();
 
 private:

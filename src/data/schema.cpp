@@ -38,12 +38,21 @@ std::vector<IndexDefinition> schema_indexes(DatabaseKind kind) {
     return out;
 }
 
-// "CREATE [UNIQUE] INDEX name ..." made in `schema`. The name is left as written: SQLite
-// stores the definition without the schema, and it must then read as the reference.
-std::string in_schema(const std::string& sql, const std::string& schema) {
-    const std::string word = "INDEX ";
+// The definition of table `name` in `kind`'s schema, as SQLite stores it; null if none.
+Value schema_table(DatabaseKind kind, std::string_view name) {
+    OpenOptions options;
+    options.create = true;
+    Database reference(":memory:", options);
+    apply_schema(reference, kind);
+    return reference.scalar("SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ?", {text(name)});
+}
+
+// "CREATE [UNIQUE] INDEX name ..." or "CREATE TABLE name ..." made in `schema`. The name
+// is left as written: SQLite stores the definition without the schema, and it must then
+// read as the reference.
+std::string in_schema(const std::string& sql, const std::string& schema, const std::string& word = "INDEX ") {
     const auto at = sql.find(word);
-    if (at == std::string::npos) throw DbError("not an index definition: " + sql);
+    if (at == std::string::npos) throw DbError("not a definition of the kind expected: " + sql);
     return sql.substr(0, at + word.size()) + quote_identifier(schema) + "." + sql.substr(at + word.size());
 }
 
@@ -61,6 +70,31 @@ void apply_schema(Database& db, DatabaseKind kind) {
     Transaction tx(db);
     db.exec(*text);
     tx.commit();
+}
+
+void upgrade_tables(Database& db, DatabaseKind kind, const std::string& schema,
+                    std::span<const std::string_view> tables) {
+    const std::string catalogue = quote_identifier(schema) + ".sqlite_schema";
+    std::vector<std::string> missing;
+    for (const auto name : tables) {
+        const Value present =
+            db.scalar("SELECT count(*) FROM " + catalogue + " WHERE type = 'table' AND name = ? COLLATE NOCASE",
+                      {text(name)});
+        if (to_int(present) != 0) continue;
+        const Value sql = schema_table(kind, name);
+        if (!is_null(sql)) missing.push_back(in_schema(to_text(sql), schema, "TABLE "));
+    }
+    if (missing.empty()) return;
+    try {
+        Transaction tx(db);
+        for (const auto& sql : missing) db.exec(sql);
+        tx.commit();
+    } catch (const DbError& e) {
+        const char* file = sqlite3_db_filename(db.handle(), schema.c_str());
+        throw DbError(std::string("cannot add the service's tables to ") + (file ? file : schema.c_str()) + " (" +
+                          e.what() + "); start the service again when no other program is using the file",
+                      e.code());
+    }
 }
 
 std::vector<IndexUpgrade> upgrade_indexes(Database& db, DatabaseKind kind, const std::string& schema) {

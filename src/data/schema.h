@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,5 +35,16 @@ struct IndexUpgrade {
 // on a table it has, all in one transaction; the tables are left as they are. Nothing
 // to do once the file's indexes are the schema's, so a second call returns nothing.
 std::vector<IndexUpgrade> upgrade_indexes(Database& db, DatabaseKind kind, const std::string& schema = "main");
+
+// The service's own bookkeeping tables, made in a file that predates them when it is
+// opened. The shop's tables are never made this way: a file without one of them is
+// wrong, and fails where the table is used, naming it.
+inline constexpr std::string_view kServiceTables[] = {"righe_trattenute"};
+
+// Creates, in the file known to `db` as `schema`, those of `tables` that `kind`'s schema
+// defines and the file lacks, as the schema defines them, in one transaction. Raises
+// DbError, saying what to do, when the file cannot be changed.
+void upgrade_tables(Database& db, DatabaseKind kind, const std::string& schema,
+                    std::span<const std::string_view> tables);
 
 }  // namespace cassasync::data

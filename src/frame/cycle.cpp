@@ -199,14 +199,22 @@ bool ProcessingCycle::note_locked(int n, const std::exception& e) {
     return true;
 }
 
-std::string cycle_summary(int number, const CycleReport& report, std::chrono::milliseconds duration) {
+namespace {
+constexpr const char* kHeldOne = " riga trattenuta";
+constexpr const char* kHeldMany = " righe trattenute";
+}  // namespace
+
+std::string cycle_summary(int number, const CycleReport& report, std::chrono::milliseconds duration, int held) {
     std::string line = "ciclo " + std::to_string(number) + ": ";
     if (!report.database_named) {
         line += "database principale non configurato";
     } else {
         line += "casse collegate " + std::to_string(report.reachable) + "/" + std::to_string(report.served);
     }
-    return line + ", durata " + std::to_string(duration.count()) + " ms";
+    line += ", durata " + std::to_string(duration.count()) + " ms";
+    // Held rows wait for someone to mend them: the line people read says so.
+    if (held > 0) line += ", " + std::to_string(held) + (held == 1 ? kHeldOne : kHeldMany);
+    return line;
 }
 
 void run_worker(Context& ctx, const WorkerOptions& options) {
@@ -225,7 +233,9 @@ void run_worker(Context& ctx, const WorkerOptions& options) {
         ++done;
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-        const std::string line = cycle_summary(done, cycle.last_report(), elapsed);
+        int held = 0;
+        for (const auto& r : ctx.board.snapshot().registers) held += r.held;
+        const std::string line = cycle_summary(done, cycle.last_report(), elapsed, held);
         ctx.board.set_last_cycle(line);
         if (options.on_cycle) {
             try {

@@ -85,6 +85,6 @@ struct WorkerOptions {
 void run_worker(Context& ctx, const WorkerOptions& options);
 
 // The one-line summary of a cycle: "ciclo 3: casse collegate 2/3, durata 120 ms".
-std::string cycle_summary(int number, const CycleReport& report, std::chrono::milliseconds duration);
+std::string cycle_summary(int number, const CycleReport& report, std::chrono::milliseconds duration, int held = 0);
 
 }  // namespace cassasync::frame

@@ -94,6 +94,24 @@ Status init_shop(const platform::PathMap& paths, const ShopOptions& options) {
     }
 }
 
+Status find_main_database(const platform::PathMap& paths, std::string& windows_path) {
+    const auto company_local = paths.to_local(kCompanyPath);
+    if (!std::filesystem::exists(company_local)) {
+        return Status::error(std::string("company database ") + kCompanyPath +
+                             " does not exist: run 'cassasync-shop init' first");
+    }
+    Database company(company_local);
+    windows_path = data::trim_blanks(data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
+    if (windows_path.empty()) {
+        return Status::error(std::string("the company database ") + kCompanyPath +
+                             " names no main database (società.database of codute 1)");
+    }
+    if (!std::filesystem::exists(paths.to_local(windows_path))) {
+        return Status::error("main database " + windows_path + " does not exist: run 'cassasync-shop init' first");
+    }
+    return Status::ok();
+}
+
 Status add_register(const platform::PathMap& paths, int n, const std::string& path,
                     const std::string& path_int, const std::string& main_path) {
     if (n < 1) return Status::error("register number must be 1 or more");
@@ -101,18 +119,7 @@ Status add_register(const platform::PathMap& paths, int n, const std::string& pa
         // The main database first: a register added to any other would never be served.
         std::string main_windows = main_path;
         if (main_windows.empty()) {
-            const auto company_local = paths.to_local(kCompanyPath);
-            if (!std::filesystem::exists(company_local)) {
-                return Status::error(std::string("company database ") + kCompanyPath +
-                                     " does not exist: run 'cassasync-shop init' first");
-            }
-            Database company(company_local);
-            main_windows = data::trim_blanks(
-                data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
-            if (main_windows.empty()) {
-                return Status::error(std::string("the company database ") + kCompanyPath +
-                                     " names no main database (società.database of codute 1)");
-            }
+            if (Status st = find_main_database(paths, main_windows); !st) return st;
         }
         auto local_main = paths.to_local(main_windows);
         if (!std::filesystem::exists(local_main)) {

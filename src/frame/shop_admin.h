@@ -30,6 +30,10 @@ Status init_shop(const platform::PathMap& paths, const ShopOptions& options = {}
 Status add_register(const platform::PathMap& paths, int n, const std::string& path,
                     const std::string& path_int = {}, const std::string& main_path = {});
 
+// The Windows path of the main database the company record names, as the service finds
+// it; an error saying what to run when there is none.
+Status find_main_database(const platform::PathMap& paths, std::string& windows_path);
+
 // A demo shop: init_shop, a catalogue of `articles` articles with barcodes (including
 // multipack, price-or-weight and offer articles), departments, customers with cards,
 // and three registers at \\127.0.0.1\cassa\dati.mdb .. \\127.0.0.3\cassa\dati.mdb.

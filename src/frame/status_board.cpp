@@ -9,6 +9,13 @@ void StatusBoard::set_lamp(int n, std::uint32_t colour) {
     ++s_.version;
 }
 
+void StatusBoard::set_held(int n, int count) {
+    if (n < 1 || n > kMaxRegisters) return;
+    std::lock_guard lock(mutex_);
+    s_.registers[static_cast<std::size_t>(n)].held = count;
+    ++s_.version;
+}
+
 void StatusBoard::set_counters(int n, const std::string& pun, const std::string& num) {
     if (n < 1 || n > kMaxRegisters) return;
     std::lock_guard lock(mutex_);

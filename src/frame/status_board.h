@@ -23,6 +23,7 @@ struct RegisterStatus {
     std::optional<std::uint32_t> lamp;  // none: never checked (neutral colour)
     std::string pun = "0000000";        // points taken by the last card-read call
     std::string num = "0000000";        // readings taken by the last card-read call
+    int held = 0;                       // rows held at the register (data/held_rows.h)
 };
 
 struct StatusSnapshot {
@@ -38,6 +39,7 @@ class StatusBoard {
 public:
     void set_lamp(int n, std::uint32_t colour);
     void set_counters(int n, const std::string& pun, const std::string& num);
+    void set_held(int n, int count);
     void set_register_count(int count);  // nrposw and the number of blinking lamps
     void set_status_text(const std::string& text);
     void set_last_cycle(const std::string& text);

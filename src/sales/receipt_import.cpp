@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "data/held_rows.h"
 #include "data/record_set.h"
 #include "data/transfer_ledger.h"
 #include "loyalty/points_update.h"
@@ -44,13 +45,25 @@ constexpr const char* kMsgDoneSuccess = "  terminata con successo.";
 constexpr const char* kMsgEnd = "- Fine travaso scontrini ";
 constexpr const char* kMsgCutShort = "  sospeso: le altre righe al prossimo ciclo.";
 constexpr const char* kMsgCloseLater = "Chiusura della cassa rinviata: righe ancora da importare.";
+constexpr const char* kMsgHeldRegister = "Cassa ";
+constexpr const char* kMsgHeldStep = ", scontrini: riga ";
+constexpr const char* kMsgHeldReceipt = " (scontrino ";
+constexpr const char* kMsgHeld = ") trattenuta: ";
+constexpr const char* kMsgTakenAfter = ") presa dopo ";
+constexpr const char* kMsgTries = " tentativi";
+constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle righe trattenute";
+constexpr const char* kStep = "scontrini";
+constexpr const char* kLineSavepoint = "riga";
 
 // Waiting lines in receipt date and time order (the row key keeps equal times in the
-// order they were rung up), only those already there when the run began.
+// order they were rung up), only those already there when the run began, and none this
+// run has already held: a held line waits for the next run, and the reading goes past it.
 constexpr const char* kWaitingLines =
     "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? "
-    "order by bdator, bora, id LIMIT ?";
+    "and id NOT IN (SELECT value FROM json_each(?)) order by bdator, bora, id LIMIT ?";
 constexpr const char* kLastLineKey = "select max(id) from movimenti";
+constexpr const char* kStillWaiting =
+    "select id from movimenti WHERE bflag3=? and aggiornogiacenza=? and id IN (SELECT value FROM json_each(?))";
 constexpr const char* kLinesByKey = "select * from movimenti WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kMarkImported =
     "UPDATE movimenti SET aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))";
@@ -101,18 +114,31 @@ struct Document {
     std::int64_t header_rowid = 0;
 };
 
+// A failure the line itself causes, rather than the files or the machine: those end the
+// run, since every later line would fail the same way.
+bool caused_by_line(const data::DbError& e) {
+    switch (e.code() & 0xff) {
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_NOMEM:
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_READONLY:
+        case SQLITE_CANTOPEN: return false;
+        default: return true;
+    }
+}
+
 class ReceiptImport {
 public:
-    // `stop_before`: a register line key at which the run ends without importing it (0: none).
     ReceiptImport(frame::Context& ctx, int n, long today, const std::string& register_path,
-                  const ImportTuning& tuning, ImportFigures& figures, std::int64_t stop_before = 0)
+                  const ImportTuning& tuning, ImportFigures& figures)
         : ctx_(ctx), n_(n), today_(today), register_path_(register_path), tuning_(tuning),
-          figures_(figures), central_(ctx.databases.central()), ledger_(central_), stop_before_(stop_before) {}
+          figures_(figures), central_(ctx.databases.central()), ledger_(central_), held_(central_) {}
 
     void run();
-    // After run() failed on a line that earlier lines of its batch were rolled back with:
-    // that line's key; otherwise 0.
-    std::int64_t failed_after_rolled_back_lines() const { return failed_after_rolled_back_; }
 
 private:
     template <typename F>
@@ -128,6 +154,12 @@ private:
     bool continue_document_of(long day);
     void open_document(const ReceiptLine& line);
     void import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
+    // Takes one line in a savepoint of the batch's transaction; a line that fails is
+    // undone alone and held. True when it was taken.
+    bool take_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
+    void hold_line(const ReceiptLine& line, const std::string& cause);
+    std::string line_name(const ReceiptLine& line) const;
+    void forget_vanished_held(data::Database& reg);
     void log_done();
 
     frame::Context& ctx_;
@@ -143,8 +175,9 @@ private:
     data::RecordSet* new_headers_ = nullptr;
     Document doc_;
     std::vector<std::int64_t> batch_documents_;  // header rowids that received rows
-    std::int64_t stop_before_;
-    std::int64_t failed_after_rolled_back_ = 0;
+    data::HeldRows held_;
+    std::vector<std::int64_t> held_now_;  // lines held by this run
+    std::vector<std::string> notes_;      // log lines of the batch, written once it commits
 };
 
 std::vector<ReceiptLine> ReceiptImport::read_waiting(data::Database& reg, std::int64_t last_key) {
@@ -152,6 +185,7 @@ std::vector<ReceiptLine> ReceiptImport::read_waiting(data::Database& reg, std::i
     auto& rs = hold_register([&]() -> data::RecordSet& {
         return scontrini_.query(reg, kWaitingLines,
                                 {data::text(kTaken), data::text(kWaiting), data::Value(last_key),
+                                 data::key_set(held_now_),
                                  data::Value(static_cast<std::int64_t>(tuning_.batch_lines))});
     });
     std::vector<ReceiptLine> lines;
@@ -266,6 +300,80 @@ void ReceiptImport::import_line(const ReceiptLine& line, RowResolver& resolver, 
     venmo.update();
 }
 
+std::string ReceiptImport::line_name(const ReceiptLine& line) const {
+    return kMsgHeldRegister + std::to_string(n_) + kMsgHeldStep + std::to_string(line.id) + kMsgHeldReceipt +
+           std::to_string(line.bnumer);
+}
+
+// A held line the register no longer has waiting (deleted there, or its file written anew
+// without it) leaves the held table: nothing of it is left to take, and it would be
+// counted as held for ever.
+void ReceiptImport::forget_vanished_held(data::Database& reg) {
+    const auto held = held_.keys(n_, kStep);
+    if (held.empty()) return;
+    data::Channel check("trattenute");
+    auto& rs = hold_register([&]() -> data::RecordSet& {
+        return check.query(reg, kStillWaiting, {data::text(kTaken), data::text(kWaiting), data::key_set(held)});
+    });
+    std::vector<std::int64_t> waiting;
+    for (rs.move_first(); !rs.eof(); rs.move_next()) waiting.push_back(rs.integer("id"));
+    std::vector<std::int64_t> gone;
+    for (const auto key : held) {
+        if (std::find(waiting.begin(), waiting.end(), key) == waiting.end()) gone.push_back(key);
+    }
+    if (gone.empty()) return;
+    data::Transaction tx(central_);
+    for (const auto key : gone) held_.release(n_, kStep, key);
+    tx.commit();
+    for (const auto key : gone) {
+        ctx_.log.progress(kMsgHeldRegister + std::to_string(n_) + kMsgHeldStep + std::to_string(key) + kMsgGone);
+    }
+}
+
+void ReceiptImport::hold_line(const ReceiptLine& line, const std::string& cause) {
+    const double now = platform::date_time_serial(ctx_.clock.now());
+    if (held_.hold(n_, kStep, line.id, line.identity, cause, now)) {
+        notes_.push_back(line_name(line) + kMsgHeld + cause);
+    }
+    held_now_.push_back(line.id);
+}
+
+bool ReceiptImport::take_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock,
+                              data::RecordSet& venmo) {
+    if (!line.refused.empty()) {
+        hold_line(line, line.refused);
+        return false;
+    }
+    const Document doc_before = doc_;
+    const std::size_t documents_before = batch_documents_.size();
+    central_.exec(std::string("SAVEPOINT ") + kLineSavepoint);
+    try {
+        import_line(line, resolver, stock, venmo);
+        ledger_.record(n_, kLedgerTable, line.id, line.identity);
+        if (const auto tries = held_.release(n_, kStep, line.id)) {
+            notes_.push_back(line_name(line) + kMsgTakenAfter + std::to_string(*tries + 1) + kMsgTries);
+        }
+        central_.exec(std::string("RELEASE ") + kLineSavepoint);
+        return true;
+    } catch (const data::DbError& e) {
+        // A failure that ended the whole transaction, or one of the files rather than of
+        // the line, ends the run as it always did.
+        if (!central_.undo_savepoint(kLineSavepoint) || !caused_by_line(e)) {
+            throw data::DbError("receipt line " + std::to_string(line.id) + " (receipt " +
+                                    std::to_string(line.bnumer) + "): " + e.what(),
+                                e.code());
+        }
+        // What the line left in memory goes with what it wrote.
+        doc_ = doc_before;
+        batch_documents_.resize(documents_before);
+        stock.abandon_line();
+        venmo.cancel_update();
+        new_headers_->cancel_update();
+        hold_line(line, e.what());
+        return false;
+    }
+}
+
 void ReceiptImport::log_done() {
     ctx_.log.progress(kMsgDoneRegister + std::to_string(n_) + kMsgDoneSuccess);
     ctx_.log.write(kMsgEnd + std::to_string(n_));
@@ -286,6 +394,7 @@ void ReceiptImport::run() {
             },
             [](const data::RecordSet& row) { return std::pair(row.integer("id"), ReceiptLine::identity_of(row)); });
     });
+    forget_vanished_held(reg);
     const std::int64_t last_key = hold_register([&] { return data::to_int_or(reg.scalar(kLastLineKey), 0); });
     std::vector<ReceiptLine> lines = read_waiting(reg, last_key);
     if (lines.empty()) {
@@ -302,14 +411,12 @@ void ReceiptImport::run() {
     auto& venmo = vendite.select(central_, "venmo", {}, {}, {}, data::Fetch::append);
 
     std::size_t next = 0;
-    bool stopped = false;
     bool reread = false;  // the lines in hand may be stale: read the waiting ones again
     // Ledger entries of the last batch, already marked at the register. They are cleared
     // in the next batch's transaction, which spares a commit of their own.
     std::vector<std::int64_t> marked;
     try {
         for (;;) {
-            if (stopped) break;
             // Before a batch nothing is held at the register: its own software may have its
             // turn at the semaphore, and may change waiting lines meanwhile, so after a turn
             // they are read again.
@@ -341,20 +448,7 @@ void ReceiptImport::run() {
                 while (next < lines.size() && keys.size() < tuning_.batch_lines &&
                        (keys.empty() || Clock::now() - started < tuning_.batch_time)) {
                     const ReceiptLine& line = lines[next];
-                    if (line.id == stop_before_) {
-                        stopped = true;
-                        break;
-                    }
-                    try {
-                        import_line(line, resolver, stock, venmo);
-                    } catch (const data::DbError& e) {
-                        if (!keys.empty()) failed_after_rolled_back_ = line.id;
-                        throw data::DbError("receipt line " + std::to_string(line.id) + " (receipt " +
-                                                std::to_string(line.bnumer) + "): " + e.what(),
-                                            e.code());
-                    }
-                    ledger_.record(n_, kLedgerTable, line.id, line.identity);
-                    keys.push_back(line.id);
+                    if (take_line(line, resolver, stock, venmo)) keys.push_back(line.id);
                     ++next;
                 }
                 // Every document that received rows waits for registration.
@@ -366,8 +460,10 @@ void ReceiptImport::run() {
                 figures_.central_commit_time +=
                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - committing);
             }
+            for (const auto& note : notes_) ctx_.log.progress(note);
+            notes_.clear();
             marked.clear();
-            if (keys.empty()) continue;  // stopped at the batch's first line
+            if (keys.empty()) continue;  // every line of the batch held
             if (tuning_.after_central_commit) tuning_.after_central_commit();
             hold_register([&] {
                 data::TransferLedger::mark_at_register(reg, kMarkImported, keys);
@@ -389,8 +485,8 @@ void ReceiptImport::run() {
     if (figures_.cut_short) {
         ctx_.log.progress(kMsgDoneRegister + std::to_string(n_) + kMsgCutShort);
         ctx_.log.write(kMsgEnd + std::to_string(n_));
-    } else if (!stopped) {
-        log_done();  // a stopped run ends in the error that stopped it
+    } else {
+        log_done();
     }
 }
 
@@ -411,25 +507,10 @@ ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& 
         ctx.log.progress(kMsgNotConnected);
     } else {
         std::exception_ptr failure;
-        std::int64_t failed_line = 0;
-        {
-            ReceiptImport import(ctx, n, today, register_path, tuning, figures);
-            try {
-                import.run();
-            } catch (const data::DbError&) {
-                failure = std::current_exception();
-                failed_line = import.failed_after_rolled_back_lines();
-            }
-        }
-        if (failed_line != 0) {
-            // The lines before the failing one in its batch were rolled back with it. A fresh
-            // run (nothing of the failed one kept in memory) imports them, up to that line,
-            // so that a faulty line holds back only itself and the lines after it.
-            try {
-                ReceiptImport(ctx, n, today, register_path, tuning, figures, failed_line).run();
-            } catch (const data::DbError&) {
-                failure = std::current_exception();
-            }
+        try {
+            ReceiptImport(ctx, n, today, register_path, tuning, figures).run();
+        } catch (const data::DbError&) {
+            failure = std::current_exception();
         }
         if (failure) {
             // The next run opens the register's file afresh.
@@ -450,6 +531,7 @@ ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& 
     } else {
         Controllo_Chiusura(ctx, n, register_path, today);
     }
+    ctx.board.set_held(n, static_cast<int>(data::HeldRows(ctx.databases.central()).count(n)));
     ctx.board.set_status_text("");
     return figures;
 }

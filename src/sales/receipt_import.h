@@ -14,8 +14,11 @@
 // software have its semaphore (Context::between_batches), and when the register's share
 // of the cycle is used up the rest, and a close request, wait for the next cycle.
 //
-// A line that fails ends the run with its error. The lines before it are imported, those
-// of its own batch as well; it and the lines after it wait for the next run.
+// A line that fails (a value refused where it enters, or an error of its resolution, stock,
+// points or row) is undone alone, in a savepoint of its batch's transaction, and held
+// (data/held_rows.h): it waits at the register, unmarked, and the lines after it go on.
+// Each later run tries it again. A failure of the files rather than of the line ends the
+// run with its error.
 #pragma once
 
 #include <chrono>

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "sales/barcode_ranking.h"
+#include "sales/line_checks.h"
 #include "data/fixed_text.h"
 #include "data/text_match.h"
 #include "data/transfer_ledger.h"
@@ -82,6 +83,13 @@ std::string text_or(const data::RecordSet& rs, const char* field, const char* fa
 ReceiptLine ReceiptLine::from(const data::RecordSet& rs) {
     ReceiptLine l;
     l.id = data::to_int(rs.field("id"));
+    l.identity = identity_of(rs);
+    if (auto why = refusal_of(rs)) {
+        l.refused = std::move(*why);
+        // For the log line, when the receipt number is not what was refused.
+        if (!l.refused.starts_with("bnumer")) l.bnumer = data::to_int_or(rs.field("bnumer"), 0);
+        return l;
+    }
     l.bdator = data::to_double_or(rs.field("bdator"), 0.0);
     l.bora = data::to_double_or(rs.field("bora"), 0.0);
     l.bnumer = data::to_int_or(rs.field("bnumer"), 0);
@@ -101,7 +109,6 @@ ReceiptLine ReceiptLine::from(const data::RecordSet& rs) {
     l.pivacli = rs.field("pivacli");
     l.codfis = rs.field("codfis");
     l.tipobattuta = rs.field("tipobattuta");
-    l.identity = identity_of(rs);
     return l;
 }
 

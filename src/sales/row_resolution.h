@@ -46,6 +46,9 @@ struct ReceiptLine {
     data::Value codfis;
     data::Value tipobattuta;
     std::int64_t identity = 0;  // see identity_of
+    // Why the line cannot be taken as it stands (see line_checks.h); empty when it can.
+    // A refused line holds only its key, receipt number and identity.
+    std::string refused;
 
     // The current row of a record set on `movimenti`.
     static ReceiptLine from(const data::RecordSet& rs);

@@ -83,6 +83,12 @@ void StockTables::end_line() {
     codean_.row().hold_writes(false);
 }
 
+void StockTables::abandon_line() {
+    listi01_.row().drop_held_writes();
+    codean_.row().drop_held_writes();
+    end_line();
+}
+
 double to_currency(double value) { return round_half_even(value, 4); }
 
 void Aggiorna_Giacenza(StockTables& tables, StockMovement& movement) {

@@ -52,6 +52,8 @@ public:
     bool barcode_row(const std::string& ean);
     void begin_line();
     void end_line();
+    // Ends a line whose writes were undone: what it held is dropped, not written.
+    void abandon_line();
 
 private:
     bool in_line_ = false;

@@ -21,3 +21,8 @@ target_compile_definitions(version_tests PRIVATE
   CASSASYNC_PROJECT_VERSION="${PROJECT_VERSION}"
   CASSASYNC_CMAKE="${CMAKE_COMMAND}"
   CASSASYNC_GIT="${GIT_EXECUTABLE}")
+
+# The shop tool's view of held register rows, through the real program.
+add_cassasync_test(NAME held_tool_tests LABEL unit SOURCES
+  e2e/held_tool_test.cpp)
+add_dependencies(held_tool_tests cassasync-shop)

@@ -353,11 +353,20 @@ TEST_F(WorkerTest, RunsTheAskedCyclesWithTheStandardSteps) {
     EXPECT_EQ(summaries[0].rfind("ciclo 1: casse collegate 2/3, durata ", 0), 0u) << summaries[0];
     EXPECT_EQ(summaries[1].rfind("ciclo 2: casse collegate 2/3, durata ", 0), 0u) << summaries[1];
     EXPECT_EQ(ctx_->board.snapshot().last_cycle, summaries[1]);
+    EXPECT_EQ(summaries[1].find("trattenut"), std::string::npos) << summaries[1];
 
     const auto lines = log_messages();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), kStart), 2);
     EXPECT_TRUE(in_order(lines, {kStart, ok(1), ok(2), down(3), kStart, ok(1), ok(2), down(3)}));
     for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
+
+    // A line held at register 2 is counted by its import and named in the cycle's line.
+    register_db(2).execute("INSERT INTO movimenti (bflag3, aggiornogiacenza, bdator, bora, bnumer, quantita)"
+                           " VALUES ('S', 'N', 46363, 0.5, 1, 'tanti')");
+    options.cycles = 1;
+    run_worker(*ctx_, options);
+    ASSERT_EQ(summaries.size(), 3u);
+    EXPECT_NE(summaries[2].find(", 1 riga trattenuta"), std::string::npos) << summaries[2];
 }
 
 TEST_F(WorkerTest, AStopDuringAStepLetsItFinishAndReleasesTheSemaphore) {

@@ -624,58 +624,5 @@ TEST_F(ReceiptImportTest, ALineKeyTheLedgerHoldsThatNowNamesAnotherLineIsImporte
     EXPECT_DOUBLE_EQ(data::to_double(article_field(1, "qven")), 18);
 }
 
-TEST_F(ReceiptImportTest, AFailingLineHoldsBackOnlyItselfAndTheLinesAfterIt) {
-    article(1, kEan, 2.50);
-    article(2, "8000000000029", 1.00);
-    main_db().execute("UPDATE listi01 SET codrep = NULL WHERE codart = 2");
-    const auto first = ring({.bora = 0.1, .bnumer = 1, .eanrig = kEan});
-    ring({.bora = 0.2, .bnumer = 2, .eanrig = kEan});
-    ring({.bora = 0.3, .bnumer = 3, .eanrig = kEan});
-    // The next day: the failing line opens a document of its own, in the batch of the
-    // lines before it.
-    const auto bad = ring({.bdator = kToday + 1, .bora = 0.3, .bnumer = 4, .eanrig = "8000000000029"});
-    const auto after = ring({.bdator = kToday + 1, .bora = 0.4, .bnumer = 5, .eanrig = kEan});
-    // One batch holding the lines before the failing one, then the failing line first in
-    // its batch.
-    ImportTuning tuning;
-    for (const std::size_t batch : {std::size_t{10}, std::size_t{2}}) {
-        SCOPED_TRACE("batches of " + std::to_string(batch));
-        tuning.batch_lines = batch;
-        try {
-            Travaso_Scontrini(*ctx_, 1, tuning);
-            ADD_FAILURE() << "the import should fail on the article without department";
-        } catch (const data::DbError& e) {
-            const std::string what = e.what();
-            EXPECT_NE(what.find("register 1"), std::string::npos) << what;
-            EXPECT_NE(what.find("receipt line " + std::to_string(bad)), std::string::npos) << what;
-            EXPECT_NE(what.find("codrep"), std::string::npos) << what;
-        }
-        EXPECT_EQ(count_rows(sales_db(), "venmo"), 3) << "the lines before the failing one are imported";
-        EXPECT_EQ(data::to_int(sales_db().scalar("SELECT max(bns) FROM venmo")), 3);
-        EXPECT_EQ(waiting(), 2);
-        EXPECT_EQ(count_rows(register_db(1), "movimenti", "id = ? AND aggiornogiacenza='S'", {Value(first)}), 1);
-        EXPECT_EQ(count_rows(register_db(1), "movimenti", "id IN (?,?) AND aggiornogiacenza='N'",
-                             {Value(bad), Value(after)}),
-                  2);
-        EXPECT_DOUBLE_EQ(data::to_double(article_field(1, "qven")), 3) << "the line after the failing one waits";
-        EXPECT_DOUBLE_EQ(data::to_double(article_field(2, "qven")), 0) << "the failing line moved no stock";
-        EXPECT_EQ(ledger_entries(), 0);
-        EXPECT_EQ(counter(), 1) << "the failing line's document took no number";
-        EXPECT_EQ(count_rows(sales_db(), "vente"), 1) << "nor stored its header";
-    }
-    const auto log = log_messages();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "-  Cassa-1-Scontrino-3-" + kEan), 2)
-        << "the third line is logged when tried (then rolled back) and when imported";
-
-    main_db().execute("UPDATE listi01 SET codrep = 1 WHERE codart = 2");
-    Travaso_Scontrini(*ctx_, 1, tuning);
-    EXPECT_EQ(count_rows(sales_db(), "venmo"), 5);
-    EXPECT_EQ(row_number(4, "bnumer"), 2);
-    EXPECT_EQ(row_number(5, "bns"), 2);
-    EXPECT_EQ(counter(), 2);
-    EXPECT_EQ(waiting(), 0);
-    EXPECT_DOUBLE_EQ(data::to_double(article_field(1, "qven")), 4);
-}
-
 }  // namespace
 }  // namespace cassasync::sales

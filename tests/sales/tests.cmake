@@ -6,7 +6,8 @@ add_cassasync_test(NAME sales_tests LABEL unit SOURCES
   sales/stock_update_test.cpp
   sales/barcode_ranking_test.cpp
   sales/points_update_test.cpp
-  sales/receipt_import_test.cpp)
+  sales/receipt_import_test.cpp
+  sales/held_lines_test.cpp)
 # The crash test kills a child process that runs the import; the child is built here.
 add_executable(sales_crash_child sales/receipt_import_crash_child.cpp)
 target_link_libraries(sales_crash_child PRIVATE cassasync_test_support)

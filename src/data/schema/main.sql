@@ -356,3 +356,22 @@ CREATE TABLE IF NOT EXISTS registro_trasferimenti (
   impronta INTEGER,
   PRIMARY KEY (cassa, tabella, chiave)
 ) WITHOUT ROWID;
+
+-- Register rows that could not be taken: each waits at the register, unmarked, and is
+-- tried again by every run until it is taken, when it leaves this table. By register,
+-- step ("scontrini", ...) and register row key; the digest of the row as last tried, the
+-- cause of its last failure, first and last time tried (day serials with the time as
+-- fraction), the tries, and the day its failure was last written to the log (NULL: write
+-- it at the next failure).
+CREATE TABLE IF NOT EXISTS righe_trattenute (
+  cassa     INTEGER NOT NULL,
+  passo     TEXT NOT NULL,
+  chiave    INTEGER NOT NULL,
+  impronta  INTEGER,
+  causa     TEXT NOT NULL,
+  primo     REAL NOT NULL,
+  ultimo    REAL NOT NULL,
+  tentativi INTEGER NOT NULL DEFAULT 1,
+  giorno_log INTEGER,
+  PRIMARY KEY (cassa, passo, chiave)
+) WITHOUT ROWID;
