@@ -10,6 +10,8 @@
 
 #include "cassasync_version.h"
 #include "frame/shop_admin.h"
+#include "frame/backups.h"
+#include "frame/restore.h"
 #include "frame/shop_reconcile.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
@@ -152,6 +154,14 @@ int main(int argc, char** argv) {
                         "after a restore: set the lines imported at a register but missing centrally back to waiting "
                         "(service stopped)");
 
+    auto* restore = app.add_subcommand(
+        "restore", "put a backup back (refused while the service runs); the current files are moved aside");
+    restore->add_option("--root", root, "shop root folder");
+    std::string from = "latest";
+    restore->add_option("--from", from, "the copy's folder, or latest (default)");
+    std::string backup_dir;
+    restore->add_option("--backup-dir", backup_dir, "where the service puts its copies (default ROOT/C/tarvi/bkp/copie)");
+
     CLI11_PARSE(app, argc, argv);
 
     cassasync::platform::RootPathMap paths(root);
@@ -166,6 +176,15 @@ int main(int argc, char** argv) {
     }
     if (demo->parsed()) {
         return report(cassasync::frame::build_demo_shop(paths, articles), "demo shop built under " + root);
+    }
+    if (restore->parsed()) {
+        const std::filesystem::path backups =
+            backup_dir.empty() ? paths.to_local(std::string(cassasync::frame::kBackupFolder) + "x").parent_path()
+                               : std::filesystem::path(backup_dir);
+        const auto restored = cassasync::frame::restore_backup(paths, root, backups, from,
+                                                               cassasync::platform::SystemClock().now());
+        return report(restored.status, "restored from " + restored.from.string() + "; the files replaced are in " +
+                                           restored.set_aside.string());
     }
     if (reconcile->parsed()) {
         const auto day = parse_day(day_text);

@@ -96,6 +96,7 @@ void Controllo_Chiusura(frame::Context& ctx, int n, const std::string& register_
                                 ": " + ec.message(),
                             SQLITE_IOERR);
     }
+    ctx.last_close_day = today;
     log_reconciliation(ctx, n, register_path, today);
 }
 
