@@ -17,6 +17,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include "frame/backups.h"
 #include "frame/context.h"
 #include "frame/cycle.h"
 #include "frame/startup.h"
@@ -119,6 +120,11 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     app.add_option("--tick-ms", tick_ms, "processing timer interval in milliseconds (default 5000)")
         ->check(CLI::Range(1, 24 * 60 * 60 * 1000));
+    std::string backup_dir;
+    int keep_backups = 14;
+    app.add_option("--backup-dir", backup_dir, "where the daily copies go (default ROOT/C/tarvi/bkp/copie)");
+    app.add_option("--keep-backups", keep_backups, "how many daily copies are kept (default 14)")
+        ->check(CLI::Range(1, 3650));
     app.set_version_flag("--version", std::string("cassasync ") + CASSASYNC_VERSION);
     CLI11_PARSE(app, argc, argv);
 
@@ -145,6 +151,8 @@ int main(int argc, char** argv) {
     platform::IcmpPinger pinger;
     platform::PosixProcessStarter starter;
     frame::Context ctx(paths, clock, pinger, starter);
+    ctx.backups.folder = backup_dir;
+    ctx.backups.keep = keep_backups;
     SignalWatcher signals(ctx.stop_requested);
 
     const frame::StartupResult started = frame::run_startup(ctx, drive_letter(drive));
@@ -152,6 +160,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cassasync: %s\n", started.message.c_str());
         ctx.databases.close_all();
         return 1;
+    }
+
+    if (started.outcome == frame::StartupOutcome::complete) {
+        // A shop whose newest copy is more than a day old (or that has none) is copied
+        // before the first cycle; a failure is one log line.
+        try {
+            frame::back_up_if_due(ctx, true);
+        } catch (const std::exception& e) {
+            ctx.log.progress(e.what());
+        }
     }
 
     frame::WorkerOptions options;

@@ -191,4 +191,12 @@ if [ "$imported" -eq 0 ]; then
     echo "  sudo sysctl net.ipv4.ping_group_range='0 2147483647'" >&2
     exit 1
 fi
-exit "$service_status"
+
+echo
+echo "================ reconciliation of each register's day (0: all agree, 1: a difference, 2: not checked)"
+reconcile_status=0
+reconcile_out=$("$ADMIN" reconcile --root "$SHOP" --day today 2>&1) || reconcile_status=$?
+echo "$reconcile_out" | sed 's/^/  /'
+echo "  exit status: $reconcile_status"
+if [ "$service_status" -ne 0 ]; then exit "$service_status"; fi
+exit "$reconcile_status"

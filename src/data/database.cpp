@@ -216,8 +216,8 @@ Database::Database(const std::filesystem::path& file, const OpenOptions& options
     // A connection is used by one thread at a time (start-up, then the worker, then the
     // shutdown after the worker has ended): no lock around every call, which would cost
     // more than the statements themselves on a receipt line.
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
-    if (options.create) flags |= SQLITE_OPEN_CREATE;
+    int flags = (options.read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    if (options.create && !options.read_only) flags |= SQLITE_OPEN_CREATE;
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(file.c_str(), &raw, flags, buffered_journal_vfs());
     db_.reset(raw);
@@ -227,7 +227,11 @@ Database::Database(const std::filesystem::path& file, const OpenOptions& options
     register_functions(raw);
     // Rollback journals everywhere: WAL would break the atomic commit of attached files,
     // and a register's file is opened from another machine as well.
-    exec("PRAGMA journal_mode=DELETE");
+    if (options.read_only) {
+        exec("PRAGMA query_only=1");
+    } else {
+        exec("PRAGMA journal_mode=DELETE");
+    }
     // A commit is on disk when it returns, whatever default the SQLite build has.
     exec("PRAGMA synchronous=FULL");
     if (options.role == FileRole::central) exec("PRAGMA cache_size=-" + std::to_string(kCentralCacheKiB));

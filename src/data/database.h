@@ -43,6 +43,9 @@ inline constexpr int kAttachedCacheKiB = 16384;
 
 struct OpenOptions {
     bool create = false;           // create the file when absent (administration only)
+    // Opened for reading only (checks of another machine's file): nothing is written,
+    // not even the journal mode.
+    bool read_only = false;
     FileRole role = FileRole::central;
     int busy_timeout_ms = 5000;
 };

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,6 +51,12 @@ enum class BatchTurn {
     wait_next_cycle,     // the register's share of the cycle is used up
 };
 
+// Where the backups go and how many are kept (the program's --backup-dir, --keep-backups).
+struct BackupOptions {
+    std::filesystem::path folder;  // empty: ROOT/C/tarvi/bkp/copie
+    int keep = 14;
+};
+
 struct Context {
     Context(const platform::PathMap& path_map, platform::Clock& wall_clock,
             platform::Pinger& echo, platform::ProcessStarter& process_starter)
@@ -76,6 +83,12 @@ struct Context {
     std::array<std::string, kMaxRegisters + 1> Percorsi_Casse;  // index 0 unused
     std::vector<bool> Casse_Elaborate;
     int Contatore_Cicli = 0;
+
+    BackupOptions backups;
+    // The day serial of the last close request carried out (0: none since start), and
+    // of the last backup tried after one: a failed copy is tried once a day, not per cycle.
+    long last_close_day = 0;
+    long backup_tried_day = 0;
 
     // Registers actually served: Numero_Casse bounded to the ten the system has.
     int served_registers() const {

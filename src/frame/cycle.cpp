@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "frame/backups.h"
 #include "loyalty/card_reads.h"
 #include "loyalty/card_totals.h"
 #include "loyalty/card_transmission.h"
@@ -80,6 +81,12 @@ void ProcessingCycle::Elabora_Casse() {
     status_pass();
     transfer_pass();
     card_pass();
+    // Holding nothing now: the moment a consistent copy of the files can be taken.
+    try {
+        back_up_if_due(ctx_, false);
+    } catch (const std::exception& e) {
+        log_error(e);
+    }
 }
 
 bool ProcessingCycle::stopping() const { return ctx_.stop_requested.load(); }

@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "sales/reconciliation.h"
 #include "sales/sale_registration.h"
 
 namespace cassasync::sales {
@@ -20,6 +21,8 @@ constexpr const char* kChecking = "- Controllo se \xC3\xA8 stata avviata una chi
 constexpr const char* kNotRequested = "- Comando di  chiusura non avviato ";
 constexpr const char* kRequested = "- Comando di chiusura avviato  ";
 constexpr const char* kReceived = "Ricevuto Comando di chiusura dalla cassa nr ";
+constexpr const char* kReconciled = "- Riconciliazione: ";
+constexpr const char* kDifference = "-   ";
 
 std::vector<std::string> split_at_backslash(const std::string& path) {
     std::vector<std::string> parts;
@@ -39,6 +42,20 @@ std::optional<std::string> flag_file_name(const std::string& register_path) {
     auto parts = split_at_backslash(register_path);
     if (parts.size() < 4 || !parts[0].empty() || !parts[1].empty() || parts[2].empty()) return std::nullopt;
     return "\\\\" + parts[2] + kFlagFolder + kFlagFile;
+}
+
+// The day just closed, checked against the register: one verdict line, then one line per
+// difference. A check that fails is itself one line; the close is done either way.
+void log_reconciliation(frame::Context& ctx, int n, const std::string& register_path, long today) {
+    try {
+        const RegisterDayCheck check = reconcile_register(ctx, n, register_path, today);
+        ctx.log.write(kReconciled + verdict_line(check));
+        if (check.verdict == Verdict::differs) {
+            for (const auto& difference : check.differences) ctx.log.write(kDifference + difference);
+        }
+    } catch (const std::exception& e) {
+        ctx.log.write(kReconciled + std::string("register ") + std::to_string(n) + ": NOT CHECKED: " + e.what());
+    }
 }
 
 }  // namespace
@@ -79,6 +96,8 @@ void Controllo_Chiusura(frame::Context& ctx, int n, const std::string& register_
                                 ": " + ec.message(),
                             SQLITE_IOERR);
     }
+    ctx.last_close_day = today;
+    log_reconciliation(ctx, n, register_path, today);
 }
 
 }  // namespace cassasync::sales

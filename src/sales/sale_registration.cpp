@@ -5,7 +5,6 @@
 #include <string>
 
 #include "sales/rounding.h"
-#include "sales/vat_lookup.h"
 
 namespace cassasync::sales {
 
@@ -57,6 +56,37 @@ data::RecordSet& select_day_documents(data::Channel& channel, data::Database& ce
                           kWaitingFirst);
 }
 
+DocumentTotals Calcola_Totali(frame::Context& ctx, int anno, std::int64_t numero) {
+    data::Channel vendite("vendite");
+    // Row order decides which code takes which slot: the document's own row order.
+    data::RecordSet& rows = vendite.select(ctx.databases.central(), "venmo", "bnumer= ? and bannoc = ?",
+                                           {data::integer(numero), data::integer(anno)}, "bns, rowid");
+
+    DocumentTotals totals;
+    totals.riepilogo.clear();
+    for (rows.move_first(); !rows.eof(); rows.move_next()) {
+        if (!counts(rows)) continue;
+        const std::string code = codice_iva(rows.text("iva"));
+        // A counting row without a net amount has nothing to add to the summary, and
+        // its gross amount stays out of the total as well.
+        if (rows.is_null("totrig")) continue;
+        const double net = rows.number("totrig");
+        totals.totale += rows.number("totiva");
+        Cerca_Aliquota(ctx, totals.riepilogo, code, kSalesMode, 0.0, net);
+    }
+
+    std::int64_t taxable_units = 0;
+    std::int64_t vat_units = 0;
+    for (int k = 1; k <= kVatSlots; ++k) {
+        const VatSlot& slot = totals.riepilogo.slots[static_cast<std::size_t>(k)];
+        taxable_units += to_currency(slot.taxable);
+        vat_units += to_currency(slot.vat);
+    }
+    totals.totimp = to_cents(taxable_units);
+    totals.totiva = to_cents(vat_units);
+    return totals;
+}
+
 void Registra_Vendita(frame::Context& ctx, int anno, int n, long day) {
     data::Database& central = ctx.databases.central();
     data::Channel vente("vente");
@@ -65,47 +95,19 @@ void Registra_Vendita(frame::Context& ctx, int anno, int n, long day) {
 
     const std::int64_t numero = header.integer("numero");
     ctx.log.progress(kRegistering + std::to_string(numero) + kPleaseWait);
-
-    data::Channel vendite("vendite");
-    // Row order decides which code takes which slot: the document's own row order.
-    data::RecordSet& rows = vendite.select(central, "venmo", "bnumer= ? and bannoc = ?",
-                                           {data::integer(numero), data::integer(anno)}, "bns, rowid");
-
-    double totale = 0.0;
-    Riepilogo_Iva riepilogo;
-    riepilogo.clear();
-
-    for (rows.move_first(); !rows.eof(); rows.move_next()) {
-        if (!counts(rows)) continue;
-        const std::string code = codice_iva(rows.text("iva"));
-        // A counting row without a net amount has nothing to add to the summary, and
-        // its gross amount stays out of the total as well.
-        if (rows.is_null("totrig")) continue;
-        const double net = rows.number("totrig");
-        totale += rows.number("totiva");
-        Cerca_Aliquota(ctx, riepilogo, code, kSalesMode, 0.0, net);
-    }
-
+    const DocumentTotals totals = Calcola_Totali(ctx, anno, numero);
     ctx.log.progress(kTotalling);
-
-    std::int64_t taxable_units = 0;
-    std::int64_t vat_units = 0;
-    for (int k = 1; k <= kVatSlots; ++k) {
-        const VatSlot& slot = riepilogo.slots[static_cast<std::size_t>(k)];
-        taxable_units += to_currency(slot.taxable);
-        vat_units += to_currency(slot.vat);
-    }
 
     header.edit();
     for (int k = 1; k <= kVatSlots; ++k) {
-        const VatSlot& slot = riepilogo.slots[static_cast<std::size_t>(k)];
+        const VatSlot& slot = totals.riepilogo.slots[static_cast<std::size_t>(k)];
         header.set(slot_field("imp", k), data::real(slot.taxable));
         header.set(slot_field("ims", k), data::real(slot.vat));
         header.set(slot_field("iva", k), data::text(slot.code));
     }
-    header.set("totale", data::real(totale));
-    header.set("totimp", data::real(to_cents(taxable_units)));
-    header.set("totiva", data::real(to_cents(vat_units)));
+    header.set("totale", data::real(totals.totale));
+    header.set("totimp", data::real(totals.totimp));
+    header.set("totiva", data::real(totals.totiva));
     header.set("regis", data::text(kRegisteredMark));
     header.update();
 

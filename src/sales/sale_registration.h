@@ -5,8 +5,11 @@
 // second call recomputes and rewrites the same values from the rows that exist then.
 #pragma once
 
+#include <cstdint>
+
 #include "data/record_set.h"
 #include "frame/context.h"
+#include "sales/vat_lookup.h"
 
 namespace cassasync::sales {
 
@@ -16,6 +19,21 @@ namespace cassasync::sales {
 // closed is registered by the next close request, not the closed one again.
 data::RecordSet& select_day_documents(data::Channel& channel, data::Database& central, int anno, int n,
                                       long day);
+
+// What a document's rows add up to, by the registration's rules: the VAT summary, the
+// gross total and the taxable and VAT totals in cents. The registration writes these
+// into the header; the reconciliation computes them again to see whether the rows of a
+// registered document changed since.
+struct DocumentTotals {
+    Riepilogo_Iva riepilogo;
+    double totale = 0.0;
+    double totimp = 0.0;
+    double totiva = 0.0;
+};
+
+// The totals of document `numero` of year `anno` from its rows in `venmo` as they are now,
+// on the central connection. Changes nothing.
+DocumentTotals Calcola_Totali(frame::Context& ctx, int anno, std::int64_t numero);
 
 // Registers the first document of (anno, register n, day). No document: nothing is
 // logged or changed. Traps nothing: a database error leaves the header as it was and

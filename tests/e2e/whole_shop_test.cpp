@@ -397,6 +397,15 @@ TEST_F(WholeShopTest, EveryLineCardPointAndCloseRequestArrivesExactlyOnce) {
     for (int n = 1; n <= kRegisters; ++n) {
         EXPECT_EQ(to_int_or(reg(n).scalar("SELECT Flag1 FROM Semafori"), -1), 0) << "Flag1 of register " << n;
     }
+
+    // ---- the shop's own reconciliation finds every register's day whole
+    const std::string day = platform::short_date(t1);
+    EXPECT_EQ(run_program({kShop, "reconcile", "--root", root_.path().string(), "--day", day}, out("reconcile"), 60s), 0)
+        << read_text_file(out("reconcile"));
+    const std::string printed = read_text_file(out("reconcile"));
+    for (int n = 1; n <= kRegisters; ++n) {
+        EXPECT_NE(printed.find("register " + std::to_string(n) + ", " + day + ": AGREES ("), std::string::npos) << printed;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@ add_cassasync_test(NAME frame_tests LABEL unit SOURCES
   frame/startup_test.cpp
   frame/cycle_test.cpp
   frame/shop_demo_test.cpp
+  frame/backups_test.cpp
 )
 
 # The real programs, started as processes.

@@ -27,6 +27,9 @@ const std::string kCheckLine = "- Controllo se è stata avviata una chiusura  " 
 const std::string kAbsentLine = "- Comando di  chiusura non avviato " + kFlag;
 const std::string kPresentLine = "- Comando di chiusura avviato  " + kFlag;
 const std::string kReceivedLine = "-  Ricevuto Comando di chiusura dalla cassa nr 2";
+// The close ends with the reconciliation of the day; this shop has no register file.
+const std::string kNotReconciledLine = "- Riconciliazione: register 2, 07/12/2026: NOT CHECKED: register database " +
+                                       kRegisterPath + " cannot be reached or is missing";
 
 std::vector<std::string> registration_lines(int numero) {
     return {"-  Sto registrando la vendita " + std::to_string(numero) + ". Attendere prego ...",
@@ -121,6 +124,7 @@ TEST_F(ClosingTest, RequestRegistersTodaysDocumentAndIsConsumed) {
     EXPECT_FALSE(flag_exists());
     std::vector<std::string> expected = {kCheckLine, kPresentLine, kReceivedLine};
     for (auto& l : registration_lines(5)) expected.push_back(l);
+    expected.push_back(kNotReconciledLine);
     EXPECT_EQ(new_log(), expected);
     EXPECT_EQ(data::to_text(header(5, "regis")), "R");
     expect_slot(5, 1, "10", 15.00f, 1.50f);
@@ -145,7 +149,7 @@ TEST_F(ClosingTest, RequestWithoutTodaysDocumentIsConsumedAndChangesNothing) {
     close_day();
 
     EXPECT_FALSE(flag_exists());
-    EXPECT_EQ(new_log(), (std::vector<std::string>{kCheckLine, kPresentLine, kReceivedLine}));
+    EXPECT_EQ(new_log(), (std::vector<std::string>{kCheckLine, kPresentLine, kReceivedLine, kNotReconciledLine}));
     for (int numero : {1, 2, 3}) expect_untouched(numero);
     EXPECT_TRUE(data::is_null(header(4, "regis", kYear - 1)));
 }
@@ -189,9 +193,11 @@ TEST_F(ClosingTest, FlagFileIsNamedAfterTheHostOfTheRegisterPath) {
     EXPECT_FALSE(flag_exists(flag));
     EXPECT_TRUE(flag_exists("\\\\CASSA2\\dati\\cisonodati.txt"));
     auto log = new_log();
-    ASSERT_EQ(log.size(), 3u);
+    ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0], "- Controllo se è stata avviata una chiusura  " + flag);
     EXPECT_EQ(log[1], "- Comando di chiusura avviato  " + flag);
+    EXPECT_EQ(log[3], "- Riconciliazione: register 2, 07/12/2026: NOT CHECKED: register database "
+                      "\\\\CASSA2\\dati\\cassa.mdb cannot be reached or is missing");
 }
 
 TEST_F(ClosingTest, PathThatIsNotANetworkPathIsNotChecked) {
@@ -245,7 +251,7 @@ TEST_F(ClosingTest, SeveralMatchingDocumentsOneIsRegisteredPerRequestWaitingOnes
     EXPECT_DOUBLE_EQ(number(5, "totale"), 12.20);
     expect_untouched(8);
     auto log = new_log();
-    ASSERT_EQ(log.size(), 6u);
+    ASSERT_EQ(log.size(), 7u);
     EXPECT_EQ(log[3], registration_lines(5)[0]);
 
     // Document 8 (say, opened by a late line after the day was closed) still waits: the
