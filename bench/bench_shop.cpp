@@ -109,12 +109,17 @@ void build_shop(const std::filesystem::path& root, int articles, int lines, Mix 
     sqlite3_close(reg);
 }
 
-void reset_shop(const std::filesystem::path& root) {
-    platform::RootPathMap paths(root);
+sqlite3* open_shop(const platform::PathMap& paths) {
     sqlite3* db = open_raw(paths.to_local(kMain));
     exec(db, "ATTACH DATABASE '" + paths.to_local(kSales).string() + "' AS vendite");
     exec(db, "ATTACH DATABASE '" + paths.to_local(frame::kLoyaltyPath).string() + "' AS fidel");
     exec(db, "ATTACH DATABASE '" + paths.to_local(kRegister).string() + "' AS cassa");
+    return db;
+}
+
+void reset_shop(const std::filesystem::path& root) {
+    platform::RootPathMap paths(root);
+    sqlite3* db = open_shop(paths);
     exec(db, "BEGIN; DELETE FROM vendite.venmo; DELETE FROM vendite.vente; DELETE FROM fidel.movtessere;"
              " DELETE FROM main.numeri; DELETE FROM main.registro_trasferimenti;"
              " UPDATE cassa.movimenti SET aggiornogiacenza='N'; COMMIT");

@@ -14,6 +14,7 @@
 
 #include "data/text_match.h"
 #include "data/value.h"
+#include "platform/path_map.h"
 #include "platform/pinger.h"
 #include "platform/process_starter.h"
 
@@ -139,6 +140,10 @@ constexpr int kPopularArticles = 2000;
 // barcode, every 100th a price-or-weight article), departments, customers with cards,
 // and `lines` waiting receipt lines at register 1 over two days.
 void build_shop(const std::filesystem::path& root, int articles, int lines, Mix mix);
+
+// The main file with the sales, loyalty and register 1 files attached (as vendite, fidel
+// and cassa), raw: for the benchmark's own baseline and resets.
+sqlite3* open_shop(const platform::PathMap& paths);
 
 // Puts the shop back to the lines waiting and no sales, as before the raw run.
 void reset_shop(const std::filesystem::path& root);

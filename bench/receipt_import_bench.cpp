@@ -66,10 +66,7 @@ using namespace cassasync::bench;
 // row once each, a barcode's rank only when it changes.
 double raw_lines_per_second(const std::filesystem::path& root) {
     platform::RootPathMap paths(root);
-    sqlite3* db = open_raw(paths.to_local(kMain));
-    exec(db, "ATTACH DATABASE '" + paths.to_local(kSales).string() + "' AS vendite");
-    exec(db, "ATTACH DATABASE '" + paths.to_local(frame::kLoyaltyPath).string() + "' AS fidel");
-    exec(db, "ATTACH DATABASE '" + paths.to_local(kRegister).string() + "' AS cassa");
+    sqlite3* db = open_shop(paths);
     // The import's page caches: the central file's own, the attached files', and SQLite's
     // default for the register's.
     for (const char* s : {"main", "vendite", "fidel", "cassa"}) exec(db, std::string("PRAGMA ") + s + ".synchronous=OFF");

@@ -19,6 +19,7 @@
 #include "sales/numbering.h"
 #include "sales/rounding.h"
 #include "sales/row_resolution.h"
+#include "sales/sale_registration.h"
 #include "sales/stock_update.h"
 
 namespace cassasync::sales {
@@ -75,7 +76,6 @@ constexpr const char* kWaiting = "N";
 constexpr const char* kWaitingDayDocuments =
     "anno = ? and agente = ? and dataor >= ? and dataor < ? and (regis IS NULL OR regis <> ?)";
 constexpr const char* kLatestFirst = "dataor desc, numero desc";
-constexpr const char* kRegistered = "R";
 constexpr const char* kLastRow =
     "select * from venmo Where bannoc = ? and bnumer= ? order by bnumer desc, bns desc LIMIT 1";
 constexpr const char* kAwaitingRegistration = "UPDATE vente SET regis = ? WHERE rowid = ?";
@@ -206,7 +206,7 @@ bool ReceiptImport::continue_document_of(long day) {
     auto& h = vente.select(central_, "vente", kWaitingDayDocuments,
                            {data::Value(std::int64_t{anno}), data::Value(std::int64_t{n_}),
                             data::Value(std::int64_t{day}), data::Value(std::int64_t{day} + 1),
-                            data::text(kRegistered)},
+                            data::text(kRegisteredMark)},
                            kLatestFirst);
     h.move_first();
     if (h.eof()) return false;

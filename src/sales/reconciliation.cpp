@@ -29,7 +29,6 @@ constexpr const char* kImported = "S";
 constexpr const char* kSalesRows = "SELECT numsco, ora, bdator, totiva FROM venmo WHERE cassa = ? AND bdator >= ? AND bdator < ?";
 constexpr const char* kJournalPoints =
     "SELECT sum(punti) FROM fidel.movtessere WHERE tessera = ? AND data = ? AND numsco = ? AND numcassa = ? AND tipo = ?";
-constexpr const char* kRegisteredMark = "R";
 constexpr const char* kRequeue =
     "UPDATE movimenti SET aggiornogiacenza = 'N' WHERE aggiornogiacenza = 'S' AND id IN (SELECT value FROM json_each(?))";
 constexpr double kCentTolerance = 0.005;

@@ -18,7 +18,6 @@ constexpr const char* kRegistered = " REGISTRATA CON SUCCESSO.";
 
 constexpr const char* kArticleRow = "AR";    // tipmov of an article row
 constexpr const char* kExcludedRow = "A";    // bflag2 of a row left out of the totals
-constexpr const char* kRegisteredMark = "R";
 
 // A single-precision amount as currency: ten-thousandths, halves to even.
 std::int64_t to_currency(float amount) {

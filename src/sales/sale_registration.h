@@ -13,6 +13,9 @@
 
 namespace cassasync::sales {
 
+// The mark of a registered document (`vente.regis`); " " means it waits for registration.
+inline constexpr const char* kRegisteredMark = "R";
+
 // The register's documents of year `anno` dated `day` (a day serial), on the central
 // connection: those still waiting for registration first, each group in storage order.
 // The first is the one registered: a document a late line opened after the day was
