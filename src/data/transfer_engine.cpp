@@ -18,6 +18,7 @@ constexpr const char* kMsgNameClose = ")";
 constexpr const char* kMsgHeld = " trattenuta: ";
 constexpr const char* kMsgTakenAfter = " presa dopo ";
 constexpr const char* kMsgTries = " tentativi";
+constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle righe trattenute";
 
 }  // namespace
 
@@ -36,6 +37,18 @@ bool caused_by_row(const DbError& e) {
     }
 }
 
+std::size_t RecordSetRows::read(const std::vector<std::int64_t>&, std::size_t) {
+    // The rows were read whole by their owner; a second read has nothing more to give.
+    if (read_) {
+        rows_.move_last();
+        if (!rows_.eof()) rows_.move_next();
+        return 0;
+    }
+    read_ = true;
+    rows_.move_first();
+    return rows_.size();
+}
+
 TransferEngine::TransferEngine(Database& central, TransferPlan plan)
     : central_(central), plan_(std::move(plan)), ledger_(central), held_(central) {
     if (plan_.batch_rows == 0) plan_.batch_rows = 1;
@@ -52,6 +65,26 @@ std::string TransferEngine::row_name(const TransferRows& rows) const {
                       std::to_string(rows.key());
     if (const std::string name = rows.name(); !name.empty()) out += kMsgNameOpen + name + kMsgNameClose;
     return out;
+}
+
+void TransferEngine::forget_vanished(const WaitingKeys& still_waiting) {
+    const auto held = held_.keys(plan_.cassa, plan_.step);
+    if (held.empty()) return;
+    auto waiting = still_waiting(held);
+    std::sort(waiting.begin(), waiting.end());
+    std::vector<std::int64_t> gone;
+    for (const auto key : held) {
+        if (!std::binary_search(waiting.begin(), waiting.end(), key)) gone.push_back(key);
+    }
+    if (gone.empty()) return;
+    Transaction tx(central_);
+    for (const auto key : gone) held_.release(plan_.cassa, plan_.step, key);
+    tx.commit();
+    if (!plan_.log) return;
+    for (const auto key : gone) {
+        plan_.log(kMsgRegister + std::to_string(plan_.cassa) + kMsgStep + plan_.step + kMsgRow + std::to_string(key) +
+                  kMsgGone);
+    }
 }
 
 void TransferEngine::fail(TransferRows& rows, const std::string& cause) {

@@ -26,6 +26,7 @@
 
 #include "data/database.h"
 #include "data/held_rows.h"
+#include "data/record_set.h"
 #include "data/transfer_ledger.h"
 
 namespace cassasync::data {
@@ -90,6 +91,27 @@ public:
     virtual void mark(const std::vector<TransferLedger::Entry>& taken) = 0;
 };
 
+// Rows a transfer has already read into a record set, walked once from first to last
+// (an intake's changed rows, a register's card readings). The key is the `id` column;
+// the digest covers the whole row, since the register may change it again after it was
+// read.
+class RecordSetRows : public TransferRows {
+public:
+    explicit RecordSetRows(RecordSet& rows) : rows_(rows) {}
+    std::size_t read(const std::vector<std::int64_t>& skip, std::size_t limit) override;
+    bool reads_in_parts() const override { return false; }
+    bool at_end() const override { return rows_.eof(); }
+    void next() override { rows_.move_next(); }
+    std::int64_t key() const override { return rows_.integer("id"); }
+    std::int64_t digest() const override { return row_digest(rows_.values()); }
+
+protected:
+    RecordSet& rows_;
+
+private:
+    bool read_ = false;
+};
+
 struct TransferPlan {
     int cassa = 0;
     std::string table;  // the register table, as the ledger names it
@@ -125,6 +147,13 @@ public:
 
     // Takes every row `rows` gives. Raises the first failure that ends the run.
     TransferFigures run(TransferRows& rows);
+
+    // Held rows of the plan's step that the register no longer has waiting (deleted there,
+    // changed back, or its file written anew without them) leave the held table, each with
+    // a log line: nothing of them is left to take, and they would be counted as held for
+    // ever. `still_waiting` gives which of the held keys it is given still wait.
+    using WaitingKeys = std::function<std::vector<std::int64_t>(const std::vector<std::int64_t>& held)>;
+    void forget_vanished(const WaitingKeys& still_waiting);
 
     // Times `f` as a hold of the register database, in the run's figures.
     template <typename F>

@@ -48,10 +48,7 @@ constexpr const char* kMsgDoneSuccess = "  terminata con successo.";
 constexpr const char* kMsgEnd = "- Fine travaso scontrini ";
 constexpr const char* kMsgCutShort = "  sospeso: le altre righe al prossimo ciclo.";
 constexpr const char* kMsgCloseLater = "Chiusura della cassa rinviata: righe ancora da importare.";
-constexpr const char* kMsgHeldRegister = "Cassa ";
-constexpr const char* kMsgHeldStep = ", scontrini: riga ";
 constexpr const char* kMsgHeldReceipt = "scontrino ";
-constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle righe trattenute";
 constexpr const char* kStep = "scontrini";
 
 // Waiting lines in receipt date and time order (the row key keeps equal times in the
@@ -118,7 +115,7 @@ public:
     ReceiptImport(frame::Context& ctx, int n, long today, const std::string& register_path,
                   const ImportTuning& tuning, ImportFigures& figures)
         : ctx_(ctx), n_(n), today_(today), register_path_(register_path), tuning_(tuning),
-          figures_(figures), central_(ctx.databases.central()), ledger_(central_), held_(central_) {}
+          figures_(figures), central_(ctx.databases.central()), ledger_(central_) {}
 
     void run();
 
@@ -152,7 +149,6 @@ private:
     bool continue_document_of(long day);
     void open_document(const ReceiptLine& line);
     void import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
-    void forget_vanished_held(data::Database& reg);
     void add_engine_figures(const data::TransferFigures& f);
     void log_done();
 
@@ -169,6 +165,7 @@ private:
     data::Channel scontrini_{"scontrini"};
     data::Channel vente_{"vente"};
     data::Channel vendite_{"vendite"};
+    data::Channel still_waiting_{"trattenute"};
     data::RecordSet* new_headers_ = nullptr;
     data::RecordSet* venmo_ = nullptr;
     std::unique_ptr<StockTables> stock_;
@@ -180,7 +177,6 @@ private:
     Document doc_before_;  // as it was before the current line
     std::vector<std::int64_t> batch_documents_;  // header rowids that received rows
     std::size_t documents_before_ = 0;
-    data::HeldRows held_;
 };
 
 std::size_t ReceiptImport::read(const std::vector<std::int64_t>& skip, std::size_t limit) {
@@ -305,31 +301,6 @@ void ReceiptImport::import_line(const ReceiptLine& line, RowResolver& resolver, 
     venmo.update();
 }
 
-// A held line the register no longer has waiting (deleted there, or its file written anew
-// without it) leaves the held table: nothing of it is left to take, and it would be
-// counted as held for ever.
-void ReceiptImport::forget_vanished_held(data::Database& reg) {
-    const auto held = held_.keys(n_, kStep);
-    if (held.empty()) return;
-    data::Channel check("trattenute");
-    auto& rs = hold_register([&]() -> data::RecordSet& {
-        return check.query(reg, kStillWaiting, {data::text(kTaken), data::text(kWaiting), data::key_set(held)});
-    });
-    std::vector<std::int64_t> waiting;
-    for (rs.move_first(); !rs.eof(); rs.move_next()) waiting.push_back(rs.integer("id"));
-    std::vector<std::int64_t> gone;
-    for (const auto key : held) {
-        if (std::find(waiting.begin(), waiting.end(), key) == waiting.end()) gone.push_back(key);
-    }
-    if (gone.empty()) return;
-    data::Transaction tx(central_);
-    for (const auto key : gone) held_.release(n_, kStep, key);
-    tx.commit();
-    for (const auto key : gone) {
-        ctx_.log.progress(kMsgHeldRegister + std::to_string(n_) + kMsgHeldStep + std::to_string(key) + kMsgGone);
-    }
-}
-
 void ReceiptImport::apply() {
     doc_before_ = doc_;
     documents_before_ = batch_documents_.size();
@@ -390,7 +361,6 @@ void ReceiptImport::run() {
             },
             [](const data::RecordSet& row) { return std::pair(row.integer("id"), ReceiptLine::identity_of(row)); });
     });
-    forget_vanished_held(reg);
     last_key_ = hold_register([&] { return data::to_int_or(reg.scalar(kLastLineKey), 0); });
 
     data::TransferPlan plan;
@@ -414,6 +384,15 @@ void ReceiptImport::run() {
     plan.now = [this] { return platform::date_time_serial(ctx_.clock.now()); };
     plan.log = [this](const std::string& line) { ctx_.log.progress(line); };
     data::TransferEngine engine(central_, std::move(plan));
+    engine.forget_vanished([&](const std::vector<std::int64_t>& held) {
+        auto& rs = hold_register([&]() -> data::RecordSet& {
+            return still_waiting_.query(reg, kStillWaiting,
+                                        {data::text(kTaken), data::text(kWaiting), data::key_set(held)});
+        });
+        std::vector<std::int64_t> waiting;
+        for (rs.move_first(); !rs.eof(); rs.move_next()) waiting.push_back(rs.integer("id"));
+        return waiting;
+    });
     try {
         engine.run(*this);
     } catch (...) {
