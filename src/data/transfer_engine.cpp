@@ -139,6 +139,7 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
     const std::size_t limit = plan_.batch_rows;
     auto read = [&] {
         const std::size_t got = hold_register([&] { return rows.read(held_now_, limit); });
+        rows.after_read();
         return rows.reads_in_parts() && got >= limit;
     };
     bool more_waiting = read();

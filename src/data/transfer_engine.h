@@ -63,6 +63,9 @@ public:
     // Reads the rows waiting at the register, none of `skip` (rows this run has held), at
     // most `limit`, and stands on the first. Gives how many rows it read.
     virtual std::size_t read(const std::vector<std::int64_t>& skip, std::size_t limit) = 0;
+    // Called after each read, once the register is let go: the work on what was read
+    // that needs no register (unpacking the rows) is not counted as holding it.
+    virtual void after_read() {}
     // Whether more rows than a read gave may be waiting: a read that gave `limit` rows
     // may have left some.
     virtual bool reads_in_parts() const { return true; }

@@ -120,6 +120,7 @@ public:
     void run();
 
     std::size_t read(const std::vector<std::int64_t>& skip, std::size_t limit) override;
+    void after_read() override;
     bool at_end() const override { return next_ >= lines_.size(); }
     void next() override { ++next_; }
     std::int64_t key() const override { return line().id; }
@@ -170,6 +171,7 @@ private:
     data::RecordSet* venmo_ = nullptr;
     std::unique_ptr<StockTables> stock_;
     std::unique_ptr<RowResolver> resolver_;
+    data::RecordSet* read_ = nullptr;  // the last read, until after_read() unpacks it
     std::vector<ReceiptLine> lines_;
     std::size_t next_ = 0;
     bool started_ = false;  // a waiting line was read
@@ -181,9 +183,14 @@ private:
 
 std::size_t ReceiptImport::read(const std::vector<std::int64_t>& skip, std::size_t limit) {
     // One short read: the register's file is held only while the rows are fetched.
-    auto& rs = scontrini_.query(*reg_, kWaitingLines,
-                                {data::text(kTaken), data::text(kWaiting), data::Value(last_key_),
-                                 data::key_set(skip), data::Value(static_cast<std::int64_t>(limit))});
+    read_ = &scontrini_.query(*reg_, kWaitingLines,
+                              {data::text(kTaken), data::text(kWaiting), data::Value(last_key_),
+                               data::key_set(skip), data::Value(static_cast<std::int64_t>(limit))});
+    return read_->size();
+}
+
+void ReceiptImport::after_read() {
+    auto& rs = *read_;
     lines_.clear();
     lines_.reserve(rs.size());
     for (rs.move_first(); !rs.eof(); rs.move_next()) lines_.push_back(ReceiptLine::from(rs));
@@ -192,7 +199,6 @@ std::size_t ReceiptImport::read(const std::vector<std::int64_t>& skip, std::size
         started_ = true;
         ctx_.log.write(kMsgStart + std::to_string(n_));
     }
-    return lines_.size();
 }
 
 // Lines of a day go on in the register's latest document of that day that still waits
