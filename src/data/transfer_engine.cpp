@@ -1,6 +1,7 @@
 #include "data/transfer_engine.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 namespace cassasync::data {
@@ -126,6 +127,8 @@ bool TransferEngine::take(TransferRows& rows) {
         rows.forget();
         fail(rows, e.what());
         return false;
+    } catch (const std::bad_alloc&) {
+        throw;  // the machine, not the row
     } catch (const std::exception& e) {
         // Not a database error: the row's own work refused it (a value it could not read).
         if (!central_.undo_savepoint(kRowSavepoint)) throw;

@@ -11,7 +11,7 @@ constexpr data::FieldCheck kFields[] = {
     {"bnumer", data::FieldKind::whole},     {"quantita", data::FieldKind::amount},
     {"prezzo", data::FieldKind::amount},    {"totrig", data::FieldKind::amount},
     {"sconto", data::FieldKind::amount},    {"codrep", data::FieldKind::whole},
-    {"tiporecord", data::FieldKind::whole}, {"operatore", data::FieldKind::whole},
+    {"tiporecord", data::FieldKind::whole16}, {"operatore", data::FieldKind::whole},
     {"numcassa", data::FieldKind::whole},
 };
 
