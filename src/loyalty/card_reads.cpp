@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/register_vocabulary.h"
 #include "data/fixed_text.h"
 #include "data/record_set.h"
 #include "data/transfer_ledger.h"
@@ -33,7 +34,7 @@ constexpr const char* kQueue = "cartetx";
 constexpr const char* kCustomers = "clienti";
 constexpr const char* kStatoRicevuto = "R";
 constexpr const char* kStatoLettura = "A";
-constexpr std::int64_t kPending = 1;
+constexpr std::int64_t kPending = core::kReadingPending;
 
 constexpr const char* kMarkTaken =
     "UPDATE cartetxrx SET flag = 2, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";

@@ -6,6 +6,7 @@
 #include <map>
 #include <tuple>
 
+#include "core/register_vocabulary.h"
 #include "data/connections.h"
 #include "data/database.h"
 #include "data/fixed_text.h"
@@ -24,7 +25,7 @@ namespace {
 constexpr const char* kRegisterLines =
     "SELECT id, bnumer, bora, bdator, totrig, quantita, tiporecord, tessera, aggiornogiacenza FROM movimenti "
     "WHERE bflag3 = 'S' AND bdator >= ? AND bdator < ?";
-constexpr const char* kImported = "S";
+constexpr const char* kImported = core::kLineTaken;
 // The rows a register's lines became carry its number, the receipt and the line's time.
 constexpr const char* kSalesRows = "SELECT numsco, ora, bdator, totiva FROM venmo WHERE cassa = ? AND bdator >= ? AND bdator < ?";
 constexpr const char* kJournalPoints =
