@@ -4,6 +4,11 @@ add_cassasync_test(NAME register_standin_tests LABEL unit SOURCES
 add_dependencies(register_standin_tests cassasync-register)
 
 # The whole shop: the real programs, three registers at 127.0.0.1-3, real ICMP echoes.
+# The service, started as a process on a shop the shop tool made.
+add_cassasync_test(NAME service_e2e_tests LABEL e2e SOURCES
+  e2e/service_test.cpp)
+add_dependencies(service_e2e_tests cassasync cassasync-shop cassasync-register)
+
 add_cassasync_test(NAME e2e_tests LABEL e2e TIMEOUT 600 SOURCES
   e2e/whole_shop_test.cpp)
 add_dependencies(e2e_tests cassasync cassasync-shop cassasync-register)

@@ -5,7 +5,6 @@ add_cassasync_test(NAME sales_tests LABEL unit SOURCES
   sales/numbering_test.cpp
   sales/stock_update_test.cpp
   sales/barcode_ranking_test.cpp
-  sales/points_update_test.cpp
   sales/receipt_import_test.cpp
   sales/held_lines_test.cpp)
 # The crash test kills a child process that runs the import; the child is built here.
@@ -18,4 +17,3 @@ target_compile_definitions(sales_e2e_tests PRIVATE CASSASYNC_CRASH_CHILD="$<TARG
 # The daily reconciliation, through the engine and once through the real program.
 add_cassasync_test(NAME reconciliation_tests LABEL unit SOURCES sales/reconciliation_test.cpp)
 add_dependencies(reconciliation_tests cassasync-shop)
-target_compile_definitions(reconciliation_tests PRIVATE CASSASYNC_SHOP_PROGRAM="$<TARGET_FILE:cassasync-shop>")
