@@ -35,7 +35,7 @@ TEST(MasterDataChain, OneCycleTakesABarcodeACustomerAndAnInvoiceCentral) {
     if (!platform::IcmpPinger::available()) GTEST_SKIP() << "no ICMP socket can be opened here";
     TempDir work;
     const fs::path root = work.path() / "shop";
-    ASSERT_EQ(run_program({kShopProgram, "demo", "--root", root.string()}, work.path() / "shop.txt", std::chrono::minutes(2)), 0)
+    ASSERT_EQ(run_program(shop_args(root, {"demo"}), work.path() / "shop.txt", std::chrono::minutes(2)), 0)
         << read_text_file(work.path() / "shop.txt");
 
     std::time_t now = std::time(nullptr);
@@ -62,7 +62,7 @@ TEST(MasterDataChain, OneCycleTakesABarcodeACustomerAndAnInvoiceCentral) {
                     {Value(std::int64_t{local.tm_year + 1900})});
     }
 
-    ASSERT_EQ(run_program({kServiceProgram, "--root", root.string(), "--headless", "--cycles", "1", "--tick-ms", "50"},
+    ASSERT_EQ(run_program(service_args(root, {"--cycles", "1", "--tick-ms", "50"}),
                           work.path() / "service.txt", std::chrono::minutes(2)),
               0)
         << tail_of(work.path() / "service.txt", 20);

@@ -50,9 +50,7 @@ protected:
     }
 
     std::vector<std::string> args(int n, std::vector<std::string> more) {
-        std::vector<std::string> a{kStandInProgram, "--root", root_.path().string(), "--register", std::to_string(n)};
-        a.insert(a.end(), more.begin(), more.end());
-        return a;
+        return stand_in_args(root_.path(), n, more);
     }
     int run(int n, std::vector<std::string> more, std::chrono::milliseconds limit = 20s) {
         return run_program(args(n, std::move(more)), output(), limit);

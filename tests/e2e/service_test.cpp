@@ -30,8 +30,6 @@ namespace cassasync::frame {
 namespace {
 
 using testing::kServiceProgram;
-using testing::kShopProgram;
-using testing::kStandInProgram;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -58,16 +56,10 @@ protected:
         return status.value_or(-1);
     }
     void shop(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {kShopProgram};
-        argv.insert(argv.end(), args.begin(), args.end());
-        argv.push_back("--root");
-        argv.push_back(shop_.string());
-        ASSERT_EQ(run(argv), 0) << last_->err();
+        ASSERT_EQ(run(testing::shop_args(shop_, args)), 0) << last_->err();
     }
     std::vector<std::string> service(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {kServiceProgram, "--root", shop_.string(), "--headless"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
+        return testing::service_args(shop_, args);
     }
     fs::path log_folder() const { return shop_ / "C" / "tarvi" / "bkp"; }
     // All a complete start-up says on standard error: which build serves which root.
@@ -381,9 +373,8 @@ TEST_F(ServiceTest, ARegisterLockedByAnotherProgramDoesNotHoldUpTheOthers) {
     if (!platform::IcmpPinger::available()) GTEST_SKIP() << "this process may not open an ICMP socket";
     shop({"demo", "--articles", "20"});
     for (int n : {1, 2}) {
-        ASSERT_EQ(run({kStandInProgram, "--root", shop_.string(), "--register", std::to_string(n), "--path",
-                       "\\\\127.0.0." + std::to_string(n) + "\\cassa\\dati.mdb", "card"}),
-                  0)
+        const std::string path = "\\\\127.0.0." + std::to_string(n) + "\\cassa\\dati.mdb";
+        ASSERT_EQ(run(testing::stand_in_args(shop_, n, {"--path", path, "card"})), 0)
             << last_->err();
     }
     auto readings = [this](int n) {

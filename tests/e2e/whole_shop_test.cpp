@@ -115,13 +115,10 @@ protected:
 
     std::filesystem::path out(const std::string& name) const { return root_.path() / (name + ".out"); }
     std::vector<std::string> stand_in(int n, std::vector<std::string> more) const {
-        std::vector<std::string> a{kStandInProgram, "--root", root_.path().string(), "--register", std::to_string(n)};
-        a.insert(a.end(), more.begin(), more.end());
-        return a;
+        return stand_in_args(root_.path(), n, more);
     }
     std::vector<std::string> service(int cycles) const {
-        return {kServiceProgram, "--root", root_.path().string(), "--headless", "--tick-ms", "200", "--cycles",
-                std::to_string(cycles)};
+        return service_args(root_.path(), {"--tick-ms", "200", "--cycles", std::to_string(cycles)});
     }
 
     Database& db(const std::string& windows_path) {
@@ -156,7 +153,7 @@ protected:
 };
 
 TEST_F(WholeShopTest, EveryLineCardPointAndCloseRequestArrivesExactlyOnce) {
-    ASSERT_EQ(run_program({kShopProgram, "demo", "--root", root_.path().string()}, out("shop"), 60s), 0)
+    ASSERT_EQ(run_program(shop_args(root_.path(), {"demo"}), out("shop"), 60s), 0)
         << read_text_file(out("shop"));
     const auto sold_before = sold_by_article();
     const auto points_before = points_by_card();
@@ -398,7 +395,7 @@ TEST_F(WholeShopTest, EveryLineCardPointAndCloseRequestArrivesExactlyOnce) {
 
     // ---- the shop's own reconciliation finds every register's day whole
     const std::string day = platform::short_date(t1);
-    EXPECT_EQ(run_program({kShopProgram, "reconcile", "--root", root_.path().string(), "--day", day}, out("reconcile"), 60s), 0)
+    EXPECT_EQ(run_program(shop_args(root_.path(), {"reconcile", "--day", day}), out("reconcile"), 60s), 0)
         << read_text_file(out("reconcile"));
     const std::string printed = read_text_file(out("reconcile"));
     for (int n = 1; n <= kRegisters; ++n) {
