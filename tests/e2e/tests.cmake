@@ -31,3 +31,10 @@ target_compile_definitions(version_tests PRIVATE
 add_cassasync_test(NAME held_tool_tests LABEL unit SOURCES
   e2e/held_tool_test.cpp)
 add_dependencies(held_tool_tests cassasync-shop)
+
+# The receipt import killed mid-run in a child process, then run again.
+add_executable(sales_crash_child e2e/receipt_import_crash_child.cpp)
+target_link_libraries(sales_crash_child PRIVATE cassasync_test_support)
+add_cassasync_test(NAME sales_e2e_tests LABEL e2e TIMEOUT 120 SOURCES e2e/receipt_import_crash_test.cpp)
+add_dependencies(sales_e2e_tests sales_crash_child)
+target_compile_definitions(sales_e2e_tests PRIVATE CASSASYNC_CRASH_CHILD="$<TARGET_FILE:sales_crash_child>")

@@ -147,6 +147,22 @@ std::string query_plan(data::Database& db, const std::string& sql, const std::ve
     return plan;
 }
 
+std::int64_t insert_row(data::Database& db, const std::string& table, const Row& row) {
+    std::string cols, marks;
+    std::vector<data::Value> params;
+    for (const auto& [name, value] : row) {
+        if (!cols.empty()) {
+            cols += ",";
+            marks += ",";
+        }
+        cols += "\"" + name + "\"";
+        marks += "?";
+        params.push_back(value);
+    }
+    db.execute("INSERT INTO \"" + table + "\" (" + cols + ") VALUES (" + marks + ")", params);
+    return db.last_insert_rowid();
+}
+
 std::int64_t count_rows(data::Database& db, const std::string& table, const std::string& where,
                         const std::vector<data::Value>& params) {
     std::string sql = "SELECT count(*) FROM \"" + table + "\"";
