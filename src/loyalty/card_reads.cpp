@@ -37,7 +37,7 @@ constexpr const char* kStatoLettura = "A";
 constexpr std::int64_t kPending = core::kReadingPending;
 
 constexpr const char* kMarkTaken =
-    "UPDATE cartetxrx SET flag = 2, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
+    "UPDATE cartetxrx SET flag = ?, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
 
@@ -260,7 +260,7 @@ private:
         {
             const data::Value taken = data::key_set(keys);
             data::Transaction tx(reg);
-            reg.execute(kMarkTaken, {taken_at, taken});
+            reg.execute(kMarkTaken, {data::integer(core::kReadingTaken), taken_at, taken});
             reg.execute(kDeleteTaken, {taken});
             tx.commit();
         }
