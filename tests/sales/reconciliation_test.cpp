@@ -22,8 +22,6 @@
 namespace cassasync::sales {
 namespace {
 
-using testing::kShopProgram;
-
 using data::Value;
 using testing::kToday;
 using testing::Line;
@@ -176,15 +174,12 @@ INSTANTIATE_TEST_SUITE_P(
 class ReconcileProgramTest : public ReconciliationTest {
 protected:
     int run(const std::vector<std::string>& extra, const std::string& day = "07/12/2026") {
-        std::vector<std::string> argv{kShopProgram, "reconcile", "--root", root_.path().string(), "--day", day};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        return testing::run_program(argv, output(), 60s);
+        std::vector<std::string> args{"reconcile", "--day", day};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return testing::run_program(testing::shop_args(root_.path(), args), output(), 60s);
     }
     std::filesystem::path output() const { return root_.path() / "reconcile.txt"; }
-    std::string printed() const {
-        std::ifstream in(output());
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    std::string printed() const { return testing::read_text_file(output()); }
 };
 
 TEST_F(ReconcileProgramTest, ExitCodesFollowTheVerdicts) {
