@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/register_vocabulary.h"
 #include "data/fixed_text.h"
 #include "data/record_set.h"
 #include "data/transfer_ledger.h"
@@ -33,10 +34,10 @@ constexpr const char* kQueue = "cartetx";
 constexpr const char* kCustomers = "clienti";
 constexpr const char* kStatoRicevuto = "R";
 constexpr const char* kStatoLettura = "A";
-constexpr std::int64_t kPending = 1;
+constexpr std::int64_t kPending = core::kReadingPending;
 
 constexpr const char* kMarkTaken =
-    "UPDATE cartetxrx SET flag = 2, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
+    "UPDATE cartetxrx SET flag = ?, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
 
@@ -259,7 +260,7 @@ private:
         {
             const data::Value taken = data::key_set(keys);
             data::Transaction tx(reg);
-            reg.execute(kMarkTaken, {taken_at, taken});
+            reg.execute(kMarkTaken, {data::integer(core::kReadingTaken), taken_at, taken});
             reg.execute(kDeleteTaken, {taken});
             tx.commit();
         }

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "core/register_vocabulary.h"
 #include "data/record_set.h"
 #include "frame/startup.h"
 #include "masterdata/article_maps.h"
@@ -22,7 +23,6 @@ constexpr const char* kLogReading = "Leggo ARTICOLI  cassa ";
 constexpr const char* kLogNewArticleRegister = "Cassa Nr.";
 constexpr const char* kLogNewArticleCode = "Articolo ";
 
-constexpr const char* kChangedAtRegister = "A";  // flagagg: changed at the register
 constexpr const char* kCreatedByRegister = "A";  // central aggi: barcode created here
 
 const IntakeTable kBarcodes{"codean",
@@ -131,7 +131,7 @@ void Aggiorna_Articoli(frame::Context& ctx, int n) {
             // the loader for them.
             const bool settled = settle_intake(central, reg, n, kBarcodes) > 0;
             data::Channel codean2("codean2");
-            auto& changes = codean2.select(reg, "codean", "flagagg = ?", {data::text(kChangedAtRegister)}, "id");
+            auto& changes = codean2.select(reg, "codean", "flagagg = ?", {data::text(core::kChangedAtRegister)}, "id");
             try {
                 take_rows(central, reg, n, kBarcodes, changes, [&](data::RecordSet& row) { intake.take(row); });
             } catch (...) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/register_vocabulary.h"
 #include "data/held_rows.h"
 #include "data/record_set.h"
 #include "data/transfer_ledger.h"
@@ -69,8 +70,6 @@ constexpr const char* kLinesByKey = "select * from movimenti WHERE id IN (SELECT
 constexpr const char* kMarkImported =
     "UPDATE movimenti SET aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kLedgerTable = "movimenti";
-constexpr const char* kTaken = "S";
-constexpr const char* kWaiting = "N";
 
 // The register's documents of one day that still wait for registration, latest first.
 constexpr const char* kWaitingDayDocuments =
@@ -184,7 +183,7 @@ std::vector<ReceiptLine> ReceiptImport::read_waiting(data::Database& reg, std::i
     // One short read: the register's file is held only while the rows are fetched.
     auto& rs = hold_register([&]() -> data::RecordSet& {
         return scontrini_.query(reg, kWaitingLines,
-                                {data::text(kTaken), data::text(kWaiting), data::Value(last_key),
+                                {data::text(core::kLineActive), data::text(core::kLineWaiting), data::Value(last_key),
                                  data::key_set(held_now_),
                                  data::Value(static_cast<std::int64_t>(tuning_.batch_lines))});
     });
@@ -313,7 +312,7 @@ void ReceiptImport::forget_vanished_held(data::Database& reg) {
     if (held.empty()) return;
     data::Channel check("trattenute");
     auto& rs = hold_register([&]() -> data::RecordSet& {
-        return check.query(reg, kStillWaiting, {data::text(kTaken), data::text(kWaiting), data::key_set(held)});
+        return check.query(reg, kStillWaiting, {data::text(core::kLineActive), data::text(core::kLineWaiting), data::key_set(held)});
     });
     std::vector<std::int64_t> waiting;
     for (rs.move_first(); !rs.eof(); rs.move_next()) waiting.push_back(rs.integer("id"));
