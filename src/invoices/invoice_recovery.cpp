@@ -1,5 +1,6 @@
 #include "invoices/invoice_recovery.h"
 
+#include "core/register_vocabulary.h"
 #include "data/fixed_text.h"
 #include <cstdint>
 #include <limits>
@@ -25,10 +26,10 @@ constexpr const char* kLogInvoice = " Recupero fattura del ";
 constexpr const char* kLogAllDone = " Tutti i dati sono stati recuperati .OK ";
 constexpr const char* kLogEnd = "- Fine recupero fatture ";
 
-constexpr const char* kToRecover = "F";         // register fl1ts: invoice to hand over
+constexpr const char* kToRecover = core::kInvoiceToHandOver;
 constexpr const char* kFromReceipt = "C";       // central fatturadascontrino
 constexpr const char* kDefaultUnit = "PZ";
-constexpr std::size_t kBarcodeLength = 13;      // the barcode field of the sales import
+constexpr std::size_t kBarcodeLength = core::kBarcodeLength;  // the barcode field of the sales import
 
 // Header fields copied under the same name, in the order they are written.
 constexpr const char* kHeaderCopiedFirst[] = {

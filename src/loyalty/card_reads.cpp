@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/register_vocabulary.h"
 #include "data/fixed_text.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
@@ -35,10 +36,10 @@ constexpr const char* kQueue = "cartetx";
 constexpr const char* kCustomers = "clienti";
 constexpr const char* kStatoRicevuto = "R";
 constexpr const char* kStatoLettura = "A";
-constexpr std::int64_t kPending = 1;
+constexpr std::int64_t kPending = core::kReadingPending;
 
 constexpr const char* kMarkTaken =
-    "UPDATE cartetxrx SET flag = 2, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
+    "UPDATE cartetxrx SET flag = ?, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
 constexpr const char* kStepHeld = "tessere";  // the held table's name of the card reads
@@ -282,7 +283,7 @@ private:
         const data::Value taken_at = data::real(platform::date_time_serial(ctx_.clock.now()));
         const data::Value key_set = data::key_set(keys);
         data::Transaction tx(reg_);
-        reg_.execute(kMarkTaken, {taken_at, key_set});
+        reg_.execute(kMarkTaken, {data::integer(core::kReadingTaken), taken_at, key_set});
         reg_.execute(kDeleteTaken, {key_set});
         tx.commit();
     }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/register_vocabulary.h"
 #include "data/record_set.h"
 #include "data/text_match.h"
 #include "loyalty/card_exchange.h"
@@ -33,8 +34,8 @@ const std::string kRecordPresent = "SELECT 1 FROM tessere WHERE progressivo = ? 
 const std::string kHolder = data::same_text("tessera");
 
 // Card sequence numbers are 16-bit at the register.
-constexpr std::int64_t kMaxProgressivo = 32767;
-constexpr std::size_t kTesseraLength = 13;
+constexpr std::int64_t kMaxProgressivo = core::kMaxSequence;
+constexpr std::size_t kTesseraLength = core::kCardNumberLength;
 
 constexpr std::size_t kBatchCards = 1000;
 constexpr auto kBatchTime = std::chrono::seconds(2);

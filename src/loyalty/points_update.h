@@ -9,14 +9,15 @@
 #include <cstdint>
 #include <string>
 
+#include "core/register_vocabulary.h"
 #include "data/value.h"
 #include "frame/context.h"
 
 namespace cassasync::loyalty {
 
-inline constexpr std::int16_t kPointsEarned = 23;
-inline constexpr std::int16_t kPointsRedeemed = 24;
-inline constexpr std::size_t kCardWidth = 13;
+using core::kPointsEarned;
+using core::kPointsRedeemed;
+inline constexpr std::size_t kCardWidth = core::kCardNumberLength;
 inline constexpr std::size_t kJournalNameWidth = 45;
 
 // `tessera` is searched and stored exactly as given (the import passes 13 characters,

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "core/register_vocabulary.h"
 #include "data/fixed_text.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
@@ -25,7 +26,6 @@ constexpr const char* kLogReading = "Leggo ARTICOLI  cassa ";
 constexpr const char* kLogNewArticleRegister = "Cassa Nr.";
 constexpr const char* kLogNewArticleCode = "Articolo ";
 
-constexpr const char* kChangedAtRegister = "A";  // flagagg: changed at the register
 constexpr const char* kCreatedByRegister = "A";  // central aggi: barcode created here
 
 const IntakeTable kBarcodes{"codean",
@@ -151,7 +151,7 @@ void Aggiorna_Articoli(frame::Context& ctx, int n) {
             // the loader for them.
             const bool settled = settle_intake(central, reg, n, kBarcodes) > 0;
             data::Channel codean2("codean2");
-            auto& changes = codean2.select(reg, "codean", "flagagg = ?", {data::text(kChangedAtRegister)}, "id");
+            auto& changes = codean2.select(reg, "codean", "flagagg = ?", {data::text(core::kChangedAtRegister)}, "id");
             try {
                 take_rows(central, reg, n, kBarcodes, changes, [&](data::RecordSet& row) { intake.take(row); },
                           holding_of(ctx, [](const data::RecordSet& row) { return kLogHeldName + row.text("eanare"); }));

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "core/register_vocabulary.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/value_checks.h"
@@ -22,7 +23,6 @@ constexpr const char* kLogImporting = "Aggiorno Clienti alla casse";
 constexpr const char* kLogCustomerRegister = "Cassa ";
 constexpr const char* kLogCustomerName = " Cliente ";
 
-constexpr const char* kChangedAtRegister = "A";  // flagagg: changed at the register
 constexpr const char* kReceivedFromRegister = "R";  // central stat_t
 constexpr std::size_t kNameLength = 30;          // central dsccliente
 
@@ -61,7 +61,7 @@ void Aggiorna_Clienti(frame::Context& ctx, int n) {
         settle_intake(central, reg, n, kCustomers);
         data::Channel data1("Data1");
         data::Channel data2("Data2");
-        auto& changed = data1.select(reg, "clienti", "flagagg = ?", {data::text(kChangedAtRegister)}, "id");
+        auto& changed = data1.select(reg, "clienti", "flagagg = ?", {data::text(core::kChangedAtRegister)}, "id");
         take_rows(central, reg, n, kCustomers, changed, [&](data::RecordSet& customer) {
             const std::int32_t code = customer_code(customer);
             auto& row = data2.select(central, "clienti", "codcliente = ?", {data::integer(code)}, "rowid");

@@ -14,10 +14,8 @@ namespace {
 // overwrite, in one statement: the register's software works on the same row from
 // another machine, and a separate read and write would let a 1 it sets in between be
 // overwritten. The outcome is otherwise the same as reading the row and writing it.
-constexpr const char* kTake =
-    "UPDATE Semafori SET Flag1 = 2 WHERE rowid = (SELECT min(rowid) FROM Semafori) AND Flag1 IN (0, 2)";
-constexpr const char* kRelease =
-    "UPDATE Semafori SET Flag1 = 0 WHERE rowid = (SELECT min(rowid) FROM Semafori) AND Flag1 IN (0, 2)";
+constexpr const char* kSetFirstFlag =
+    "UPDATE Semafori SET Flag1 = ? WHERE rowid = (SELECT min(rowid) FROM Semafori) AND Flag1 IN (?, ?)";
 constexpr const char* kAnyRow = "SELECT 1 FROM Semafori LIMIT 1";
 constexpr const char* kFirstFlag = "SELECT Flag1 FROM Semafori ORDER BY rowid LIMIT 1";
 
@@ -34,10 +32,16 @@ void log_not_initialised(frame::Context& ctx, int n) {
     ctx.log.progress("Semaforo cassa " + std::to_string(n) + " non inizializzato!");
 }
 
+// Free or the service's own hold becomes `to`; the rows changed.
+int set_first_flag(data::Database& db, Semaforo to) {
+    const auto flag = [](Semaforo s) { return data::Value(static_cast<std::int64_t>(s)); };
+    return db.execute(kSetFirstFlag, {flag(to), flag(Semaforo::Libero), flag(Semaforo::Servizio)});
+}
+
 // Runs a conditional take or release; logs when the table has no row at all.
-void set_first_row(frame::Context& ctx, int n, const char* sql) {
+void set_first_row(frame::Context& ctx, int n, Semaforo to) {
     auto& db = register_db(ctx, n);
-    if (db.execute(sql) == 0 && data::is_null(db.scalar(kAnyRow))) log_not_initialised(ctx, n);
+    if (set_first_flag(db, to) == 0 && data::is_null(db.scalar(kAnyRow))) log_not_initialised(ctx, n);
 }
 
 }  // namespace
@@ -56,7 +60,7 @@ int Leggi_Semaforo(frame::Context& ctx, int n) {
     return flag == static_cast<int>(Semaforo::Libero) || flag == static_cast<int>(Semaforo::Servizio) ? 0 : 1;
 }
 
-void Prendi_Semaforo(frame::Context& ctx, int n) { set_first_row(ctx, n, kTake); }
+void Prendi_Semaforo(frame::Context& ctx, int n) { set_first_row(ctx, n, Semaforo::Servizio); }
 
 namespace {
 // How often a paused service looks at the semaphore and the stop flag.
@@ -92,7 +96,7 @@ frame::BatchTurn SemaphoreTurns::between_batches() {
     longest_hold_ = std::max(longest_hold_, now - taken_at_);
     auto& db = register_db(ctx_, n_);
     // Not Rilascia_Semaforo: an error here must end the transfer, not pass unseen.
-    if (db.execute(kRelease) == 0) {
+    if (set_first_flag(db, Semaforo::Libero) == 0) {
         // Not the service's to give: no semaphore row, or the register's own software
         // held it when the steps began (registers 1 to 3 go ahead regardless).
         taken_at_ = Clock::now();
@@ -109,7 +113,7 @@ frame::BatchTurn SemaphoreTurns::between_batches() {
     }
     const auto give_up = Clock::now() + limits_.retake_wait;
     // The register may have taken it meanwhile (1): its write is short, wait for it.
-    while (db.execute(kTake) == 0) {
+    while (set_first_flag(db, Semaforo::Servizio) == 0) {
         if (Clock::now() >= give_up || !pause_for(ctx_, kPoll)) return frame::BatchTurn::wait_next_cycle;
     }
     taken_at_ = Clock::now();
@@ -119,7 +123,7 @@ frame::BatchTurn SemaphoreTurns::between_batches() {
 
 void Rilascia_Semaforo(frame::Context& ctx, int n) {
     try {
-        set_first_row(ctx, n, kRelease);
+        set_first_row(ctx, n, Semaforo::Libero);
     } catch (const std::exception&) {
         // The flag stays as it was; the next take accepts a 2 as the service's own.
     }

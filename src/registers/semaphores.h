@@ -5,11 +5,12 @@
 
 #include <chrono>
 
+#include "core/register_vocabulary.h"
 #include "frame/context.h"
 
 namespace cassasync::registers {
 
-enum class Semaforo { Libero = 0, Cassa = 1, Servizio = 2 };
+using core::Semaforo;
 
 // 1 when Flag1 is neither 0 nor 2 (held by the register), else 0. An empty table logs
 // "Semaforo cassa N non inizializzato!" and reports free.

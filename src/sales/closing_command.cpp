@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/register_vocabulary.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "sales/reconciliation.h"
@@ -14,8 +15,6 @@ namespace cassasync::sales {
 
 namespace {
 
-constexpr const char* kFlagFolder = "\\cash\\";
-constexpr const char* kFlagFile = "cisonodati.txt";
 
 constexpr const char* kChecking = "- Controllo se \xC3\xA8 stata avviata una chiusura  ";
 constexpr const char* kNotRequested = "- Comando di  chiusura non avviato ";
@@ -41,7 +40,7 @@ std::vector<std::string> split_at_backslash(const std::string& path) {
 std::optional<std::string> flag_file_name(const std::string& register_path) {
     auto parts = split_at_backslash(register_path);
     if (parts.size() < 4 || !parts[0].empty() || !parts[1].empty() || parts[2].empty()) return std::nullopt;
-    return "\\\\" + parts[2] + kFlagFolder + kFlagFile;
+    return "\\\\" + parts[2] + core::kCloseRequestFolder + core::kCloseRequestFile;
 }
 
 // The day just closed, checked against the register: one verdict line, then one line per

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/register_vocabulary.h"
 #include "data/held_rows.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
@@ -64,8 +65,6 @@ constexpr const char* kLinesByKey = "select * from movimenti WHERE id IN (SELECT
 constexpr const char* kMarkImported =
     "UPDATE movimenti SET aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kLedgerTable = "movimenti";
-constexpr const char* kTaken = "S";
-constexpr const char* kWaiting = "N";
 
 // The register's documents of one day that still wait for registration, latest first.
 constexpr const char* kWaitingDayDocuments =
@@ -184,7 +183,7 @@ private:
 std::size_t ReceiptImport::read(const std::vector<std::int64_t>& skip, std::size_t limit) {
     // One short read: the register's file is held only while the rows are fetched.
     read_ = &scontrini_.query(*reg_, kWaitingLines,
-                              {data::text(kTaken), data::text(kWaiting), data::Value(last_key_),
+                              {data::text(core::kLineActive), data::text(core::kLineWaiting), data::Value(last_key_),
                                data::key_set(skip), data::Value(static_cast<std::int64_t>(limit))});
     return read_->size();
 }
@@ -393,7 +392,7 @@ void ReceiptImport::run() {
     engine.forget_vanished([&](const std::vector<std::int64_t>& held) {
         auto& rs = hold_register([&]() -> data::RecordSet& {
             return still_waiting_.query(reg, kStillWaiting,
-                                        {data::text(kTaken), data::text(kWaiting), data::key_set(held)});
+                                        {data::text(core::kLineActive), data::text(core::kLineWaiting), data::key_set(held)});
         });
         std::vector<std::int64_t> waiting;
         for (rs.move_first(); !rs.eof(); rs.move_next()) waiting.push_back(rs.integer("id"));

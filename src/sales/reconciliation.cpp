@@ -6,6 +6,7 @@
 #include <map>
 #include <tuple>
 
+#include "core/register_vocabulary.h"
 #include "data/connections.h"
 #include "data/database.h"
 #include "data/fixed_text.h"
@@ -23,14 +24,14 @@ namespace {
 // Lines the import takes (bflag3 "S") rung on the day, imported ("S") or waiting.
 constexpr const char* kRegisterLines =
     "SELECT id, bnumer, bora, bdator, totrig, quantita, tiporecord, tessera, aggiornogiacenza FROM movimenti "
-    "WHERE bflag3 = 'S' AND bdator >= ? AND bdator < ?";
-constexpr const char* kImported = "S";
+    "WHERE bflag3 = ? AND bdator >= ? AND bdator < ?";
+constexpr const char* kImported = core::kLineTaken;
 // The rows a register's lines became carry its number, the receipt and the line's time.
 constexpr const char* kSalesRows = "SELECT numsco, ora, bdator, totiva FROM venmo WHERE cassa = ? AND bdator >= ? AND bdator < ?";
 constexpr const char* kJournalPoints =
     "SELECT sum(punti) FROM fidel.movtessere WHERE tessera = ? AND data = ? AND numsco = ? AND numcassa = ? AND tipo = ?";
 constexpr const char* kRequeue =
-    "UPDATE movimenti SET aggiornogiacenza = 'N' WHERE aggiornogiacenza = 'S' AND id IN (SELECT value FROM json_each(?))";
+    "UPDATE movimenti SET aggiornogiacenza = ? WHERE aggiornogiacenza = ? AND id IN (SELECT value FROM json_each(?))";
 constexpr double kCentTolerance = 0.005;
 
 // A line as both sides know it: receipt, line time, line date.
@@ -80,7 +81,7 @@ public:
 
     void read_register(data::Database& reg) {
         data::Channel lines("riconciliazione");
-        auto& rs = lines.query(reg, kRegisterLines, {data::integer(out_.day), data::integer(out_.day + 1)});
+        auto& rs = lines.query(reg, kRegisterLines, {data::text(core::kLineActive), data::integer(out_.day), data::integer(out_.day + 1)});
         for (rs.move_first(); !rs.eof(); rs.move_next()) {
             if (rs.is_null("aggiornogiacenza") || rs.text("aggiornogiacenza") != kImported) {
                 ++out_.waiting_lines;
@@ -258,7 +259,7 @@ int requeue_missing(frame::Context& ctx, const std::string& register_path, const
         keys += (i ? "," : "") + std::to_string(check.missing_line_keys[i]);
     }
     data::Transaction tx(reg);
-    const int changed = reg.execute(kRequeue, {data::text(keys + "]")});
+    const int changed = reg.execute(kRequeue, {data::text(core::kLineWaiting), data::text(core::kLineTaken), data::text(keys + "]")});
     tx.commit();
     return changed;
 }

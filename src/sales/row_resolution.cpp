@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/register_vocabulary.h"
 #include "sales/barcode_ranking.h"
 #include "sales/line_checks.h"
 #include "data/fixed_text.h"
@@ -315,7 +316,7 @@ void RowResolver::fill(data::RecordSet& venmo, const ReceiptLine& line, const Li
     venmo.set("bflag2", line.bflag1);
     venmo.set("scopro", num(r.offerta));
     venmo.set("tessera", data::is_null(line.tessera) ? data::kNull
-                                                     : data::text(left_chars(data::to_text(line.tessera), 13)));
+                                                     : data::text(left_chars(data::to_text(line.tessera), core::kCardNumberLength)));
     venmo.set("descli", data::text(left_chars(line.descli, 45)));
     venmo.set("pivacli", line.pivacli);
     venmo.set("codfis", line.codfis);

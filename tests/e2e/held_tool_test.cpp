@@ -9,6 +9,7 @@
 
 #include "data/database.h"
 #include "support/child_process.h"
+#include "support/programs.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::testing {
@@ -17,14 +18,12 @@ namespace {
 namespace fs = std::filesystem;
 using data::Value;
 
-const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
 
 TEST(HeldTool, ListsHeldRowsAndAsksForTheirRetryWithoutRemovingThem) {
     TempDir work;
     const fs::path root = work.path() / "shop";
-    const auto shop = [&](std::vector<std::string> args, const std::string& out) {
-        args.insert(args.begin(), {kShop, "--root", root.string()});
-        return run_program(args, work.path() / out, std::chrono::minutes(1));
+    const auto shop = [&](const std::vector<std::string>& args, const std::string& out) {
+        return run_program(shop_args(root, args), work.path() / out, std::chrono::minutes(1));
     };
     ASSERT_EQ(shop({"init"}, "init.txt"), 0) << read_text_file(work.path() / "init.txt");
     ASSERT_EQ(shop({"held"}, "none.txt"), 0) << read_text_file(work.path() / "none.txt");

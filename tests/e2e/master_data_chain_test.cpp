@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "data/database.h"
-#include "support/child_process.h"
 #include "platform/clock.h"
 #include "platform/pinger.h"
+#include "support/child_process.h"
+#include "support/log_text.h"
+#include "support/programs.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::testing {
@@ -22,21 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using data::Value;
 
-const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
-const std::string kService = CASSASYNC_BINARY_DIR "/app/cassasync";
-
-std::vector<std::string> log_messages(const fs::path& folder) {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            out.push_back(line.size() >= 19 ? line.substr(19) : line);
-        }
-    }
-    return out;
-}
 
 int occurrences(const std::vector<std::string>& lines, const std::string& message) {
     int n = 0;
@@ -48,7 +35,7 @@ TEST(MasterDataChain, OneCycleTakesABarcodeACustomerAndAnInvoiceCentral) {
     if (!platform::IcmpPinger::available()) GTEST_SKIP() << "no ICMP socket can be opened here";
     TempDir work;
     const fs::path root = work.path() / "shop";
-    ASSERT_EQ(run_program({kShop, "demo", "--root", root.string()}, work.path() / "shop.txt", std::chrono::minutes(2)), 0)
+    ASSERT_EQ(run_program(shop_args(root, {"demo"}), work.path() / "shop.txt", std::chrono::minutes(2)), 0)
         << read_text_file(work.path() / "shop.txt");
 
     std::time_t now = std::time(nullptr);
@@ -75,7 +62,7 @@ TEST(MasterDataChain, OneCycleTakesABarcodeACustomerAndAnInvoiceCentral) {
                     {Value(std::int64_t{local.tm_year + 1900})});
     }
 
-    ASSERT_EQ(run_program({kService, "--root", root.string(), "--headless", "--cycles", "1", "--tick-ms", "50"},
+    ASSERT_EQ(run_program(service_args(root, {"--cycles", "1", "--tick-ms", "50"}),
                           work.path() / "service.txt", std::chrono::minutes(2)),
               0)
         << tail_of(work.path() / "service.txt", 20);
@@ -96,7 +83,7 @@ TEST(MasterDataChain, OneCycleTakesABarcodeACustomerAndAnInvoiceCentral) {
     EXPECT_EQ(count_rows(reg, "clienti", "flagagg = 'A'"), 0);
     EXPECT_EQ(data::to_int(reg.scalar("SELECT Flag1 FROM Semafori")), 0);
 
-    const auto lines = log_messages(root / "C" / "tarvi" / "bkp");
+    const auto lines = log_messages_in(root / "C" / "tarvi" / "bkp");
     EXPECT_EQ(occurrences(lines, "-  Leggo ARTICOLI  cassa 1 8077777777771"), 1);
     EXPECT_EQ(occurrences(lines, "-  Cassa Nr.1Articolo " + std::to_string(next_code)), 1);
     EXPECT_EQ(occurrences(lines, "-  Cassa 1 Cliente ROSSI"), 1);

@@ -15,9 +15,10 @@
 #include <thread>
 
 #include "data/database.h"
-#include "support/child_process.h"
 #include "frame/shop_admin.h"
 #include "platform/clock.h"
+#include "support/child_process.h"
+#include "support/programs.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::testing {
@@ -28,7 +29,6 @@ using data::to_double;
 using data::to_int;
 using data::to_text;
 
-const std::string kStandIn = CASSASYNC_BINARY_DIR "/tools/cassasync-register";
 
 bool valid_ean13(const std::string& ean) {
     if (ean.size() != 13 || ean.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -50,9 +50,7 @@ protected:
     }
 
     std::vector<std::string> args(int n, std::vector<std::string> more) {
-        std::vector<std::string> a{kStandIn, "--root", root_.path().string(), "--register", std::to_string(n)};
-        a.insert(a.end(), more.begin(), more.end());
-        return a;
+        return stand_in_args(root_.path(), n, more);
     }
     int run(int n, std::vector<std::string> more, std::chrono::milliseconds limit = 20s) {
         return run_program(args(n, std::move(more)), output(), limit);

@@ -4,6 +4,11 @@ add_cassasync_test(NAME register_standin_tests LABEL unit SOURCES
 add_dependencies(register_standin_tests cassasync-register)
 
 # The whole shop: the real programs, three registers at 127.0.0.1-3, real ICMP echoes.
+# The service, started as a process on a shop the shop tool made.
+add_cassasync_test(NAME service_e2e_tests LABEL e2e SOURCES
+  e2e/service_test.cpp)
+add_dependencies(service_e2e_tests cassasync cassasync-shop cassasync-register)
+
 add_cassasync_test(NAME e2e_tests LABEL e2e TIMEOUT 600 SOURCES
   e2e/whole_shop_test.cpp)
 add_dependencies(e2e_tests cassasync cassasync-shop cassasync-register)
@@ -26,3 +31,10 @@ target_compile_definitions(version_tests PRIVATE
 add_cassasync_test(NAME held_tool_tests LABEL unit SOURCES
   e2e/held_tool_test.cpp)
 add_dependencies(held_tool_tests cassasync-shop)
+
+# The receipt import killed mid-run in a child process, then run again.
+add_executable(sales_crash_child e2e/receipt_import_crash_child.cpp)
+target_link_libraries(sales_crash_child PRIVATE cassasync_test_support)
+add_cassasync_test(NAME sales_e2e_tests LABEL e2e TIMEOUT 120 SOURCES e2e/receipt_import_crash_test.cpp)
+add_dependencies(sales_e2e_tests sales_crash_child)
+target_compile_definitions(sales_e2e_tests PRIVATE CASSASYNC_CRASH_CHILD="$<TARGET_FILE:sales_crash_child>")

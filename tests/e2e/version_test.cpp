@@ -12,15 +12,19 @@
 
 #include "cassasync_version.h"
 #include "support/child_process.h"
+#include "support/programs.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync {
 namespace {
 
+using testing::kServiceProgram;
+using testing::kShopProgram;
+using testing::kStandInProgram;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const std::string kBinaryDir = CASSASYNC_BINARY_DIR;
 const std::string kScript = CASSASYNC_SOURCE_DIR "/cmake/cassasync_version.cmake";
 const std::string kCMake = CASSASYNC_CMAKE;
 const std::string kGit = CASSASYNC_GIT;
@@ -33,9 +37,9 @@ TEST(ProgramVersion, TheThreeProgramsReportTheBuildsVersion) {
 
     testing::TempDir work;
     const std::vector<std::pair<std::string, std::string>> programs = {
-        {"cassasync", kBinaryDir + "/app/cassasync"},
-        {"cassasync-shop", kBinaryDir + "/tools/cassasync-shop"},
-        {"cassasync-register", kBinaryDir + "/tools/cassasync-register"},
+        {"cassasync", kServiceProgram},
+        {"cassasync-shop", kShopProgram},
+        {"cassasync-register", kStandInProgram},
     };
     for (const auto& [name, path] : programs) {
         const fs::path out = work.path() / (name + ".txt");

@@ -21,10 +21,11 @@
 #include <vector>
 
 #include "data/database.h"
-#include "support/child_process.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
 #include "platform/pinger.h"
+#include "support/child_process.h"
+#include "support/programs.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::testing {
@@ -37,9 +38,6 @@ using data::to_double_or;
 using data::to_int_or;
 using data::to_text;
 
-const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
-const std::string kStandIn = CASSASYNC_BINARY_DIR "/tools/cassasync-register";
-const std::string kService = CASSASYNC_BINARY_DIR "/app/cassasync";
 
 constexpr int kRegisters = 3;
 constexpr auto kRinging = 6s;           // how long the stand-ins ring while the service cycles
@@ -117,13 +115,10 @@ protected:
 
     std::filesystem::path out(const std::string& name) const { return root_.path() / (name + ".out"); }
     std::vector<std::string> stand_in(int n, std::vector<std::string> more) const {
-        std::vector<std::string> a{kStandIn, "--root", root_.path().string(), "--register", std::to_string(n)};
-        a.insert(a.end(), more.begin(), more.end());
-        return a;
+        return stand_in_args(root_.path(), n, more);
     }
     std::vector<std::string> service(int cycles) const {
-        return {kService, "--root", root_.path().string(), "--headless", "--tick-ms", "200", "--cycles",
-                std::to_string(cycles)};
+        return service_args(root_.path(), {"--tick-ms", "200", "--cycles", std::to_string(cycles)});
     }
 
     Database& db(const std::string& windows_path) {
@@ -158,7 +153,7 @@ protected:
 };
 
 TEST_F(WholeShopTest, EveryLineCardPointAndCloseRequestArrivesExactlyOnce) {
-    ASSERT_EQ(run_program({kShop, "demo", "--root", root_.path().string()}, out("shop"), 60s), 0)
+    ASSERT_EQ(run_program(shop_args(root_.path(), {"demo"}), out("shop"), 60s), 0)
         << read_text_file(out("shop"));
     const auto sold_before = sold_by_article();
     const auto points_before = points_by_card();
@@ -400,7 +395,7 @@ TEST_F(WholeShopTest, EveryLineCardPointAndCloseRequestArrivesExactlyOnce) {
 
     // ---- the shop's own reconciliation finds every register's day whole
     const std::string day = platform::short_date(t1);
-    EXPECT_EQ(run_program({kShop, "reconcile", "--root", root_.path().string(), "--day", day}, out("reconcile"), 60s), 0)
+    EXPECT_EQ(run_program(shop_args(root_.path(), {"reconcile", "--day", day}), out("reconcile"), 60s), 0)
         << read_text_file(out("reconcile"));
     const std::string printed = read_text_file(out("reconcile"));
     for (int n = 1; n <= kRegisters; ++n) {

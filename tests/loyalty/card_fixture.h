@@ -17,27 +17,11 @@
 namespace cassasync::loyalty {
 
 using data::Value;
-using Row = std::vector<std::pair<std::string, Value>>;
+using testing::Row;
+using testing::insert_row;
 
 using data::integer;
 using data::text;
-
-// Inserts one row and gives its rowid.
-inline std::int64_t insert(data::Database& db, const std::string& table, const Row& row) {
-    std::string cols, marks;
-    std::vector<Value> params;
-    for (const auto& [name, value] : row) {
-        if (!cols.empty()) {
-            cols += ",";
-            marks += ",";
-        }
-        cols += "\"" + name + "\"";
-        marks += "?";
-        params.push_back(value);
-    }
-    db.execute("INSERT INTO \"" + table + "\" (" + cols + ") VALUES (" + marks + ")", params);
-    return db.last_insert_rowid();
-}
 
 class CardTest : public testing::ShopTest {
 protected:
@@ -53,18 +37,18 @@ protected:
             }
             if (!replaced) row.push_back(f);
         }
-        return insert(main_db(), "clienti", row);
+        return insert_row(main_db(), "clienti", row);
     }
 
     std::int64_t add_reading(int n, std::int64_t progressivo, const std::string& tessera, Value dcum,
                              const std::string& bdat_scr = "07/12/202609:15:30", std::int64_t flag = 1) {
-        return insert(register_db(n), "cartetxrx",
+        return insert_row(register_db(n), "cartetxrx",
                       {{"progressivo", integer(progressivo)}, {"tessera", text(tessera)}, {"dcum", std::move(dcum)},
                        {"dutil", integer(progressivo * 100)}, {"bdat_scr", text(bdat_scr)}, {"flag", integer(flag)}});
     }
 
     std::int64_t queue(const std::string& tessera, int cassa, Value progressivo_inviato = data::kNull) {
-        return insert(main_db(), "cartetx",
+        return insert_row(main_db(), "cartetx",
                       {{"tessera", text(tessera)}, {"cassa", integer(cassa)}, {"data", data::real(40000)},
                        {"ora", data::real(0.25)}, {"progressivo_inviato", std::move(progressivo_inviato)}});
     }

@@ -36,7 +36,7 @@ protected:
 
     // A barcode changed at the register: the article synchronisation marks it "T".
     void barcode_changed_at(int n) {
-        insert(register_db(n), "codean", {{"eanare", text("8001234567890")}, {"codare", integer(0)},
+        insert_row(register_db(n), "codean", {{"eanare", text("8001234567890")}, {"codare", integer(0)},
                                           {"desart", text("ARTICOLO")}, {"flagagg", text("A")}});
     }
     std::string barcode_mark(int n) { return data::to_text(field(register_db(n), "codean", "flagagg", "1=1")); }
@@ -365,7 +365,7 @@ TEST_F(CardReadsTest, HostileReadingsAreHeldWithTheirCauseOrTakenSoundly) {
         add_reading(1, progressivo++, kCard, integer(1));
     }
     // Every column NULL but the row key and the pending mark.
-    insert(register_db(1), "cartetxrx", {{"flag", integer(1)}, {"progressivo", data::kNull}, {"tessera", data::kNull},
+    testing::insert_row(register_db(1), "cartetxrx", {{"flag", integer(1)}, {"progressivo", data::kNull}, {"tessera", data::kNull},
                                          {"dcum", data::kNull}, {"dutil", data::kNull}, {"bdat_scr", data::kNull}});
     add_reading(1, progressivo++, kCard, integer(1));
 
@@ -398,7 +398,7 @@ TEST_F(CardReadsTest, HostileReadingsAreHeldWithTheirCauseOrTakenSoundly) {
 TEST_F(CardReadsTest, ReadingsWithoutACardNumberAreTakenButNeitherMarkNorQueueAnything) {
     const auto blank_holder = add_holder("   ", {{"stat_t", text("T")}});
     auto no_card = [this](int n, Value tessera) {
-        insert(register_db(n), "cartetxrx",
+        insert_row(register_db(n), "cartetxrx",
                {{"progressivo", integer(1)}, {"tessera", std::move(tessera)}, {"dcum", integer(5)},
                 {"bdat_scr", text("07/12/202609:15:30")}, {"flag", integer(1)}});
     };

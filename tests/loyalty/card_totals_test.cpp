@@ -20,7 +20,7 @@ protected:
     }
 
     std::int64_t register_customer(data::Database& reg, const std::string& tessera, double totcard) {
-        return insert(reg, "clienti", {{"tessera", text(tessera)}, {"totcard", data::real(totcard)}});
+        return insert_row(reg, "clienti", {{"tessera", text(tessera)}, {"totcard", data::real(totcard)}});
     }
     double central_total(std::int64_t row) {
         return data::to_double(field(main_db(), "clienti", "totcard", "rowid = ?", {integer(row)}));

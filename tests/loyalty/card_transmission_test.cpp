@@ -30,7 +30,7 @@ protected:
         return data::to_text(record(n, tessera, column));
     }
     void existing_record(int n, std::int64_t progressivo, const std::string& tessera) {
-        insert(register_db(n), "tessere",
+        insert_row(register_db(n), "tessere",
                {{"progressivo", integer(progressivo)}, {"flag", text("1")}, {"tessera", text(tessera)}});
     }
 };
@@ -186,7 +186,7 @@ TEST_F(CardTransmissionTest, ASequenceNumberPast32767IsLoggedAndTheCardWaits) {
 }
 
 TEST_F(CardTransmissionTest, ALastNumberOutsideTheWholeNumberRangeIsLoggedAndTheCardWaits) {
-    insert(register_db(1), "tessere",
+    insert_row(register_db(1), "tessere",
            {{"progressivo", data::real(1e19)}, {"flag", text("1")}, {"tessera", text("OLD")}});
     add_holder("F");
     queue("F", 1);

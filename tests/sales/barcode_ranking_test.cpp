@@ -4,8 +4,8 @@
 #include <map>
 
 #include "sales/barcode_ranking.h"
+#include "support/receipt_fixture.h"
 #include "support/shop_fixture.h"
-#include "receipt_fixture.h"
 
 namespace cassasync::sales {
 namespace {

@@ -13,8 +13,8 @@
 #include "data/held_rows.h"
 #include "masterdata/article_sync.h"
 #include "sales/receipt_import.h"
+#include "support/receipt_fixture.h"
 #include "support/shop_fixture.h"
-#include "receipt_fixture.h"
 
 namespace cassasync::sales {
 namespace {

@@ -12,8 +12,8 @@
 
 #include "data/transfer_ledger.h"
 #include "sales/receipt_import.h"
+#include "support/receipt_fixture.h"
 #include "support/shop_fixture.h"
-#include "receipt_fixture.h"
 
 namespace cassasync::sales {
 namespace {

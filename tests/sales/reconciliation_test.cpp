@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "frame/shop_reconcile.h"
-#include "sales/receipt_fixture.h"
 #include "sales/receipt_import.h"
 #include "sales/reconciliation.h"
 #include "support/child_process.h"
+#include "support/programs.h"
+#include "support/receipt_fixture.h"
 
 namespace cassasync::sales {
 namespace {
@@ -28,7 +29,6 @@ using namespace std::chrono_literals;
 
 const std::string kCard = "2900000000017";
 const std::string kFlag = "\\\\127.0.0.1\\cash\\cisonodati.txt";
-const std::string kShop = CASSASYNC_SHOP_PROGRAM;
 
 std::string joined(const std::vector<std::string>& lines) {
     std::string all;
@@ -174,15 +174,12 @@ INSTANTIATE_TEST_SUITE_P(
 class ReconcileProgramTest : public ReconciliationTest {
 protected:
     int run(const std::vector<std::string>& extra, const std::string& day = "07/12/2026") {
-        std::vector<std::string> argv{kShop, "reconcile", "--root", root_.path().string(), "--day", day};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        return testing::run_program(argv, output(), 60s);
+        std::vector<std::string> args{"reconcile", "--day", day};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return testing::run_program(testing::shop_args(root_.path(), args), output(), 60s);
     }
     std::filesystem::path output() const { return root_.path() / "reconcile.txt"; }
-    std::string printed() const {
-        std::ifstream in(output());
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    std::string printed() const { return testing::read_text_file(output()); }
 };
 
 TEST_F(ReconcileProgramTest, ExitCodesFollowTheVerdicts) {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "sales/stock_update.h"
+#include "support/receipt_fixture.h"
 #include "support/shop_fixture.h"
-#include "receipt_fixture.h"
 
 namespace cassasync::sales {
 namespace {

@@ -9,6 +9,7 @@
 #include "frame/shop_admin.h"
 #include "frame/startup.h"
 #include "registers/register_directory.h"
+#include "support/log_text.h"
 
 namespace cassasync::testing {
 
@@ -108,22 +109,11 @@ data::Database& ShopTest::db(const std::string& windows_path) {
 }
 
 std::vector<std::string> ShopTest::log_lines() const {
-    std::vector<std::string> out;
-    auto file = paths_.to_local(std::string(frame::kLogFolder) + frame::log_file_name(clock_.now()));
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line);
-    }
-    return out;
+    const auto file = paths_.to_local(std::string(frame::kLogFolder) + frame::log_file_name(clock_.now()));
+    return split_lines(read_text_file(file));
 }
 
-std::vector<std::string> ShopTest::log_messages() const {
-    std::vector<std::string> out;
-    for (auto& l : log_lines()) out.push_back(l.size() >= 19 ? l.substr(19) : l);  // "dd/mm/yyyy-hh:mm:ss"
-    return out;
-}
+std::vector<std::string> ShopTest::log_messages() const { return without_stamps(log_lines()); }
 
 std::string read_text_file(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -155,6 +145,22 @@ std::string query_plan(data::Database& db, const std::string& sql, const std::ve
     while (st.step()) plan += (plan.empty() ? "" : "; ") + data::to_text(st.column(3));
     st.reset();
     return plan;
+}
+
+std::int64_t insert_row(data::Database& db, const std::string& table, const Row& row) {
+    std::string cols, marks;
+    std::vector<data::Value> params;
+    for (const auto& [name, value] : row) {
+        if (!cols.empty()) {
+            cols += ",";
+            marks += ",";
+        }
+        cols += "\"" + name + "\"";
+        marks += "?";
+        params.push_back(value);
+    }
+    db.execute("INSERT INTO \"" + table + "\" (" + cols + ") VALUES (" + marks + ")", params);
+    return db.last_insert_rowid();
 }
 
 std::int64_t count_rows(data::Database& db, const std::string& table, const std::string& where,

@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/database.h"
@@ -107,6 +108,11 @@ void use_case_sensitive_indexes(data::Database& db, bool loyalty = false);
 
 // The query plan SQLite chooses for `sql`, its steps joined by "; ".
 std::string query_plan(data::Database& db, const std::string& sql, const std::vector<data::Value>& params);
+
+// A fixture row: column names and their values, in the order they are written.
+using Row = std::vector<std::pair<std::string, data::Value>>;
+// Inserts one row into `table` (values bound) and gives its rowid.
+std::int64_t insert_row(data::Database& db, const std::string& table, const Row& row);
 
 // Counts rows of `table` satisfying `where` (bound parameters).
 std::int64_t count_rows(data::Database& db, const std::string& table, const std::string& where = {},

@@ -22,36 +22,21 @@
 #include "data/database.h"
 #include "platform/pinger.h"
 #include "support/child_process.h"
+#include "support/log_text.h"
+#include "support/programs.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::frame {
 namespace {
 
+using testing::kServiceProgram;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Lines = std::vector<std::string>;
+using testing::Lines;
+using testing::split_lines;
+using testing::without_stamps;
 
-const std::string kService = CASSASYNC_BINARY_DIR "/app/cassasync";
-const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
-const std::string kStandIn = CASSASYNC_BINARY_DIR "/tools/cassasync-register";
-
-Lines split_lines(const std::string& text) {
-    Lines out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line);
-    }
-    return out;
-}
-
-// The messages of log lines, without their date and time ("dd/mm/yyyy-hh:mm:ss").
-Lines without_stamps(const Lines& lines) {
-    Lines out;
-    for (const auto& l : lines) out.push_back(l.size() >= 19 ? l.substr(19) : l);
-    return out;
-}
 
 class ServiceTest : public ::testing::Test {
 protected:
@@ -71,16 +56,10 @@ protected:
         return status.value_or(-1);
     }
     void shop(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {kShop};
-        argv.insert(argv.end(), args.begin(), args.end());
-        argv.push_back("--root");
-        argv.push_back(shop_.string());
-        ASSERT_EQ(run(argv), 0) << last_->err();
+        ASSERT_EQ(run(testing::shop_args(shop_, args)), 0) << last_->err();
     }
     std::vector<std::string> service(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {kService, "--root", shop_.string(), "--headless"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
+        return testing::service_args(shop_, args);
     }
     fs::path log_folder() const { return shop_ / "C" / "tarvi" / "bkp"; }
     // All a complete start-up says on standard error: which build serves which root.
@@ -159,7 +138,7 @@ TEST_F(ServiceTest, CyclesZeroEndsAfterStartUp) {
     testing::ChildOptions env;
     env.set_env["CASSASYNC_ROOT"] = shop_.string();
     env.unset_env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-    EXPECT_EQ(run({kService, "--cycles", "0"}, env), 0) << last_->err();
+    EXPECT_EQ(run({kServiceProgram, "--cycles", "0"}, env), 0) << last_->err();
     Lines twice = kStartUp;
     twice.push_back(copy_line);
     twice.insert(twice.end(), kStartUp.begin(), kStartUp.end());
@@ -292,9 +271,9 @@ TEST_F(ServiceTest, ALogThatCannotBeOpenedEndsWithStatusOne) {
 }
 
 TEST_F(ServiceTest, CommandLine) {
-    EXPECT_NE(run({kService, "--drive", "12", "--headless", "--cycles", "0", "--root", shop_.string()}), 0);
+    EXPECT_NE(run({kServiceProgram, "--drive", "12", "--headless", "--cycles", "0", "--root", shop_.string()}), 0);
     EXPECT_NE(last_->err().find("drive"), std::string::npos) << last_->err();
-    EXPECT_NE(run({kService, "--cycles", "-1", "--root", shop_.string()}), 0);
+    EXPECT_NE(run({kServiceProgram, "--cycles", "-1", "--root", shop_.string()}), 0);
     EXPECT_FALSE(fs::exists(log_folder())) << "nothing runs on a bad command line";
 }
 
@@ -326,13 +305,13 @@ TEST_F(ServiceTest, OneServicePerRootAndAClosedConsoleDoesNotStopIt) {
     // A console whose reader has gone: the service runs all its cycles and ends normally.
     const fs::path status = work_.path() / "status.txt";
     EXPECT_EQ(run({"/bin/sh", "-c", "{ \"$0\" --root \"$1\" --headless --cycles 40 --tick-ms 5; echo $? >\"$2\"; } | true",
-                   kService, shop_.string(), status.string()}),
+                   kServiceProgram, shop_.string(), status.string()}),
               0);
     EXPECT_EQ(testing::read_text_file(status), "0\n");
     lines = log_messages();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "- Inizio elaborazione ") - cycles_before, 40);
 
-    EXPECT_EQ(run({kService, "--root", (work_.path() / "nowhere").string(), "--headless", "--cycles", "0"}), 1);
+    EXPECT_EQ(run({kServiceProgram, "--root", (work_.path() / "nowhere").string(), "--headless", "--cycles", "0"}), 1);
     EXPECT_NE(last_->err().find("is not a folder"), std::string::npos) << last_->err();
 }
 
@@ -343,7 +322,7 @@ TEST_F(ServiceTest, ADisplayThatIsNotThereMeansHeadless) {
     testing::ChildOptions env;
     env.set_env["DISPLAY"] = ":99";
     env.unset_env = {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-    EXPECT_EQ(run({kService, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
+    EXPECT_EQ(run({kServiceProgram, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
     EXPECT_EQ(last_->out().rfind("ciclo 1: ", 0), 0u) << last_->out();
     EXPECT_NE(last_->err().find("the display cannot be opened; running without the window"), std::string::npos)
         << last_->err();
@@ -351,7 +330,7 @@ TEST_F(ServiceTest, ADisplayThatIsNotThereMeansHeadless) {
     // The offscreen platform opens: the window runs, no console line.
     env.set_env["QT_QPA_PLATFORM"] = "offscreen";
     env.unset_env = {"WAYLAND_DISPLAY"};
-    EXPECT_EQ(run({kService, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
+    EXPECT_EQ(run({kServiceProgram, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
     EXPECT_EQ(last_->out(), "");
     EXPECT_EQ(last_->err().find("the display cannot be opened"), std::string::npos) << last_->err();
 }
@@ -394,9 +373,8 @@ TEST_F(ServiceTest, ARegisterLockedByAnotherProgramDoesNotHoldUpTheOthers) {
     if (!platform::IcmpPinger::available()) GTEST_SKIP() << "this process may not open an ICMP socket";
     shop({"demo", "--articles", "20"});
     for (int n : {1, 2}) {
-        ASSERT_EQ(run({kStandIn, "--root", shop_.string(), "--register", std::to_string(n), "--path",
-                       "\\\\127.0.0." + std::to_string(n) + "\\cassa\\dati.mdb", "card"}),
-                  0)
+        const std::string path = "\\\\127.0.0." + std::to_string(n) + "\\cassa\\dati.mdb";
+        ASSERT_EQ(run(testing::stand_in_args(shop_, n, {"--path", path, "card"})), 0)
             << last_->err();
     }
     auto readings = [this](int n) {

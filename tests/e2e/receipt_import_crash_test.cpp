@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/receipt_fixture.h"
 #include "support/shop_fixture.h"
-#include "receipt_fixture.h"
 
 namespace cassasync::sales {
 namespace {

@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "loyalty/points_update.h"
+#include "support/receipt_fixture.h"
 #include "support/shop_fixture.h"
-#include "receipt_fixture.h"
 
 namespace cassasync::loyalty {
 namespace {

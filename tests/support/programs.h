@@ -1,0 +1,25 @@
+// Where a test finds the shop's real programs (the ones this build made), and their
+// command lines on a shop root, so that every process test starts them the same way.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace cassasync::testing {
+
+inline const std::string kBinaryDir = CASSASYNC_BINARY_DIR;
+inline const std::string kServiceProgram = kBinaryDir + "/app/cassasync";
+inline const std::string kShopProgram = kBinaryDir + "/tools/cassasync-shop";
+inline const std::string kStandInProgram = kBinaryDir + "/tools/cassasync-register";
+
+using Args = std::vector<std::string>;
+
+// cassasync-shop --root ROOT MORE...
+Args shop_args(const std::filesystem::path& root, const Args& more);
+// cassasync --root ROOT --headless MORE...
+Args service_args(const std::filesystem::path& root, const Args& more);
+// cassasync-register --root ROOT --register N MORE...
+Args stand_in_args(const std::filesystem::path& root, int n, const Args& more);
+
+}  // namespace cassasync::testing
