@@ -121,9 +121,34 @@ void reset_shop(const std::filesystem::path& root) {
     platform::RootPathMap paths(root);
     sqlite3* db = open_shop(paths);
     exec(db, "BEGIN; DELETE FROM vendite.venmo; DELETE FROM vendite.vente; DELETE FROM fidel.movtessere;"
-             " DELETE FROM main.numeri; DELETE FROM main.registro_trasferimenti;"
+             " DELETE FROM main.numeri; DELETE FROM main.registro_trasferimenti; DELETE FROM main.righe_trattenute;"
              " UPDATE cassa.movimenti SET aggiornogiacenza='N'; COMMIT");
     sqlite3_close(db);
 }
+
+namespace {
+constexpr const char* kSpoil =
+    "UPDATE cassa.movimenti SET quantita = 'x' || quantita WHERE id % ?1 = ?1 / 2";
+constexpr const char* kMend =
+    "UPDATE cassa.movimenti SET quantita = substr(quantita, 2) WHERE id % ?1 = ?1 / 2 AND typeof(quantita) = 'text'";
+
+int run_on_lines(const std::filesystem::path& root, const char* sql, int every) {
+    platform::RootPathMap paths(root);
+    sqlite3* db = open_shop(paths);
+    sqlite3_stmt* st = nullptr;
+    int changed = -1;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_int(st, 1, every);
+        if (sqlite3_step(st) == SQLITE_DONE) changed = sqlite3_changes(db);
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    if (changed < 0) throw std::runtime_error(std::string("cannot change the waiting lines: ") + sql);
+    return changed;
+}
+}  // namespace
+
+int spoil_lines(const std::filesystem::path& root, int every) { return run_on_lines(root, kSpoil, every); }
+void mend_lines(const std::filesystem::path& root, int every) { run_on_lines(root, kMend, every); }
 
 }  // namespace cassasync::bench

@@ -141,6 +141,11 @@ constexpr int kPopularArticles = 2000;
 // and `lines` waiting receipt lines at register 1 over two days.
 void build_shop(const std::filesystem::path& root, int articles, int lines, Mix mix);
 
+// Makes one waiting line in every `every` a line the import must hold (its quantity a
+// text that is no number); gives how many. mend_lines() puts them back as they were.
+int spoil_lines(const std::filesystem::path& root, int every);
+void mend_lines(const std::filesystem::path& root, int every);
+
 // The main file with the sales, loyalty and register 1 files attached (as vendite, fidel
 // and cassa), raw: for the benchmark's own baseline and resets.
 sqlite3* open_shop(const platform::PathMap& paths);

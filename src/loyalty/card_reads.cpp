@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,8 +10,11 @@
 #include "core/register_vocabulary.h"
 #include "data/fixed_text.h"
 #include "data/record_set.h"
+#include "data/transfer_engine.h"
 #include "data/transfer_ledger.h"
+#include "data/value_checks.h"
 #include "loyalty/card_exchange.h"
+#include "loyalty/points_update.h"
 #include "masterdata/article_sync.h"
 #include "platform/clock.h"
 #include "registers/reachability.h"
@@ -40,11 +42,20 @@ constexpr const char* kMarkTaken =
     "UPDATE cartetxrx SET flag = ?, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
+constexpr const char* kStepHeld = "tessere";  // the held table's name of the card reads
+constexpr const char* kHeldName = "tessera ";
+constexpr const char* kCardTooLong = "tessera piu' lunga di 13 caratteri: ";
+
+// What a reading must hold before it is journalled: point counts are whole numbers.
+constexpr data::FieldCheck kReadingFields[] = {
+    {"dcum", data::FieldKind::whole},
+    {"dutil", data::FieldKind::whole},
+};
 
 // A batch commits its central side at once; the register is then locked only for the
 // few milliseconds of deleting the batch's rows.
 constexpr std::size_t kBatchReadings = 1000;
-constexpr auto kBatchTime = std::chrono::seconds(2);
+constexpr std::chrono::milliseconds kBatchTime{2000};
 
 // "######": rounded to a whole number (halves away from zero), no leading zeros,
 // empty for zero.
@@ -121,77 +132,93 @@ struct Totals {
     long count = 0;     // readings taken in this call
 };
 
-// What one batch took: the register rows to delete and its log lines, written once the
-// central side has committed.
+// What one batch took: its log lines, written once the central side has committed.
 struct Batch {
-    std::vector<std::int64_t> keys;
     std::vector<std::string> lines;
     Totals totals;
 };
 
-class CardReader {
+// The pending readings of one register, walked by the transfer engine.
+class CardReader : public data::RecordSetRows {
 public:
-    CardReader(frame::Context& ctx, int n, data::Database& central)
-        : ctx_(ctx), n_(n), central_(central), ledger_(central) {
+    // `readings`: the register's pending readings in the order they were made.
+    CardReader(frame::Context& ctx, int n, data::Database& central, data::Database& reg, data::RecordSet& readings)
+        : RecordSetRows(readings), ctx_(ctx), n_(n), central_(central), reg_(reg) {
         holders_ = &clienti2_.select(central, kCustomers, {}, {}, "rowid", data::Fetch::on_demand);
         journal_ = &punti_.select(central, kJournal, {}, {}, {}, data::Fetch::on_demand);
         queue_ = &carte_tx_.select(central, kQueue, {}, {}, "rowid", data::Fetch::on_demand);
     }
 
-    // Takes every pending reading of the register; raises on the first failure, after
-    // the readings taken before it are journalled and removed from the register.
-    void take_all(data::Database& reg) {
-        // Readings whose central side committed before a failure are removed first,
-        // without being journalled again; a key that now names another reading (the
-        // register's database made anew) is left to be taken as the new reading it is.
-        ledger_.settle_unchanged(
-            reg, n_, kReadings, kDeleteTaken,
+    // Readings whose central side committed before a failure are removed first, without
+    // being journalled again; a key that now names another reading (the register's
+    // database made anew) is left to be taken as the new reading it is. Must come before
+    // the pending readings are read.
+    static void settle(data::Database& central, data::Database& reg, int n) {
+        data::TransferLedger(central).settle_unchanged(
+            reg, n, kReadings, kDeleteTaken,
             [&](data::Channel& channel, const data::Value& keys) -> data::RecordSet& {
                 return channel.select(reg, kReadings, kKeyIn, {keys});
             },
             [](const data::RecordSet& row) { return std::pair(row.rowid(), data::row_digest(row.values())); });
-        auto& readings = caselle_.select(reg, kReadings, "flag = ?", {data::integer(kPending)}, "progressivo");
-        while (!readings.eof()) {
-            Batch batch = batch_from(readings);
-            publish(batch);
-            remove_at_register(reg, batch.keys);
-            if (failure_) std::rethrow_exception(failure_);
-        }
+    }
+
+    // Takes every pending reading of the register; a reading that cannot be taken is held.
+    void take_all() {
+        data::TransferPlan plan;
+        plan.cassa = n_;
+        plan.table = kReadings;
+        plan.step = kStepHeld;
+        plan.batch_rows = kBatchReadings;
+        plan.batch_time = kBatchTime;
+        plan.on_failure = data::RowFailure::hold;
+        plan.now = [this] { return platform::date_time_serial(ctx_.clock.now()); };
+        plan.log = [this](const std::string& line) { ctx_.log.progress(line); };
+        data::TransferEngine engine(central_, std::move(plan));
+        engine.forget_vanished([&](const std::vector<std::int64_t>&) {
+            std::vector<std::int64_t> waiting;
+            for (rows_.move_first(); !rows_.eof(); rows_.move_next()) waiting.push_back(rows_.rowid());
+            return waiting;
+        });
+        engine.run(*this);
+    }
+
+    std::int64_t key() const override { return rows_.rowid(); }
+    std::string name() const override { return kHeldName + rows_.text("tessera"); }
+    void begin_batch() override {
+        batch_ = Batch{};
+        batch_.totals = totals_;
+    }
+    void apply() override { take_one(rows_); }
+    void forget() override { batch_.lines.resize(lines_before_); batch_.totals = totals_before_; }
+    void mark(const std::vector<data::TransferLedger::Entry>& taken) override {
+        publish(batch_);
+        remove_at_register(taken);
     }
 
 private:
-    Batch batch_from(data::RecordSet& readings) {
-        Batch batch;
-        batch.totals = totals_;
-        data::Transaction tx(central_);
-        const auto started = std::chrono::steady_clock::now();
-        while (!readings.eof() && batch.keys.size() < kBatchReadings &&
-               std::chrono::steady_clock::now() - started < kBatchTime) {
-            // A failing reading leaves nothing behind; those before it are kept.
-            central_.exec("SAVEPOINT lettura");
-            try {
-                take_one(readings, batch);
-                central_.exec("RELEASE lettura");
-            } catch (...) {
-                // A failure that ended the whole transaction leaves nothing of the batch to keep.
-                if (!central_.undo_savepoint("lettura")) throw;
-                failure_ = std::current_exception();
-                break;
-            }
-            readings.move_next();
-        }
-        tx.commit();
-        return batch;
-    }
-
-    void take_one(data::RecordSet& reading, Batch& batch) {
+    void take_one(data::RecordSet& reading) {
+        lines_before_ = batch_.lines.size();
+        totals_before_ = batch_.totals;
+        if (auto why = data::refusal_of(reading, kReadingFields)) throw data::RowRefused(*why);
         const data::Value tessera = reading.field("tessera");
         const std::string tessera_text = data::to_text(tessera);
+        // A card is a 13-character key: a longer one would never find its holder and would
+        // be queued to every register for ever.
+        if (data::trim_blanks(tessera_text).size() > kCardWidth) {
+            throw data::RowRefused(kCardTooLong + data::shown(tessera));
+        }
         const std::string cassa = std::to_string(n_);
         std::vector<std::string> lines;
         // A reading without a card number is taken like any other, but it has no holder
         // to mark and no card to send: queued, it would never leave the queue.
         const bool has_card = !data::trim_blanks(tessera_text).empty();
+
+        const std::string bdat_scr = reading.text("bdat_scr");
+        const data::Value day = date_piece(mid_characters(bdat_scr, 1, 10));
+        // A text that is no date is kept as written; a date is one of the accepted days.
+        if (!std::holds_alternative<std::string>(day)) {
+            if (auto why = data::refusal({"bdat_scr", data::FieldKind::day}, day)) throw data::RowRefused(*why);
+        }
 
         if (has_card && holders_->find_first({{"tessera", tessera, data::Compare::key}})) {
             holders_->edit();
@@ -200,12 +227,11 @@ private:
         }
         lines.push_back(std::string(kCassaNr) + cassa + (has_card ? kTesseraUguale + tessera_text : kSenzaTessera));
 
-        const std::string bdat_scr = reading.text("bdat_scr");
         journal_->add_new();
         journal_->set("tessera", tessera);
         journal_->set("dcum", reading.field("dcum"));
         journal_->set("dutil", reading.field("dutil"));
-        journal_->set("data", date_piece(mid_characters(bdat_scr, 1, 10)));
+        journal_->set("data", day);
         journal_->set("ora", time_piece(mid_characters(bdat_scr, 11, 10)));
         journal_->set("cassa", data::integer(n_));
         journal_->set("puntovendita", data::integer(ctx_.settings.Punto_Vendita));
@@ -237,55 +263,56 @@ private:
             queue_->update();
         }
 
-        ledger_.record(n_, kReadings, reading.rowid(), data::row_digest(reading.values()));
-
-        batch.keys.push_back(reading.rowid());
-        for (auto& l : lines) batch.lines.push_back(std::move(l));
-        batch.totals.points += points;
-        batch.totals.count += 1;
+        for (auto& l : lines) batch_.lines.push_back(std::move(l));
+        batch_.totals.points += points;
+        batch_.totals.count += 1;
     }
 
     void publish(const Batch& batch) {
         for (const auto& line : batch.lines) ctx_.log.progress(line);
-        if (batch.keys.empty()) return;
         totals_ = batch.totals;
         ctx_.board.set_counters(n_, counter_text(totals_.points), counter_text(static_cast<double>(totals_.count)));
     }
 
     // The second commit: the batch's readings marked taken and deleted in one short
-    // register transaction, then forgotten by the ledger.
-    void remove_at_register(data::Database& reg, const std::vector<std::int64_t>& keys) {
-        if (keys.empty()) return;
+    // register transaction; the engine then clears their ledger entries.
+    void remove_at_register(const std::vector<data::TransferLedger::Entry>& taken) {
+        std::vector<std::int64_t> keys;
+        keys.reserve(taken.size());
+        for (const auto& entry : taken) keys.push_back(entry.key);
         const data::Value taken_at = data::real(platform::date_time_serial(ctx_.clock.now()));
-        {
-            const data::Value taken = data::key_set(keys);
-            data::Transaction tx(reg);
-            reg.execute(kMarkTaken, {data::integer(core::kReadingTaken), taken_at, taken});
-            reg.execute(kDeleteTaken, {taken});
-            tx.commit();
-        }
-        ledger_.clear(n_, kReadings, keys);
+        const data::Value key_set = data::key_set(keys);
+        data::Transaction tx(reg_);
+        reg_.execute(kMarkTaken, {data::integer(core::kReadingTaken), taken_at, key_set});
+        reg_.execute(kDeleteTaken, {key_set});
+        tx.commit();
     }
 
     frame::Context& ctx_;
     int n_;
     data::Database& central_;
-    data::TransferLedger ledger_;
-    data::Channel clienti2_{"clienti2"}, punti_{"punti"}, carte_tx_{"carteTX"}, caselle_{"caselle"};
+    data::Database& reg_;
+    data::Channel clienti2_{"clienti2"}, punti_{"punti"}, carte_tx_{"carteTX"};
     data::RecordSet* holders_ = nullptr;
     data::RecordSet* journal_ = nullptr;
     data::RecordSet* queue_ = nullptr;
     Totals totals_;
-    std::exception_ptr failure_;
+    Batch batch_;
+    std::size_t lines_before_ = 0;
+    Totals totals_before_;
 };
 
 // The readings of an answering register taken; nothing happens for one that does not
 // answer.
 void take_readings(frame::Context& ctx, int n) {
-    CardReader reader(ctx, n, ctx.databases.central());
     const std::string path = card_register_path(ctx, n);
     if (!registers::Verifica_Cassa(ctx, path, n)) return;
-    reader.take_all(ctx.databases.open(path, data::FileRole::register_share));
+    data::Database& central = ctx.databases.central();
+    data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
+    CardReader::settle(central, reg, n);
+    data::Channel caselle("caselle");
+    auto& readings = caselle.select(reg, kReadings, "flag = ?", {data::integer(kPending)}, "progressivo");
+    CardReader(ctx, n, central, reg, readings).take_all();
     mark_register_done(ctx, n);
 }
 

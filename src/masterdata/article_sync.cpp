@@ -5,7 +5,10 @@
 #include <string>
 
 #include "core/register_vocabulary.h"
+#include "data/fixed_text.h"
 #include "data/record_set.h"
+#include "data/transfer_engine.h"
+#include "data/value_checks.h"
 #include "frame/startup.h"
 #include "masterdata/article_maps.h"
 #include "masterdata/customer_import.h"
@@ -26,7 +29,19 @@ constexpr const char* kLogNewArticleCode = "Articolo ";
 constexpr const char* kCreatedByRegister = "A";  // central aggi: barcode created here
 
 const IntakeTable kBarcodes{"codean",
-                              "UPDATE codean SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))"};
+                            "UPDATE codean SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))",
+                            "articoli"};
+constexpr const char* kLogHeldName = "codice ";
+
+// What a barcode the register created must hold before it enters the price list: a sale
+// of the article finds its department and VAT code there, so an empty or unreadable one
+// would stall the import of every register that sells it.
+constexpr data::FieldCheck kRegisterArticle[] = {
+    {"codrep", data::FieldKind::code},
+    {"ivart", data::FieldKind::code},
+    {"przpub", data::FieldKind::amount},
+};
+constexpr const char* kEmptyBarcode = "eanare vuoto";
 
 // A switch is off when the number it holds is 0 ("0", "00", "x").
 bool switch_off(const std::string& value) { return frame::leading_number_text(value) == "0"; }
@@ -49,8 +64,13 @@ public:
 
     void take(data::RecordSet& reg) {
         const std::string ean = reg.text("eanare");
+        if (data::trim_blanks(ean).empty()) throw data::RowRefused(kEmptyBarcode);
         barcodes_.find_first({{"eanare", data::text(ean), data::Compare::key}});
         ctx_.log.progress(kLogReading + std::to_string(n_) + " " + ean);
+        const bool copied = barcodes_.no_match() || is_created_by_register(barcodes_);
+        if (copied) {
+            if (auto why = data::refusal_of(reg, kRegisterArticle)) throw data::RowRefused(*why);
+        }
         if (barcodes_.no_match()) {
             add_article(reg);
         } else if (is_created_by_register(barcodes_)) {
@@ -133,7 +153,8 @@ void Aggiorna_Articoli(frame::Context& ctx, int n) {
             data::Channel codean2("codean2");
             auto& changes = codean2.select(reg, "codean", "flagagg = ?", {data::text(core::kChangedAtRegister)}, "id");
             try {
-                take_rows(central, reg, n, kBarcodes, changes, [&](data::RecordSet& row) { intake.take(row); });
+                take_rows(central, reg, n, kBarcodes, changes, [&](data::RecordSet& row) { intake.take(row); },
+                          holding_of(ctx, [](const data::RecordSet& row) { return kLogHeldName + row.text("eanare"); }));
             } catch (...) {
                 // The rows before the failing one are taken: they go out all the same.
                 if (settled || intake.changed()) start_qvo(ctx);

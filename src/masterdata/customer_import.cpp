@@ -1,11 +1,14 @@
 #include "masterdata/customer_import.h"
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
 
 #include "core/register_vocabulary.h"
 #include "data/record_set.h"
+#include "data/transfer_engine.h"
+#include "data/value_checks.h"
 #include "invoices/invoice_recovery.h"
 #include "masterdata/register_intake.h"
 #include "masterdata/text_fields.h"
@@ -24,7 +27,10 @@ constexpr const char* kReceivedFromRegister = "R";  // central stat_t
 constexpr std::size_t kNameLength = 30;          // central dsccliente
 
 const IntakeTable kCustomers{"clienti",
-                               "UPDATE clienti SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))"};
+                             "UPDATE clienti SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))",
+                             "clienti"};
+constexpr const char* kLogHeldName = "cliente ";
+constexpr const char* kNotWhole = " non e' un numero intero: ";
 
 // Register fields copied as they are, empty values included, onto the central row.
 constexpr const char* kCopied[] = {"nome",     "sconto",    "sel",       "indirizzo", "cap",
@@ -32,12 +38,14 @@ constexpr const char* kCopied[] = {"nome",     "sconto",    "sel",       "indiri
                                    "telefono2", "fax",      "note",      "stato",     "tessera",
                                    "codLis"};
 
-std::int32_t customer_code(const data::RecordSet& reg, int n) {
-    const std::int64_t code = reg.integer("codcliente");
-    if (code < std::numeric_limits<std::int32_t>::min() || code > std::numeric_limits<std::int32_t>::max()) {
-        throw data::DbError("register " + std::to_string(n) + ": customer code " + std::to_string(code) +
-                            " does not fit a 32-bit code");
-    }
+// The register's customer code, refused (so the customer is held with the cause) when it
+// is empty, not a number or past 32 bits: the central row is found by it.
+std::int32_t customer_code(const data::RecordSet& reg) {
+    static constexpr data::FieldCheck kCode{"codcliente", data::FieldKind::code};
+    const data::Value value = reg.field(kCode.name);
+    if (auto why = data::refusal(kCode, value)) throw data::RowRefused(*why);
+    const double code = data::to_double(value);
+    if (code != std::floor(code)) throw data::RowRefused(std::string(kCode.name) + kNotWhole + data::shown(value));
     return static_cast<std::int32_t>(code);
 }
 
@@ -55,7 +63,7 @@ void Aggiorna_Clienti(frame::Context& ctx, int n) {
         data::Channel data2("Data2");
         auto& changed = data1.select(reg, "clienti", "flagagg = ?", {data::text(core::kChangedAtRegister)}, "id");
         take_rows(central, reg, n, kCustomers, changed, [&](data::RecordSet& customer) {
-            const std::int32_t code = customer_code(customer, n);
+            const std::int32_t code = customer_code(customer);
             auto& row = data2.select(central, "clienti", "codcliente = ?", {data::integer(code)}, "rowid");
             if (row.eof()) {
                 row.add_new();
@@ -71,7 +79,7 @@ void Aggiorna_Clienti(frame::Context& ctx, int n) {
             for (const char* field : kCopied) row.set(field, customer.field(field));
             row.set("stat_t", data::text(kReceivedFromRegister));
             row.update();
-        });
+        }, holding_of(ctx, [](const data::RecordSet& customer) { return kLogHeldName + customer.text("codcliente"); }));
     }
     invoices::Recupero_Fatture(ctx, n);
 }

@@ -2,11 +2,12 @@
 
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <stdexcept>
 #include <vector>
 
+#include "data/transfer_engine.h"
 #include "data/transfer_ledger.h"
+#include "platform/clock.h"
 
 namespace cassasync::masterdata {
 
@@ -38,44 +39,64 @@ int settle_intake(data::Database& central, data::Database& register_db, int n, c
         [](const data::RecordSet& row) { return std::pair(row.integer(kRowKey), data::row_digest(row.values())); });
 }
 
+IntakeHolding holding_of(frame::Context& ctx, std::function<std::string(const data::RecordSet&)> name) {
+    return {[&ctx] { return platform::date_time_serial(ctx.clock.now()); },
+            [&ctx](const std::string& line) { ctx.log.progress(line); }, std::move(name)};
+}
+
+namespace {
+
+class IntakeRows : public data::RecordSetRows {
+public:
+    IntakeRows(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake,
+               data::RecordSet& rows, const std::function<void(data::RecordSet&)>& apply,
+               const IntakeHolding& holding)
+        : RecordSetRows(rows), central_(central), register_db_(register_db), n_(n), intake_(intake),
+          apply_(apply), holding_(holding) {}
+
+    std::string name() const override { return holding_.name ? holding_.name(rows_) : std::string(); }
+    void apply() override { apply_(rows_); }
+    // The batch's rows are now the ledger's only entries for this table: settling them
+    // marks those the register has not changed again since they were read (a row it
+    // changed meanwhile is taken again, with its newer values) and clears the entries.
+    void mark(const std::vector<data::TransferLedger::Entry>&) override {
+        settle_intake(central_, register_db_, n_, intake_);
+    }
+
+private:
+    data::Database& central_;
+    data::Database& register_db_;
+    int n_;
+    const IntakeTable& intake_;
+    const std::function<void(data::RecordSet&)>& apply_;
+    const IntakeHolding& holding_;
+};
+
+}  // namespace
+
 void take_rows(data::Database& central, data::Database& register_db, int n,
                const IntakeTable& intake, data::RecordSet& rows,
-               const std::function<void(data::RecordSet&)>& apply) {
-    data::TransferLedger ledger(central);
-    std::exception_ptr failure;
-    rows.move_first();
-    while (!rows.eof() && !failure) {
-        std::vector<std::int64_t> keys;
-        const auto started = std::chrono::steady_clock::now();
-        {
-            data::Transaction tx(central);
-            do {
-                // A failing row leaves nothing behind; the rows before it are taken, so a
-                // row that always fails holds back only itself and those after it.
-                central.exec("SAVEPOINT riga");
-                try {
-                    apply(rows);
-                    const std::int64_t key = rows.integer(kRowKey);
-                    ledger.record(n, intake.table, key, data::row_digest(rows.values()));
-                    central.exec("RELEASE riga");
-                    keys.push_back(key);
-                } catch (...) {
-                    // A failure that ended the whole transaction leaves nothing of the batch to keep.
-                    if (!central.undo_savepoint("riga")) throw;
-                    failure = std::current_exception();
-                    break;
-                }
-                rows.move_next();
-            } while (!rows.eof() && keys.size() < kBatchRows &&
-                     std::chrono::steady_clock::now() - started < kBatchTime);
-            tx.commit();
-        }
-        // The batch's rows are now the ledger's only entries for this table: settling them
-        // marks those the register has not changed again since they were read (a row it
-        // changed meanwhile is taken again, with its newer values) and clears the entries.
-        if (!keys.empty()) settle_intake(central, register_db, n, intake);
+               const std::function<void(data::RecordSet&)>& apply, const IntakeHolding& holding) {
+    data::TransferPlan plan;
+    plan.cassa = n;
+    plan.table = std::string(intake.table);
+    plan.step = std::string(intake.step);
+    plan.batch_rows = kBatchRows;
+    plan.batch_time = kBatchTime;
+    plan.on_failure = intake.step.empty() ? data::RowFailure::fail_batch : data::RowFailure::hold;
+    plan.now = holding.now;
+    plan.log = holding.log;
+    data::TransferEngine engine(central, std::move(plan));
+    if (!intake.step.empty()) {
+        // The record set holds every changed row, so a held row not among them has gone.
+        engine.forget_vanished([&](const std::vector<std::int64_t>&) {
+            std::vector<std::int64_t> waiting;
+            for (rows.move_first(); !rows.eof(); rows.move_next()) waiting.push_back(rows.integer(kRowKey));
+            return waiting;
+        });
     }
-    if (failure) std::rethrow_exception(failure);
+    IntakeRows walk(central, register_db, n, intake, rows, apply, holding);
+    engine.run(walk);
 }
 
 }  // namespace cassasync::masterdata

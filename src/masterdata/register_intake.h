@@ -26,21 +26,36 @@ struct IntakeTable {
     std::string_view table;  // the register table, also the ledger's table name
     // Marks rows taken; its one parameter is the key set (see data/transfer_ledger.h).
     std::string mark_sql;
+    // The held table's name of the intake. Empty: a row that fails ends the walk (after
+    // the rows before it are taken); otherwise it is held and the walk goes on.
+    std::string_view step = {};
 };
+
+// What holding a row needs: its time, the log, and how the log names a row after its key.
+struct IntakeHolding {
+    std::function<double()> now;
+    std::function<void(const std::string&)> log;
+    std::function<std::string(const data::RecordSet&)> name;
+};
+
+// Holding as a register's step does it: the context's clock and log.
+IntakeHolding holding_of(frame::Context& ctx, std::function<std::string(const data::RecordSet&)> name);
 
 // Marks at the register the rows a crash left taken centrally but unmarked; returns how
 // many there were. A row the register changed since it was taken is not marked: it is
 // taken again, with its newer values.
 int settle_intake(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake);
 
-// Walks `rows` from the first to the last, calling `apply` on each inside the central
-// transaction of its batch. An error from `apply` undoes that row only: the rows before
-// it are committed and marked, then the error is raised to the caller; the failing row
-// and those after it stay unmarked and are taken again later. A row the register
-// changed again after it was read is not marked either: it is taken again, with its
-// newer values.
+// Walks `rows` from the first to the last through the transfer engine
+// (data/transfer_engine.h), calling `apply` on each inside the central transaction of
+// its batch. An error from `apply` undoes that row only. With a step, the row is held
+// and the walk goes on; a held row the register no longer has changed leaves the held
+// table. Without one, the rows before it are committed and marked, then the error is
+// raised to the caller; the failing row and those after it stay unmarked and are taken
+// again later. A row the register changed again after it was read is not marked
+// either: it is taken again, with its newer values.
 void take_rows(data::Database& central, data::Database& register_db, int n,
                const IntakeTable& intake, data::RecordSet& rows,
-               const std::function<void(data::RecordSet&)>& apply);
+               const std::function<void(data::RecordSet&)>& apply, const IntakeHolding& holding = {});
 
 }  // namespace cassasync::masterdata

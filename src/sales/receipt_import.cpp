@@ -4,12 +4,14 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/register_vocabulary.h"
 #include "data/held_rows.h"
 #include "data/record_set.h"
+#include "data/transfer_engine.h"
 #include "data/transfer_ledger.h"
 #include "loyalty/points_update.h"
 #include "platform/clock.h"
@@ -47,15 +49,8 @@ constexpr const char* kMsgDoneSuccess = "  terminata con successo.";
 constexpr const char* kMsgEnd = "- Fine travaso scontrini ";
 constexpr const char* kMsgCutShort = "  sospeso: le altre righe al prossimo ciclo.";
 constexpr const char* kMsgCloseLater = "Chiusura della cassa rinviata: righe ancora da importare.";
-constexpr const char* kMsgHeldRegister = "Cassa ";
-constexpr const char* kMsgHeldStep = ", scontrini: riga ";
-constexpr const char* kMsgHeldReceipt = " (scontrino ";
-constexpr const char* kMsgHeld = ") trattenuta: ";
-constexpr const char* kMsgTakenAfter = ") presa dopo ";
-constexpr const char* kMsgTries = " tentativi";
-constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle righe trattenute";
+constexpr const char* kMsgHeldReceipt = "scontrino ";
 constexpr const char* kStep = "scontrini";
-constexpr const char* kLineSavepoint = "riga";
 
 // Waiting lines in receipt date and time order (the row key keeps equal times in the
 // order they were rung up), only those already there when the run began, and none this
@@ -113,31 +108,32 @@ struct Document {
     std::int64_t header_rowid = 0;
 };
 
-// A failure the line itself causes, rather than the files or the machine: those end the
-// run, since every later line would fail the same way.
-bool caused_by_line(const data::DbError& e) {
-    switch (e.code() & 0xff) {
-        case SQLITE_FULL:
-        case SQLITE_IOERR:
-        case SQLITE_NOMEM:
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-        case SQLITE_READONLY:
-        case SQLITE_CANTOPEN: return false;
-        default: return true;
-    }
-}
-
-class ReceiptImport {
+// The waiting lines of one register as the transfer engine walks them: one run.
+class ReceiptImport : public data::TransferRows {
 public:
     ReceiptImport(frame::Context& ctx, int n, long today, const std::string& register_path,
                   const ImportTuning& tuning, ImportFigures& figures)
         : ctx_(ctx), n_(n), today_(today), register_path_(register_path), tuning_(tuning),
-          figures_(figures), central_(ctx.databases.central()), ledger_(central_), held_(central_) {}
+          figures_(figures), central_(ctx.databases.central()), ledger_(central_) {}
 
     void run();
+
+    std::size_t read(const std::vector<std::int64_t>& skip, std::size_t limit) override;
+    void after_read() override;
+    bool at_end() const override { return next_ >= lines_.size(); }
+    void next() override { ++next_; }
+    std::int64_t key() const override { return line().id; }
+    std::int64_t digest() const override { return line().identity; }
+    std::string name() const override { return kMsgHeldReceipt + std::to_string(line().bnumer); }
+    std::string where() const override {
+        return "receipt line " + std::to_string(line().id) + " (receipt " + std::to_string(line().bnumer) + ")";
+    }
+    std::string refused() const override { return line().refused; }
+    void apply() override;
+    void forget() override;
+    void begin_batch() override;
+    void end_batch() override;
+    void mark(const std::vector<data::TransferLedger::Entry>& taken) override;
 
 private:
     template <typename F>
@@ -149,16 +145,11 @@ private:
         figures_.register_time += held;
         return result;
     }
-    std::vector<ReceiptLine> read_waiting(data::Database& reg, std::int64_t last_key);
+    const ReceiptLine& line() const { return lines_[next_]; }
     bool continue_document_of(long day);
     void open_document(const ReceiptLine& line);
     void import_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
-    // Takes one line in a savepoint of the batch's transaction; a line that fails is
-    // undone alone and held. True when it was taken.
-    bool take_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock, data::RecordSet& venmo);
-    void hold_line(const ReceiptLine& line, const std::string& cause);
-    std::string line_name(const ReceiptLine& line) const;
-    void forget_vanished_held(data::Database& reg);
+    void add_engine_figures(const data::TransferFigures& f);
     void log_done();
 
     frame::Context& ctx_;
@@ -168,29 +159,45 @@ private:
     const ImportTuning& tuning_;
     ImportFigures& figures_;
     data::Database& central_;
+    data::Database* reg_ = nullptr;
+    std::int64_t last_key_ = 0;
     data::TransferLedger ledger_;
     data::Channel scontrini_{"scontrini"};
     data::Channel vente_{"vente"};
+    data::Channel vendite_{"vendite"};
+    data::Channel still_waiting_{"trattenute"};
     data::RecordSet* new_headers_ = nullptr;
+    data::RecordSet* venmo_ = nullptr;
+    std::unique_ptr<StockTables> stock_;
+    std::unique_ptr<RowResolver> resolver_;
+    data::RecordSet* read_ = nullptr;  // the last read, until after_read() unpacks it
+    std::vector<ReceiptLine> lines_;
+    std::size_t next_ = 0;
+    bool started_ = false;  // a waiting line was read
     Document doc_;
+    Document doc_before_;  // as it was before the current line
     std::vector<std::int64_t> batch_documents_;  // header rowids that received rows
-    data::HeldRows held_;
-    std::vector<std::int64_t> held_now_;  // lines held by this run
-    std::vector<std::string> notes_;      // log lines of the batch, written once it commits
+    std::size_t documents_before_ = 0;
 };
 
-std::vector<ReceiptLine> ReceiptImport::read_waiting(data::Database& reg, std::int64_t last_key) {
+std::size_t ReceiptImport::read(const std::vector<std::int64_t>& skip, std::size_t limit) {
     // One short read: the register's file is held only while the rows are fetched.
-    auto& rs = hold_register([&]() -> data::RecordSet& {
-        return scontrini_.query(reg, kWaitingLines,
-                                {data::text(core::kLineActive), data::text(core::kLineWaiting), data::Value(last_key),
-                                 data::key_set(held_now_),
-                                 data::Value(static_cast<std::int64_t>(tuning_.batch_lines))});
-    });
-    std::vector<ReceiptLine> lines;
-    lines.reserve(rs.size());
-    for (rs.move_first(); !rs.eof(); rs.move_next()) lines.push_back(ReceiptLine::from(rs));
-    return lines;
+    read_ = &scontrini_.query(*reg_, kWaitingLines,
+                              {data::text(core::kLineActive), data::text(core::kLineWaiting), data::Value(last_key_),
+                               data::key_set(skip), data::Value(static_cast<std::int64_t>(limit))});
+    return read_->size();
+}
+
+void ReceiptImport::after_read() {
+    auto& rs = *read_;
+    lines_.clear();
+    lines_.reserve(rs.size());
+    for (rs.move_first(); !rs.eof(); rs.move_next()) lines_.push_back(ReceiptLine::from(rs));
+    next_ = 0;
+    if (!lines_.empty() && !started_) {
+        started_ = true;
+        ctx_.log.write(kMsgStart + std::to_string(n_));
+    }
 }
 
 // Lines of a day go on in the register's latest document of that day that still waits
@@ -299,78 +306,43 @@ void ReceiptImport::import_line(const ReceiptLine& line, RowResolver& resolver, 
     venmo.update();
 }
 
-std::string ReceiptImport::line_name(const ReceiptLine& line) const {
-    return kMsgHeldRegister + std::to_string(n_) + kMsgHeldStep + std::to_string(line.id) + kMsgHeldReceipt +
-           std::to_string(line.bnumer);
+void ReceiptImport::apply() {
+    doc_before_ = doc_;
+    documents_before_ = batch_documents_.size();
+    import_line(line(), *resolver_, *stock_, *venmo_);
 }
 
-// A held line the register no longer has waiting (deleted there, or its file written anew
-// without it) leaves the held table: nothing of it is left to take, and it would be
-// counted as held for ever.
-void ReceiptImport::forget_vanished_held(data::Database& reg) {
-    const auto held = held_.keys(n_, kStep);
-    if (held.empty()) return;
-    data::Channel check("trattenute");
-    auto& rs = hold_register([&]() -> data::RecordSet& {
-        return check.query(reg, kStillWaiting, {data::text(core::kLineActive), data::text(core::kLineWaiting), data::key_set(held)});
-    });
-    std::vector<std::int64_t> waiting;
-    for (rs.move_first(); !rs.eof(); rs.move_next()) waiting.push_back(rs.integer("id"));
-    std::vector<std::int64_t> gone;
-    for (const auto key : held) {
-        if (std::find(waiting.begin(), waiting.end(), key) == waiting.end()) gone.push_back(key);
+void ReceiptImport::forget() {
+    // What the line left in memory goes with what it wrote.
+    doc_ = doc_before_;
+    batch_documents_.resize(documents_before_);
+    stock_->abandon_line();
+    venmo_->cancel_update();
+    new_headers_->cancel_update();
+}
+
+void ReceiptImport::begin_batch() {
+    if (!venmo_) {
+        new_headers_ = &vente_.select(central_, "vente", {}, {}, {}, data::Fetch::append);
+        stock_ = std::make_unique<StockTables>(central_);
+        resolver_ = std::make_unique<RowResolver>(central_, *stock_, ctx_.settings, today_);
+        venmo_ = &vendite_.select(central_, "venmo", {}, {}, {}, data::Fetch::append);
     }
-    if (gone.empty()) return;
-    data::Transaction tx(central_);
-    for (const auto key : gone) held_.release(n_, kStep, key);
-    tx.commit();
-    for (const auto key : gone) {
-        ctx_.log.progress(kMsgHeldRegister + std::to_string(n_) + kMsgHeldStep + std::to_string(key) + kMsgGone);
+    batch_documents_.clear();
+}
+
+void ReceiptImport::end_batch() {
+    // Every document that received rows waits for registration.
+    for (auto rowid : batch_documents_) {
+        central_.execute(kAwaitingRegistration, {data::text(kRegisBlank), data::Value(rowid)});
     }
 }
 
-void ReceiptImport::hold_line(const ReceiptLine& line, const std::string& cause) {
-    const double now = platform::date_time_serial(ctx_.clock.now());
-    if (held_.hold(n_, kStep, line.id, line.identity, cause, now)) {
-        notes_.push_back(line_name(line) + kMsgHeld + cause);
-    }
-    held_now_.push_back(line.id);
-}
-
-bool ReceiptImport::take_line(const ReceiptLine& line, RowResolver& resolver, StockTables& stock,
-                              data::RecordSet& venmo) {
-    if (!line.refused.empty()) {
-        hold_line(line, line.refused);
-        return false;
-    }
-    const Document doc_before = doc_;
-    const std::size_t documents_before = batch_documents_.size();
-    central_.exec(std::string("SAVEPOINT ") + kLineSavepoint);
-    try {
-        import_line(line, resolver, stock, venmo);
-        ledger_.record(n_, kLedgerTable, line.id, line.identity);
-        if (const auto tries = held_.release(n_, kStep, line.id)) {
-            notes_.push_back(line_name(line) + kMsgTakenAfter + std::to_string(*tries + 1) + kMsgTries);
-        }
-        central_.exec(std::string("RELEASE ") + kLineSavepoint);
-        return true;
-    } catch (const data::DbError& e) {
-        // A failure that ended the whole transaction, or one of the files rather than of
-        // the line, ends the run as it always did.
-        if (!central_.undo_savepoint(kLineSavepoint) || !caused_by_line(e)) {
-            throw data::DbError("receipt line " + std::to_string(line.id) + " (receipt " +
-                                    std::to_string(line.bnumer) + "): " + e.what(),
-                                e.code());
-        }
-        // What the line left in memory goes with what it wrote.
-        doc_ = doc_before;
-        batch_documents_.resize(documents_before);
-        stock.abandon_line();
-        venmo.cancel_update();
-        new_headers_->cancel_update();
-        hold_line(line, e.what());
-        return false;
-    }
+void ReceiptImport::mark(const std::vector<data::TransferLedger::Entry>& taken) {
+    std::vector<std::int64_t> keys;
+    keys.reserve(taken.size());
+    for (const auto& entry : taken) keys.push_back(entry.key);
+    data::TransferLedger::mark_at_register(*reg_, kMarkImported, keys);
 }
 
 void ReceiptImport::log_done() {
@@ -381,6 +353,7 @@ void ReceiptImport::log_done() {
 void ReceiptImport::run() {
     ctx_.log.progress(kMsgCheckingRegister + std::to_string(n_) + kMsgPleaseWait);
     data::Database& reg = ctx_.databases.open(register_path_, data::FileRole::register_share);
+    reg_ = &reg;
 
     // Lines a crash left committed centrally but unmarked at the register are marked now.
     // A line whose key now names another line (the register's database written anew) is
@@ -393,100 +366,63 @@ void ReceiptImport::run() {
             },
             [](const data::RecordSet& row) { return std::pair(row.integer("id"), ReceiptLine::identity_of(row)); });
     });
-    forget_vanished_held(reg);
-    const std::int64_t last_key = hold_register([&] { return data::to_int_or(reg.scalar(kLastLineKey), 0); });
-    std::vector<ReceiptLine> lines = read_waiting(reg, last_key);
-    if (lines.empty()) {
-        ctx_.log.progress(kMsgNothingWaiting);
-        log_done();
-        return;
+    last_key_ = hold_register([&] { return data::to_int_or(reg.scalar(kLastLineKey), 0); });
+
+    data::TransferPlan plan;
+    plan.cassa = n_;
+    plan.table = kLedgerTable;
+    plan.step = kStep;
+    plan.batch_rows = tuning_.batch_lines;
+    plan.batch_time = tuning_.batch_time;
+    plan.on_failure = data::RowFailure::hold;
+    if (ctx_.between_batches) {
+        plan.between_batches = [this] {
+            switch (ctx_.between_batches()) {
+                case frame::BatchTurn::go_on: return data::Turn::go_on;
+                case frame::BatchTurn::resumed_after_turn: return data::Turn::reread;
+                case frame::BatchTurn::wait_next_cycle: break;
+            }
+            return data::Turn::stop;
+        };
     }
-    ctx_.log.write(kMsgStart + std::to_string(n_));
-    new_headers_ = &vente_.select(central_, "vente", {}, {}, {}, data::Fetch::append);
-
-    StockTables stock(central_);
-    RowResolver resolver(central_, stock, ctx_.settings, today_);
-    data::Channel vendite("vendite");
-    auto& venmo = vendite.select(central_, "venmo", {}, {}, {}, data::Fetch::append);
-
-    std::size_t next = 0;
-    bool reread = false;  // the lines in hand may be stale: read the waiting ones again
-    // Ledger entries of the last batch, already marked at the register. They are cleared
-    // in the next batch's transaction, which spares a commit of their own.
-    std::vector<std::int64_t> marked;
+    plan.after_central_commit = tuning_.after_central_commit;
+    plan.now = [this] { return platform::date_time_serial(ctx_.clock.now()); };
+    plan.log = [this](const std::string& line) { ctx_.log.progress(line); };
+    data::TransferEngine engine(central_, std::move(plan));
+    engine.forget_vanished([&](const std::vector<std::int64_t>& held) {
+        auto& rs = hold_register([&]() -> data::RecordSet& {
+            return still_waiting_.query(reg, kStillWaiting,
+                                        {data::text(core::kLineActive), data::text(core::kLineWaiting), data::key_set(held)});
+        });
+        std::vector<std::int64_t> waiting;
+        for (rs.move_first(); !rs.eof(); rs.move_next()) waiting.push_back(rs.integer("id"));
+        return waiting;
+    });
     try {
-        for (;;) {
-            // Before a batch nothing is held at the register: its own software may have its
-            // turn at the semaphore, and may change waiting lines meanwhile, so after a turn
-            // they are read again.
-            const bool more = next < lines.size() || lines.size() >= tuning_.batch_lines;
-            if (more && ctx_.between_batches) {
-                const frame::BatchTurn turn = ctx_.between_batches();
-                if (turn == frame::BatchTurn::wait_next_cycle) {
-                    figures_.cut_short = true;
-                    break;
-                }
-                if (turn == frame::BatchTurn::resumed_after_turn) {
-                    next = lines.size();
-                    reread = true;
-                }
-            }
-            if (next == lines.size()) {
-                if (lines.size() < tuning_.batch_lines && !reread) break;
-                reread = false;
-                lines = read_waiting(reg, last_key);
-                next = 0;
-                if (lines.empty()) break;
-            }
-            std::vector<std::int64_t> keys;
-            batch_documents_.clear();
-            {
-                data::Transaction tx(central_);
-                ledger_.clear(n_, kLedgerTable, marked);
-                const auto started = Clock::now();
-                while (next < lines.size() && keys.size() < tuning_.batch_lines &&
-                       (keys.empty() || Clock::now() - started < tuning_.batch_time)) {
-                    const ReceiptLine& line = lines[next];
-                    if (take_line(line, resolver, stock, venmo)) keys.push_back(line.id);
-                    ++next;
-                }
-                // Every document that received rows waits for registration.
-                for (auto rowid : batch_documents_) {
-                    central_.execute(kAwaitingRegistration, {data::text(kRegisBlank), data::Value(rowid)});
-                }
-                const auto committing = Clock::now();
-                tx.commit();
-                figures_.central_commit_time +=
-                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - committing);
-            }
-            for (const auto& note : notes_) ctx_.log.progress(note);
-            notes_.clear();
-            marked.clear();
-            if (keys.empty()) continue;  // every line of the batch held
-            if (tuning_.after_central_commit) tuning_.after_central_commit();
-            hold_register([&] {
-                data::TransferLedger::mark_at_register(reg, kMarkImported, keys);
-                return 0;
-            });
-            marked = std::move(keys);
-            figures_.lines += static_cast<std::int64_t>(marked.size());
-            ++figures_.batches;
-        }
+        engine.run(*this);
     } catch (...) {
-        // The error goes up; entries of lines already marked need not wait for a settle.
-        try {
-            ledger_.clear(n_, kLedgerTable, marked);
-        } catch (...) {
-        }
+        add_engine_figures(engine.figures());
         throw;
     }
-    ledger_.clear(n_, kLedgerTable, marked);
-    if (figures_.cut_short) {
+    add_engine_figures(engine.figures());
+    if (!started_) {
+        ctx_.log.progress(kMsgNothingWaiting);
+        log_done();
+    } else if (figures_.cut_short) {
         ctx_.log.progress(kMsgDoneRegister + std::to_string(n_) + kMsgCutShort);
         ctx_.log.write(kMsgEnd + std::to_string(n_));
     } else {
         log_done();
     }
+}
+
+void ReceiptImport::add_engine_figures(const data::TransferFigures& f) {
+    figures_.lines += f.rows;
+    figures_.batches += f.batches;
+    figures_.cut_short = figures_.cut_short || f.cut_short;
+    figures_.longest_register_hold = std::max(figures_.longest_register_hold, f.longest_register_hold);
+    figures_.register_time += f.register_time;
+    figures_.central_commit_time += f.central_commit_time;
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // with stock, last-sale, barcode and points bookkeeping, each line taken exactly once.
 // Ends with the closing check of the register.
 //
-// Exactly once without a transaction spanning the register's machine: lines are taken
-// in batches; a batch's central effects (sales rows, a new header, the document counter,
+// Exactly once without a transaction spanning the register's machine, through the
+// transfer engine (data/transfer_engine.h): lines are taken in batches; a batch's central effects (sales rows, a new header, the document counter,
 // stock, barcodes, last sale, points, the loyalty journal) commit together with a ledger
 // entry per register line on the central connection; then one short register
 // transaction marks exactly those lines "S"; then the entries are cleared. A run first

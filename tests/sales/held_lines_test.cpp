@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/held_rows.h"
+#include "masterdata/article_sync.h"
 #include "sales/receipt_import.h"
 #include "support/receipt_fixture.h"
 #include "support/shop_fixture.h"
@@ -190,6 +191,11 @@ TEST_F(HeldLinesTest, HostileValuesAreHeldWithTheirCauseOrTakenSoundly) {
         {"text time", "bora", data::text("mezzogiorno"), true, "bora"},
         {"text receipt number", "bnumer", data::text("45a"), true, "bnumer"},
         {"huge department", "codrep", Value(1e12), true, "codrep"},
+        {"receipt number past 32 bits", "bnumer", Value(std::int64_t{4294967296}), true, "bnumer"},
+        {"record type past 16 bits", "tiporecord", Value(std::int64_t{65559}), true, "tiporecord"},
+        {"SQL where the quantity belongs", "quantita", data::text("1; DROP TABLE venmo"), true, "quantita"},
+        {"10,000 digits where the quantity belongs", "quantita", data::text(std::string(10000, '9')), true,
+         "quantita"},
         {"10,000 character description", "descrizione", data::text(std::string(10000, 'x')), false},
         {"quotes and SQL", "descrizione", data::text("'); DROP TABLE venmo; --\""), false},
         {"bytes that are not UTF-8", "descrizione", data::text("\xff\xfe\x80 caffe\xe8"), false},
@@ -276,6 +282,48 @@ TEST_F(HeldLinesTest, TheHeldTableIsMadeInAMainDatabaseThatPredatesIt) {
     register_db(1).execute("UPDATE movimenti SET bdator = 'domani' WHERE id = ?", {Value(bad)});
     Travaso_Scontrini(*ctx_, 1);
     EXPECT_EQ(held_count(), 1);
+}
+
+// A barcode register 1 created without a department is held at the article intake and
+// never reaches the price list; register 2's sale of it is not stalled by it: the line is
+// taken as an article the back office does not know, with the line's own department.
+// Once the barcode is mended at register 1 it is taken, and later sales find it.
+TEST_F(HeldLinesTest, AHeldArticleDoesNotStallTheSalesOfAnotherRegister) {
+    const std::string ean = "8009999000017";
+    pinger_.set_up("127.0.0.2", true);
+    ctx_->settings.aaa = "1";
+    ctx_->settings.bbb = "1";
+    register_db(1).execute(
+        "INSERT INTO codean (eanare, desart, przpub, ivart, codrep, tipart, flagagg) "
+        "VALUES (?, 'NUOVO', 2.0, 22, NULL, '0', 'A')",
+        {data::text(ean)});
+    masterdata::Aggiorna_Articoli(*ctx_, 1);
+    EXPECT_EQ(count_rows(main_db(), "righe_trattenute", "cassa = 1 AND passo = 'articoli'"), 1);
+    EXPECT_EQ(count_rows(main_db(), "codean", "eanare = ?", {data::text(ean)}), 0) << "nothing unsound in the price list";
+
+    Line sale;
+    sale.bnumer = 71;
+    sale.eanrig = ean;
+    sale.codrep = 7;
+    sale.quantita = 2;
+    sale.totrig = 4;
+    ring(sale, 2);
+    Travaso_Scontrini(*ctx_, 2);
+    EXPECT_EQ(waiting(2), 0) << "register 2's line is taken";
+    EXPECT_EQ(data::to_int(row(71, "codrep")), 7) << "with the line's own department";
+    EXPECT_EQ(count_rows(main_db(), "righe_trattenute", "cassa = 2"), 0);
+
+    register_db(1).execute("UPDATE codean SET codrep = 3 WHERE eanare = ?", {data::text(ean)});
+    masterdata::Aggiorna_Articoli(*ctx_, 1);
+    EXPECT_EQ(count_rows(main_db(), "righe_trattenute"), 0);
+    const auto codart = data::to_int(barcode_field(ean, "codare"));
+    EXPECT_EQ(data::to_int(article_field(codart, "codrep")), 3);
+    sale.bnumer = 72;
+    sale.codrep = 7;
+    ring(sale, 2);
+    Travaso_Scontrini(*ctx_, 2);
+    EXPECT_EQ(data::to_int(row(72, "codrep")), 3) << "later sales find the mended article";
+    EXPECT_EQ(data::to_int(row(72, "articoli")), codart);
 }
 
 }  // namespace

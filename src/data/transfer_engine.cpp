@@ -1,0 +1,218 @@
+#include "data/transfer_engine.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace cassasync::data {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kRowSavepoint = "riga";
+constexpr const char* kMsgRegister = "Cassa ";
+constexpr const char* kMsgStep = ", ";
+constexpr const char* kMsgRow = ": riga ";
+constexpr const char* kMsgNameOpen = " (";
+constexpr const char* kMsgNameClose = ")";
+constexpr const char* kMsgHeld = " trattenuta: ";
+constexpr const char* kMsgTakenAfter = " presa dopo ";
+constexpr const char* kMsgTries = " tentativi";
+constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle righe trattenute";
+
+}  // namespace
+
+bool caused_by_row(const DbError& e) {
+    switch (e.code() & 0xff) {
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_NOMEM:
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_READONLY:
+        case SQLITE_CANTOPEN: return false;
+        default: return true;
+    }
+}
+
+std::size_t RecordSetRows::read(const std::vector<std::int64_t>&, std::size_t) {
+    // The rows were read whole by their owner; a second read has nothing more to give.
+    if (read_) {
+        rows_.move_last();
+        if (!rows_.eof()) rows_.move_next();
+        return 0;
+    }
+    read_ = true;
+    rows_.move_first();
+    return rows_.size();
+}
+
+TransferEngine::TransferEngine(Database& central, TransferPlan plan)
+    : central_(central), plan_(std::move(plan)), ledger_(central), held_(central) {
+    if (plan_.batch_rows == 0) plan_.batch_rows = 1;
+}
+
+void TransferEngine::count_register_hold(Clock::time_point started) {
+    const auto held = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
+    figures_.longest_register_hold = std::max(figures_.longest_register_hold, held);
+    figures_.register_time += held;
+}
+
+std::string TransferEngine::row_name(const TransferRows& rows) const {
+    std::string out = kMsgRegister + std::to_string(plan_.cassa) + kMsgStep + plan_.step + kMsgRow +
+                      std::to_string(rows.key());
+    if (const std::string name = rows.name(); !name.empty()) out += kMsgNameOpen + name + kMsgNameClose;
+    return out;
+}
+
+void TransferEngine::forget_vanished(const WaitingKeys& still_waiting) {
+    const auto held = held_.keys(plan_.cassa, plan_.step);
+    if (held.empty()) return;
+    auto waiting = still_waiting(held);
+    std::sort(waiting.begin(), waiting.end());
+    std::vector<std::int64_t> gone;
+    for (const auto key : held) {
+        if (!std::binary_search(waiting.begin(), waiting.end(), key)) gone.push_back(key);
+    }
+    if (gone.empty()) return;
+    Transaction tx(central_);
+    for (const auto key : gone) held_.release(plan_.cassa, plan_.step, key);
+    tx.commit();
+    if (!plan_.log) return;
+    for (const auto key : gone) {
+        plan_.log(kMsgRegister + std::to_string(plan_.cassa) + kMsgStep + plan_.step + kMsgRow + std::to_string(key) +
+                  kMsgGone);
+    }
+}
+
+void TransferEngine::fail(TransferRows& rows, const std::string& cause) {
+    if (plan_.on_failure == RowFailure::fail_batch) {
+        failure_ = std::current_exception();
+        if (!failure_) failure_ = std::make_exception_ptr(RowRefused(cause));
+        return;
+    }
+    const double now = plan_.now ? plan_.now() : 0.0;
+    if (held_.hold(plan_.cassa, plan_.step, rows.key(), rows.digest(), cause, now)) {
+        notes_.push_back(row_name(rows) + kMsgHeld + cause);
+    }
+    held_now_.push_back(rows.key());
+    ++figures_.held;
+}
+
+bool TransferEngine::take(TransferRows& rows) {
+    if (const std::string cause = rows.refused(); !cause.empty()) {
+        fail(rows, cause);
+        return false;
+    }
+    central_.exec(std::string("SAVEPOINT ") + kRowSavepoint);
+    try {
+        rows.apply();
+        ledger_.record(plan_.cassa, plan_.table, rows.key(), rows.digest());
+        if (const auto tries = held_.release(plan_.cassa, plan_.step, rows.key())) {
+            notes_.push_back(row_name(rows) + kMsgTakenAfter + std::to_string(*tries + 1) + kMsgTries);
+        }
+        central_.exec(std::string("RELEASE ") + kRowSavepoint);
+        return true;
+    } catch (const DbError& e) {
+        // A failure that ended the whole transaction, or one of the files rather than of
+        // the row, ends the run: every later row would meet it too.
+        if (!central_.undo_savepoint(kRowSavepoint) || !caused_by_row(e)) {
+            const std::string where = rows.where();
+            if (where.empty()) throw;
+            throw DbError(where + ": " + e.what(), e.code());
+        }
+        rows.forget();
+        fail(rows, e.what());
+        return false;
+    } catch (const std::bad_alloc&) {
+        throw;  // the machine, not the row
+    } catch (const std::exception& e) {
+        // Not a database error: the row's own work refused it (a value it could not read).
+        if (!central_.undo_savepoint(kRowSavepoint)) throw;
+        rows.forget();
+        fail(rows, e.what());
+        return false;
+    }
+}
+
+TransferFigures TransferEngine::run(TransferRows& rows) {
+    const std::size_t limit = plan_.batch_rows;
+    auto read = [&] {
+        const std::size_t got = hold_register([&] { return rows.read(held_now_, limit); });
+        rows.after_read();
+        return rows.reads_in_parts() && got >= limit;
+    };
+    bool more_waiting = read();
+    bool reread = false;  // the rows in hand may be stale: read the waiting ones again
+    // Ledger entries of the last batch, already marked at the register. They are cleared
+    // in the next batch's transaction, which spares a commit of their own.
+    std::vector<std::int64_t> marked;
+    try {
+        for (;;) {
+            // Before a batch nothing is held at the register: its own software may have its
+            // turn, and may change waiting rows meanwhile, so after a turn they are read again.
+            if ((!rows.at_end() || more_waiting) && plan_.between_batches) {
+                const Turn turn = plan_.between_batches();
+                if (turn == Turn::stop) {
+                    figures_.cut_short = true;
+                    break;
+                }
+                if (turn == Turn::reread) reread = true;
+            }
+            if (rows.at_end() || reread) {
+                if (!more_waiting && !reread) break;
+                reread = false;
+                more_waiting = read();
+                if (rows.at_end()) break;
+            }
+            std::vector<TransferLedger::Entry> taken;
+            {
+                Transaction tx(central_);
+                ledger_.clear(plan_.cassa, plan_.table, marked);
+                rows.begin_batch();
+                const auto started = Clock::now();
+                while (!rows.at_end() && !failure_ && taken.size() < plan_.batch_rows &&
+                       (taken.empty() || Clock::now() - started < plan_.batch_time)) {
+                    if (take(rows)) taken.push_back({rows.key(), rows.digest()});
+                    // A failure that ends the run leaves its row current: nothing after it is read.
+                    if (!failure_) rows.next();
+                }
+                rows.end_batch();
+                const auto committing = Clock::now();
+                tx.commit();
+                figures_.central_commit_time +=
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - committing);
+            }
+            marked.clear();
+            if (plan_.log) {
+                for (const auto& note : notes_) plan_.log(note);
+            }
+            notes_.clear();
+            if (!taken.empty()) {
+                if (plan_.after_central_commit) plan_.after_central_commit();
+                hold_register([&] {
+                    rows.mark(taken);
+                    return 0;
+                });
+                for (const auto& entry : taken) marked.push_back(entry.key);
+                figures_.rows += static_cast<std::int64_t>(taken.size());
+                ++figures_.batches;
+            }
+            if (failure_) std::rethrow_exception(failure_);
+        }
+    } catch (...) {
+        // The error goes up; entries of rows already marked need not wait for a settle.
+        try {
+            ledger_.clear(plan_.cassa, plan_.table, marked);
+        } catch (...) {
+        }
+        throw;
+    }
+    ledger_.clear(plan_.cassa, plan_.table, marked);
+    return figures_;
+}
+
+}  // namespace cassasync::data
