@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "cassasync_version.h"
 #include "data/database.h"
 #include "data/value.h"
@@ -99,11 +100,7 @@ std::string host_of(const std::string& windows_path) {
     return end == std::string::npos ? std::string() : windows_path.substr(2, end - 2);
 }
 
-bool equal_nocase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
+bool equal_nocase(const std::string& a, const std::string& b) { return cassasync::base::equal_folded(a, b); }
 
 // Today's day serial and the time of day as a fraction, as the register stamps a line.
 struct Moment {

@@ -26,6 +26,8 @@ public:
     DbError(const std::string& message, int code = SQLITE_ERROR)
         : std::runtime_error(message), code_(code) {}
     int code() const { return code_; }
+    // The file is kept locked by another connection or program past the busy wait.
+    bool is_busy() const { return (code_ & 0xFF) == SQLITE_BUSY || (code_ & 0xFF) == SQLITE_LOCKED; }
 
 private:
     int code_;

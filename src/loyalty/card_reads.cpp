@@ -8,11 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "data/fixed_text.h"
+#include "base/text.h"
 #include "data/record_set.h"
 #include "data/transfer_ledger.h"
 #include "loyalty/card_exchange.h"
-#include "masterdata/article_sync.h"
 #include "platform/clock.h"
 #include "registers/reachability.h"
 
@@ -75,7 +74,7 @@ bool three_parts(std::string_view s, const std::string& separators, std::string_
 // column holds; a text that is not such a date is kept as it is, an empty one is null.
 data::Value date_piece(std::string_view text) {
     std::string_view p[3];
-    const std::string t = data::trim_blanks(text);
+    const std::string t = base::trim_blanks(text);
     if (t.empty()) return data::kNull;
     if (three_parts(t, "/-.", p) && p[2].size() == 4 && p[0].size() <= 2 && p[1].size() <= 2) {
         int d = std::stoi(std::string(p[0])), m = std::stoi(std::string(p[1])), y = std::stoi(std::string(p[2]));
@@ -91,7 +90,7 @@ data::Value date_piece(std::string_view text) {
 // The time piece ("hh:mm:ss" or "hh:mm") as the fraction of a day the central `ora`
 // column holds; a text that is not such a time is kept as it is, an empty one is null.
 data::Value time_piece(std::string_view text) {
-    const std::string t = data::trim_blanks(text);
+    const std::string t = base::trim_blanks(text);
     if (t.empty()) return data::kNull;
     std::string_view p[3];
     int h = -1, m = -1, s = 0;
@@ -130,7 +129,7 @@ struct Batch {
 
 class CardReader {
 public:
-    CardReader(frame::Context& ctx, int n, data::Database& central)
+    CardReader(core::StepContext& ctx, int n, data::Database& central)
         : ctx_(ctx), n_(n), central_(central), ledger_(central) {
         holders_ = &clienti2_.select(central, kCustomers, {}, {}, "rowid", data::Fetch::on_demand);
         journal_ = &punti_.select(central, kJournal, {}, {}, {}, data::Fetch::on_demand);
@@ -190,7 +189,7 @@ private:
         std::vector<std::string> lines;
         // A reading without a card number is taken like any other, but it has no holder
         // to mark and no card to send: queued, it would never leave the queue.
-        const bool has_card = !data::trim_blanks(tessera_text).empty();
+        const bool has_card = !base::trim_blanks(tessera_text).empty();
 
         if (has_card && holders_->find_first({{"tessera", tessera, data::Compare::key}})) {
             holders_->edit();
@@ -266,7 +265,7 @@ private:
         ledger_.clear(n_, kReadings, keys);
     }
 
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     int n_;
     data::Database& central_;
     data::TransferLedger ledger_;
@@ -280,7 +279,7 @@ private:
 
 // The readings of an answering register taken; nothing happens for one that does not
 // answer.
-void take_readings(frame::Context& ctx, int n) {
+void take_readings(core::StepContext& ctx, int n) {
     CardReader reader(ctx, n, ctx.databases.central());
     const std::string path = card_register_path(ctx, n);
     if (!registers::Verifica_Cassa(ctx, path, n)) return;
@@ -290,20 +289,16 @@ void take_readings(frame::Context& ctx, int n) {
 
 }  // namespace
 
-void Leggi_Tessere_Cassa(frame::Context& ctx, int n) {
-    if (!card_exchange_on(ctx.settings)) {
-        // With the card reads off nothing is trapped here.
-        masterdata::Aggiorna_Articoli(ctx, n);
-        return;
-    }
+bool Leggi_Tessere_Cassa(core::StepContext& ctx, int n) {
+    // With the card reads off nothing is read, and nothing can fail here.
+    if (!card_exchange_on(ctx.settings)) return true;
     try {
         take_readings(ctx, n);
-        // The window runs on its own thread, so there is no message loop to yield to
-        // before the article synchronisation.
-        masterdata::Aggiorna_Articoli(ctx, n);
+        return true;
     } catch (const std::exception& e) {
         // The next cycle takes what is still pending.
         card_step_failed(ctx, kStepLettura, n, e);
+        return false;
     }
 }
 

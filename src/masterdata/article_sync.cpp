@@ -4,10 +4,9 @@
 #include <limits>
 #include <string>
 
+#include "base/text.h"
 #include "data/record_set.h"
-#include "frame/startup.h"
 #include "masterdata/article_maps.h"
-#include "masterdata/customer_import.h"
 #include "masterdata/loader_launch.h"
 #include "masterdata/register_intake.h"
 #include "registers/reachability.h"
@@ -28,16 +27,13 @@ constexpr const char* kCreatedByRegister = "A";  // central aggi: barcode create
 const IntakeTable kBarcodes{"codean",
                               "UPDATE codean SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))"};
 
-// A switch is off when the number it holds is 0 ("0", "00", "x").
-bool switch_off(const std::string& value) { return frame::leading_number_text(value) == "0"; }
-
 bool is_created_by_register(const data::RecordSet& barcode) {
     return !barcode.is_null("aggi") && barcode.text("aggi") == kCreatedByRegister;
 }
 
 class ArticleIntake {
 public:
-    ArticleIntake(frame::Context& ctx, int n, data::Database& central)
+    ArticleIntake(core::StepContext& ctx, int n, data::Database& central)
         : ctx_(ctx), n_(n), central_(central),
           barcodes_(codean_.select(central, "codean", {}, {}, "rowid", data::Fetch::on_demand)) {
         const auto now = ctx.clock.now();
@@ -106,7 +102,7 @@ private:
         article.update();
     }
 
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     int n_;
     data::Database& central_;
     data::Channel codean_{"codean"};
@@ -118,9 +114,9 @@ private:
 
 }  // namespace
 
-void Aggiorna_Articoli(frame::Context& ctx, int n) {
-    const std::string& entry = register_entry(ctx, n);
-    if (!switch_off(ctx.settings.aaa)) {
+void Aggiorna_Articoli(core::StepContext& ctx, int n) {
+    const std::string& entry = ctx.register_entry(n);
+    if (!core::switch_off(ctx.settings.aaa)) {
         const std::string path = registers::Percorso_Cassa_Int(ctx, n);
         data::Database& central = ctx.databases.central();
         ArticleIntake intake(ctx, n, central);
@@ -145,7 +141,6 @@ void Aggiorna_Articoli(frame::Context& ctx, int n) {
             if (settled || intake.changed()) start_qvo(ctx);
         }
     }
-    if (switch_off(ctx.settings.bbb)) Aggiorna_Clienti(ctx, n);
 }
 
 }  // namespace cassasync::masterdata

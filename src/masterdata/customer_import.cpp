@@ -5,7 +5,6 @@
 #include <string>
 
 #include "data/record_set.h"
-#include "invoices/invoice_recovery.h"
 #include "masterdata/register_intake.h"
 #include "masterdata/text_fields.h"
 #include "registers/reachability.h"
@@ -43,8 +42,8 @@ std::int32_t customer_code(const data::RecordSet& reg, int n) {
 
 }  // namespace
 
-void Aggiorna_Clienti(frame::Context& ctx, int n) {
-    const std::string& entry = register_entry(ctx, n);
+void Aggiorna_Clienti(core::StepContext& ctx, int n) {
+    const std::string& entry = ctx.register_entry(n);
     const std::string path = registers::Percorso_Cassa_Int(ctx, n);
     ctx.log.progress(kLogImporting);
     if (registers::Verifica_Cassa(ctx, entry, n)) {
@@ -73,7 +72,6 @@ void Aggiorna_Clienti(frame::Context& ctx, int n) {
             row.update();
         });
     }
-    invoices::Recupero_Fatture(ctx, n);
 }
 
 }  // namespace cassasync::masterdata

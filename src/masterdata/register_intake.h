@@ -12,15 +12,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/step_context.h"
 #include "data/database.h"
 #include "data/record_set.h"
-#include "frame/context.h"
 
 namespace cassasync::masterdata {
 
-// The register's entry in the path table; a number outside it is refused before the
-// register is contacted.
-const std::string& register_entry(frame::Context& ctx, int n);
 
 struct IntakeTable {
     std::string_view table;  // the register table, also the ledger's table name

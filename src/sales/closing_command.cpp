@@ -46,7 +46,7 @@ std::optional<std::string> flag_file_name(const std::string& register_path) {
 
 // The day just closed, checked against the register: one verdict line, then one line per
 // difference. A check that fails is itself one line; the close is done either way.
-void log_reconciliation(frame::Context& ctx, int n, const std::string& register_path, long today) {
+void log_reconciliation(core::StepContext& ctx, int n, const std::string& register_path, long today) {
     try {
         const RegisterDayCheck check = reconcile_register(ctx, n, register_path, today);
         ctx.log.write(kReconciled + verdict_line(check));
@@ -60,7 +60,7 @@ void log_reconciliation(frame::Context& ctx, int n, const std::string& register_
 
 }  // namespace
 
-void Controllo_Chiusura(frame::Context& ctx, int n, const std::string& register_path, long today) {
+void Controllo_Chiusura(core::StepContext& ctx, int n, const std::string& register_path, long today) {
     const auto flag = flag_file_name(register_path);
     if (!flag) return;
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+#include "core/back_office_paths.h"
 #include "data/held_rows.h"
 #include "data/record_set.h"
 #include "data/transfer_ledger.h"
@@ -15,7 +17,6 @@
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
 #include "sales/closing_command.h"
-#include "data/fixed_text.h"
 #include "sales/numbering.h"
 #include "sales/rounding.h"
 #include "sales/row_resolution.h"
@@ -24,9 +25,9 @@
 
 namespace cassasync::sales {
 
-using data::fixed_width;
-using data::left_chars;
-using data::trim_blanks;
+using base::fixed_width;
+using base::left_chars;
+using base::trim_blanks;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -133,7 +134,7 @@ bool caused_by_line(const data::DbError& e) {
 
 class ReceiptImport {
 public:
-    ReceiptImport(frame::Context& ctx, int n, long today, const std::string& register_path,
+    ReceiptImport(core::StepContext& ctx, int n, long today, const std::string& register_path,
                   const ImportTuning& tuning, ImportFigures& figures)
         : ctx_(ctx), n_(n), today_(today), register_path_(register_path), tuning_(tuning),
           figures_(figures), central_(ctx.databases.central()), ledger_(central_), held_(central_) {}
@@ -162,7 +163,7 @@ private:
     void forget_vanished_held(data::Database& reg);
     void log_done();
 
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     int n_;
     long today_;
     const std::string& register_path_;
@@ -422,12 +423,12 @@ void ReceiptImport::run() {
             // they are read again.
             const bool more = next < lines.size() || lines.size() >= tuning_.batch_lines;
             if (more && ctx_.between_batches) {
-                const frame::BatchTurn turn = ctx_.between_batches();
-                if (turn == frame::BatchTurn::wait_next_cycle) {
+                const core::BatchTurn turn = ctx_.between_batches();
+                if (turn == core::BatchTurn::wait_next_cycle) {
                     figures_.cut_short = true;
                     break;
                 }
-                if (turn == frame::BatchTurn::resumed_after_turn) {
+                if (turn == core::BatchTurn::resumed_after_turn) {
                     next = lines.size();
                     reread = true;
                 }
@@ -492,12 +493,12 @@ void ReceiptImport::run() {
 
 }  // namespace
 
-ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& requested) {
+ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTuning& requested) {
     ImportFigures figures;
     ImportTuning tuning = requested;
     if (tuning.batch_lines == 0) tuning.batch_lines = 1;
     // Percorso_Fidel: the loyalty journal is reached through the central connection.
-    ctx.databases.attach_if_present(data::kLoyaltySchema, frame::kLoyaltyPath);
+    ctx.databases.attach_if_present(data::kLoyaltySchema, core::kLoyaltyPath);
     ctx.databases.attach_if_present(data::kSalesSchema, ctx.settings.Percorso_Vendite);
     const platform::LocalTime now = ctx.clock.now();
     const long today = platform::day_serial(now.year, now.month, now.day);
@@ -536,6 +537,6 @@ ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& 
     return figures;
 }
 
-void Travaso_Scontrini(frame::Context& ctx, int n) { Travaso_Scontrini(ctx, n, ImportTuning{}); }
+void Travaso_Scontrini(core::StepContext& ctx, int n) { Travaso_Scontrini(ctx, n, ImportTuning{}); }
 
 }  // namespace cassasync::sales
