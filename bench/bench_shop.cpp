@@ -2,6 +2,8 @@
 #include "bench_shop.h"
 #include "core/back_office_paths.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>

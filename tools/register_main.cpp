@@ -32,11 +32,13 @@
 
 #include "base/text.h"
 #include "cassasync_version.h"
+#include "core/back_office_paths.h"
 #include "data/database.h"
 #include "data/value.h"
 #include "frame/shop_admin.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
+#include "platform/stop_signals.h"
 
 namespace {
 
@@ -86,11 +88,6 @@ char ean_check_digit(const std::string& twelve) {
     return static_cast<char>('0' + (10 - sum % 10) % 10);
 }
 
-std::string default_root() {
-    const char* env = std::getenv("CASSASYNC_ROOT");
-    return env && *env ? env : "/var/lib/cassasync";
-}
-
 std::string loopback_register_path(int n) { return "\\\\127.0.0." + std::to_string(n) + "\\cassa\\dati.mdb"; }
 
 // "\\host\share\..." -> "host"; "" when the path is not a network path.
@@ -122,30 +119,7 @@ Moment now_moment() {
 
 // SIGINT and SIGTERM are blocked for the whole run and only taken at the points where
 // the stand-in waits, so that an action is never cut in half.
-class StopSignals {
-public:
-    StopSignals() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        sigprocmask(SIG_BLOCK, &set_, nullptr);
-    }
-    // Waits up to `ms`; true once a stop signal has arrived (now or before).
-    bool wait(std::chrono::milliseconds ms) {
-        if (stopped_) return true;
-        if (ms.count() <= 0) ms = std::chrono::milliseconds(0);
-        timespec ts{};
-        ts.tv_sec = static_cast<time_t>(ms.count() / 1000);
-        ts.tv_nsec = static_cast<long>(ms.count() % 1000) * 1000000L;
-        if (sigtimedwait(&set_, nullptr, &ts) > 0) stopped_ = true;
-        return stopped_;
-    }
-    bool stopped() const { return stopped_; }
-
-private:
-    sigset_t set_{};
-    bool stopped_ = false;
-};
+using cassasync::platform::StopSignals;
 
 // ---- the central catalogue, read only ----
 
@@ -944,7 +918,7 @@ int main(int argc, char** argv) {
     app.fallthrough();
     app.set_version_flag("--version", std::string("cassasync-register ") + CASSASYNC_VERSION);
     Options options;
-    options.root = default_root();
+    options.root = cassasync::core::default_root();
     app.add_option("--root", options.root, "shop root folder (default $CASSASYNC_ROOT or /var/lib/cassasync)");
     auto* number_opt = app.add_option("--register", options.number, "register number, 1 to 10")->check(CLI::Range(1, 10));
     auto* path_opt = app.add_option("--path", options.path, "register database path, e.g. \\\\127.0.0.1\\cassa\\dati.mdb");

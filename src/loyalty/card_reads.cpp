@@ -166,13 +166,13 @@ private:
         while (!readings.eof() && batch.keys.size() < kBatchReadings &&
                std::chrono::steady_clock::now() - started < kBatchTime) {
             // A failing reading leaves nothing behind; those before it are kept.
-            central_.exec("SAVEPOINT lettura");
+            data::Savepoint savepoint(central_, "lettura");
             try {
                 take_one(readings, batch);
-                central_.exec("RELEASE lettura");
+                savepoint.release();
             } catch (...) {
                 // A failure that ended the whole transaction leaves nothing of the batch to keep.
-                if (!central_.undo_savepoint("lettura")) throw;
+                if (!savepoint.undo()) throw;
                 failure_ = std::current_exception();
                 break;
             }

@@ -34,8 +34,8 @@ constexpr const char* kCopied[] = {"nome",     "sconto",    "sel",       "indiri
 std::int32_t customer_code(const data::RecordSet& reg, int n) {
     const std::int64_t code = reg.integer("codcliente");
     if (code < std::numeric_limits<std::int32_t>::min() || code > std::numeric_limits<std::int32_t>::max()) {
-        throw data::DbError("register " + std::to_string(n) + ": customer code " + std::to_string(code) +
-                            " does not fit a 32-bit code");
+        throw data::DbError::refused_row("register " + std::to_string(n) + ": customer code " +
+                                         std::to_string(code) + " does not fit a 32-bit code");
     }
     return static_cast<std::int32_t>(code);
 }

@@ -43,16 +43,16 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
             do {
                 // A failing row leaves nothing behind; the rows before it are taken, so a
                 // row that always fails holds back only itself and those after it.
-                central.exec("SAVEPOINT riga");
+                data::Savepoint savepoint(central, "riga");
                 try {
                     apply(rows);
                     const std::int64_t key = rows.integer(kRowKey);
                     ledger.record(n, intake.table, key, data::row_digest(rows.values()));
-                    central.exec("RELEASE riga");
+                    savepoint.release();
                     keys.push_back(key);
                 } catch (...) {
                     // A failure that ended the whole transaction leaves nothing of the batch to keep.
-                    if (!central.undo_savepoint("riga")) throw;
+                    if (!savepoint.undo()) throw;
                     failure = std::current_exception();
                     break;
                 }

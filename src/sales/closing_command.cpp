@@ -92,9 +92,8 @@ void Controllo_Chiusura(core::StepContext& ctx, int n, const std::string& regist
     if (ec) {
         // Raised as the step's error type, so the cycle logs it at the register boundary;
         // the request stays and is carried out again (the registration is repeatable).
-        throw data::DbError("cannot delete the close request " + *flag + " of register " + std::to_string(n) +
-                                ": " + ec.message(),
-                            SQLITE_IOERR);
+        throw data::DbError::file_failure("cannot delete the close request " + *flag + " of register " +
+                                          std::to_string(n) + ": " + ec.message());
     }
     ctx.last_close_day = today;
     log_reconciliation(ctx, n, register_path, today);

@@ -117,20 +117,7 @@ struct Document {
 
 // A failure the line itself causes, rather than the files or the machine: those end the
 // run, since every later line would fail the same way.
-bool caused_by_line(const data::DbError& e) {
-    switch (e.code() & 0xff) {
-        case SQLITE_FULL:
-        case SQLITE_IOERR:
-        case SQLITE_NOMEM:
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-        case SQLITE_READONLY:
-        case SQLITE_CANTOPEN: return false;
-        default: return true;
-    }
-}
+bool caused_by_line(const data::DbError& e) { return e.failure() == data::Failure::refused_row; }
 
 class ReceiptImport {
 public:
@@ -347,19 +334,19 @@ bool ReceiptImport::take_line(const ReceiptLine& line, RowResolver& resolver, St
     }
     const Document doc_before = doc_;
     const std::size_t documents_before = batch_documents_.size();
-    central_.exec(std::string("SAVEPOINT ") + kLineSavepoint);
+    data::Savepoint savepoint(central_, kLineSavepoint);
     try {
         import_line(line, resolver, stock, venmo);
         ledger_.record(n_, kLedgerTable, line.id, line.identity);
         if (const auto tries = held_.release(n_, kStep, line.id)) {
             notes_.push_back(line_name(line) + kMsgTakenAfter + std::to_string(*tries + 1) + kMsgTries);
         }
-        central_.exec(std::string("RELEASE ") + kLineSavepoint);
+        savepoint.release();
         return true;
     } catch (const data::DbError& e) {
         // A failure that ended the whole transaction, or one of the files rather than of
         // the line, ends the run as it always did.
-        if (!central_.undo_savepoint(kLineSavepoint) || !caused_by_line(e)) {
+        if (!savepoint.undo() || !caused_by_line(e)) {
             throw data::DbError("receipt line " + std::to_string(line.id) + " (receipt " +
                                     std::to_string(line.bnumer) + "): " + e.what(),
                                 e.code());

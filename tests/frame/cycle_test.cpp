@@ -3,6 +3,8 @@
 // under which semaphore, errors at a register's boundary, and stopping. Most cases
 // replace the transfer steps by recorders, so that what is checked is the cycle's own
 // order of calls and the semaphore each call ran under, not what the steps do.
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
