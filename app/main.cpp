@@ -17,6 +17,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include "core/back_office_paths.h"
 #include "frame/backups.h"
 #include "frame/context.h"
 #include "frame/cycle.h"
@@ -26,6 +27,7 @@
 #include "platform/path_map.h"
 #include "platform/pinger.h"
 #include "platform/process_starter.h"
+#include "platform/stop_signals.h"
 
 #ifdef CASSASYNC_HAVE_WINDOW
 #include "window/status_window.h"
@@ -37,26 +39,19 @@ namespace {
 
 using namespace cassasync;
 
-std::string default_root() {
-    const char* env = std::getenv("CASSASYNC_ROOT");
-    return env && *env ? env : "/var/lib/cassasync";
-}
-
 // SIGINT and SIGTERM are blocked in every thread and taken by one watcher thread, which
 // asks the worker to stop as the exit button does. No handler runs in signal context,
 // so nothing but an ordinary thread touches the context.
 class SignalWatcher {
 public:
+    // Before any other thread exists, so that all of them inherit the blocked signals.
     explicit SignalWatcher(std::atomic<bool>& stop) {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        // Before any other thread exists, so that all of them inherit the mask.
-        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
         thread_ = std::thread([this, &stop] {
-            const timespec poll{0, 100 * 1000 * 1000};
             while (!done_.load()) {
-                if (sigtimedwait(&set_, nullptr, &poll) > 0) stop.store(true);
+                if (signals_.wait(std::chrono::milliseconds(100))) {
+                    stop.store(true);
+                    return;
+                }
             }
         });
     }
@@ -68,7 +63,7 @@ public:
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
 private:
-    sigset_t set_{};
+    platform::StopSignals signals_;
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
@@ -105,7 +100,7 @@ int main(int argc, char** argv) {
     if (window::probing_display()) return window::probe_display(argc, argv);
 #endif
     CLI::App app{"cassasync: back-office synchronisation service for the shop's cash registers"};
-    std::string root = default_root();
+    std::string root = core::default_root();
     std::string drive = "C";
     bool headless = false;
     int cycles = -1;

@@ -1,5 +1,8 @@
 // The shop a benchmark works on, and the raw SQLite helpers it is built with.
 #include "bench_shop.h"
+#include "core/back_office_paths.h"
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -112,7 +115,7 @@ void build_shop(const std::filesystem::path& root, int articles, int lines, Mix 
 sqlite3* open_shop(const platform::PathMap& paths) {
     sqlite3* db = open_raw(paths.to_local(kMain));
     exec(db, "ATTACH DATABASE '" + paths.to_local(kSales).string() + "' AS vendite");
-    exec(db, "ATTACH DATABASE '" + paths.to_local(frame::kLoyaltyPath).string() + "' AS fidel");
+    exec(db, "ATTACH DATABASE '" + paths.to_local(core::kLoyaltyPath).string() + "' AS fidel");
     exec(db, "ATTACH DATABASE '" + paths.to_local(kRegister).string() + "' AS cassa");
     return db;
 }

@@ -6,24 +6,27 @@ cd "$(dirname "$0")/.."
 source scripts/deps.sh
 install_missing_packages
 
-jobs=2
 export QT_QPA_PLATFORM=offscreen
 export CTEST_OUTPUT_ON_FAILURE=1
 
+echo "== layers"
+scripts/check_layers.sh
+
+# The build directories, options, job counts and time limits are the presets' own
+# (CMakePresets.json): build/ and build-asan/.
 echo "== build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs"
+cmake --preset normal >/dev/null
+cmake --build --preset normal
 
 echo "== tests"
-(cd build && ctest -j"$jobs" --timeout 900)
+ctest --preset normal
 
 echo "== sanitizer build"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCASSASYNC_SANITIZE=ON \
-      -DCASSASYNC_BUILD_BENCH=OFF >/dev/null
-cmake --build build-asan -j"$jobs"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
 
 echo "== tests under sanitizers"
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd build-asan && ctest -j"$jobs" --timeout 1800)
+ctest --preset asan

@@ -6,17 +6,18 @@
 // is stopped. This file only reads the options and calls the register side.
 #include <CLI/CLI.hpp>
 
-#include <signal.h>
-#include <time.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "base/text.h"
 #include "cassasync_version.h"
+#include "core/back_office_paths.h"
 #include "frame/shop_admin.h"
 #include "platform/path_map.h"
+#include "platform/stop_signals.h"
 #include "register_side/register_side.h"
 
 namespace {
@@ -27,39 +28,20 @@ using cassasync::register_side::Register;
 using cassasync::register_side::RegisterOptions;
 using cassasync::register_side::Tally;
 
-std::string default_root() {
-    const char* env = std::getenv("CASSASYNC_ROOT");
-    return env && *env ? env : "/var/lib/cassasync";
-}
-
-// SIGINT and SIGTERM are blocked for the whole run and only taken at the points where
-// the stand-in waits, so that an action is never cut in half.
-class StopSignals : public cassasync::register_side::Waiter {
+// SIGINT and SIGTERM are taken only at the points where the stand-in waits, so that an
+// action is never cut in half.
+class StopWaiter : public cassasync::register_side::Waiter {
 public:
-    StopSignals() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        sigprocmask(SIG_BLOCK, &set_, nullptr);
-    }
-    bool wait(std::chrono::milliseconds ms) override {
-        if (stopped_) return true;
-        if (ms.count() <= 0) ms = std::chrono::milliseconds(0);
-        timespec ts{};
-        ts.tv_sec = static_cast<time_t>(ms.count() / 1000);
-        ts.tv_nsec = static_cast<long>(ms.count() % 1000) * 1000000L;
-        if (sigtimedwait(&set_, nullptr, &ts) > 0) stopped_ = true;
-        return stopped_;
-    }
-    bool stopped() const override { return stopped_; }
+    bool wait(std::chrono::milliseconds ms) override { return signals_.wait(ms); }
+    bool stopped() const override { return signals_.stopped(); }
 
 private:
-    sigset_t set_{};
-    bool stopped_ = false;
+    platform::StopSignals signals_;
 };
 
+
 int run(Register& reg, double rate, double seconds, const std::string& summary, std::uint64_t seed) {
-    StopSignals stop;
+    StopWaiter stop;
     const auto result = cassasync::register_side::run_mix(reg, stop, rate, seconds, seed);
     cassasync::register_side::print_counts(reg.number(), result.tally, stdout);
     if (!summary.empty() && !cassasync::register_side::write_summary(reg, result.tally, result.seconds, summary)) {
@@ -90,7 +72,7 @@ int main(int argc, char** argv) {
     RegisterOptions options;
     options.company_path = cassasync::frame::kCompanyPath;
     options.default_main_path = cassasync::frame::kDefaultMainPath;
-    std::string root = default_root();
+    std::string root = cassasync::core::default_root();
     app.add_option("--root", root, "shop root folder (default $CASSASYNC_ROOT or /var/lib/cassasync)");
     auto* number_opt = app.add_option("--register", options.number, "register number, 1 to 10")->check(CLI::Range(1, 10));
     auto* path_opt = app.add_option("--path", options.path, "register database path, e.g. \\\\127.0.0.1\\cassa\\dati.mdb");

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cassasync_version.h"
+#include "core/back_office_paths.h"
 #include "frame/held_report.h"
 #include "frame/shop_admin.h"
 #include "frame/backups.h"
@@ -18,11 +19,6 @@
 #include "platform/path_map.h"
 
 namespace {
-
-std::string default_root() {
-    const char* env = std::getenv("CASSASYNC_ROOT");
-    return env && *env ? env : "/var/lib/cassasync";
-}
 
 int report(const cassasync::Status& st, const std::string& done) {
     if (!st) {
@@ -119,7 +115,7 @@ int main(int argc, char** argv) {
     CLI::App app{"cassasync-shop: shop administration for cassasync"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("cassasync-shop ") + CASSASYNC_VERSION);
-    std::string root = default_root();
+    std::string root = cassasync::core::default_root();
     app.add_option("--root", root, "shop root folder (default $CASSASYNC_ROOT or /var/lib/cassasync)");
 
     auto* init = app.add_subcommand("init", "create the company, main, sales and loyalty databases");

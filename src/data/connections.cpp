@@ -1,5 +1,7 @@
 #include "data/connections.h"
 
+#include <sqlite3.h>
+
 #include <system_error>
 
 #include "data/transfer_ledger.h"

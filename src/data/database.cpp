@@ -1,5 +1,7 @@
 #include "data/database.h"
 
+#include <sqlite3.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +12,30 @@
 #include "data/journal_vfs.h"
 
 namespace cassasync::data {
+
+DbError DbError::refused_row(const std::string& message) { return DbError(message, SQLITE_CONSTRAINT); }
+DbError DbError::file_failure(const std::string& message) { return DbError(message, SQLITE_IOERR); }
+
+Failure DbError::failure() const {
+    switch (code_ & 0xFF) {
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_READONLY:
+        case SQLITE_CANTOPEN: return Failure::file;
+        case SQLITE_NOMEM:
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB: return Failure::database;
+        default: return Failure::refused_row;
+    }
+}
+
+bool DbError::is_busy() const { return (code_ & 0xFF) == SQLITE_BUSY || (code_ & 0xFF) == SQLITE_LOCKED; }
+
+void Statement::Finalizer::operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+void Database::Closer::operator()(sqlite3* d) const { sqlite3_close_v2(d); }
+
 
 namespace {
 
@@ -292,6 +318,29 @@ bool Database::undo_savepoint(const std::string& name) {
     exec("ROLLBACK TO " + quote_identifier(name));
     exec("RELEASE " + quote_identifier(name));
     return true;
+}
+
+Savepoint::Savepoint(Database& db, std::string name) : db_(db), name_(std::move(name)) {
+    db_.exec("SAVEPOINT " + quote_identifier(name_));
+}
+
+Savepoint::~Savepoint() {
+    if (!open_) return;
+    try {
+        db_.undo_savepoint(name_);
+    } catch (...) {
+        // Unwinding already: the transaction around it rolls back what is left.
+    }
+}
+
+void Savepoint::release() {
+    db_.exec("RELEASE " + quote_identifier(name_));
+    open_ = false;
+}
+
+bool Savepoint::undo() {
+    open_ = false;
+    return db_.undo_savepoint(name_);
 }
 
 void Database::attach(const std::filesystem::path& file, const std::string& schema) {

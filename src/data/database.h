@@ -7,8 +7,6 @@
 // whether to trap it (see the register steps) or let it reach the processing cycle.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -19,13 +17,36 @@
 
 #include "data/value.h"
 
+// SQLite's own types stay opaque here: <sqlite3.h> is included by the data layer's
+// sources only.
+struct sqlite3;
+struct sqlite3_stmt;
+
 namespace cassasync::data {
 
+// What kind of failure an error is, told apart by its code and never by its text.
+enum class Failure {
+    refused_row,  // the row itself: a constraint, a value that does not fit, a refused booking
+    database,     // the database: kept locked by another program, damaged, out of memory
+    file,         // the file system: disk full, an I/O error, a file that cannot be opened or removed
+};
+
+// An error of the storage engine, of a file or of a row, with SQLite's result code
+// (extended codes included). Raised by the wrapper and by the steps; caught and logged
+// once, at the boundary of a register's step.
 class DbError : public std::runtime_error {
 public:
-    DbError(const std::string& message, int code = SQLITE_ERROR)
-        : std::runtime_error(message), code_(code) {}
+    static constexpr int kGenericCode = 1;  // SQLite's generic error
+    DbError(const std::string& message, int code = kGenericCode) : std::runtime_error(message), code_(code) {}
+    // A row refused for its own content: the rows after it are unaffected.
+    static DbError refused_row(const std::string& message);
+    // A file that could not be written, removed or opened.
+    static DbError file_failure(const std::string& message);
+
     int code() const { return code_; }
+    Failure failure() const;
+    // The file is kept locked by another connection or program past the busy wait.
+    bool is_busy() const;
 
 private:
     int code_;
@@ -80,7 +101,7 @@ public:
 
 private:
     struct Finalizer {
-        void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+        void operator()(sqlite3_stmt* s) const;
     };
     sqlite3* db_;
     std::unique_ptr<sqlite3_stmt, Finalizer> stmt_;
@@ -128,7 +149,7 @@ public:
 
 private:
     struct Closer {
-        void operator()(sqlite3* d) const { sqlite3_close_v2(d); }
+        void operator()(sqlite3* d) const;
     };
     std::filesystem::path file_;
     FileRole role_;
@@ -149,6 +170,26 @@ public:
 
 private:
     Database& db_;
+    bool open_ = true;
+};
+
+// A savepoint inside a transaction, so that one row's failure undoes only that row:
+// begun in the constructor, undone and ended in the destructor unless released. Lives
+// on the stack for one row; never throws from the destructor.
+class Savepoint {
+public:
+    Savepoint(Database& db, std::string name);  // SAVEPOINT name
+    ~Savepoint();
+    Savepoint(const Savepoint&) = delete;
+    Savepoint& operator=(const Savepoint&) = delete;
+    void release();  // RELEASE name: what was done inside stays in the transaction
+    // Undoes and ends the savepoint after a failure inside it; false when the failure
+    // had already ended the whole transaction (see Database::undo_savepoint).
+    bool undo();
+
+private:
+    Database& db_;
+    std::string name_;
     bool open_ = true;
 };
 

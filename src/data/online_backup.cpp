@@ -1,5 +1,7 @@
 #include "data/online_backup.h"
 
+#include <sqlite3.h>
+
 #include <memory>
 
 namespace cassasync::data {

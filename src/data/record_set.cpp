@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "base/text.h"
 #include "data/text_match.h"
 
 namespace cassasync::data {
@@ -38,13 +39,7 @@ std::shared_ptr<const Columns> columns_of(Statement& st) {
 
 namespace {
 // ASCII letters only, whatever the process's locale.
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
+std::string lower(std::string_view s) { return base::lower_ascii(s); }
 
 }  // namespace
 

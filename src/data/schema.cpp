@@ -1,5 +1,7 @@
 #include "data/schema.h"
 
+#include <sqlite3.h>
+
 #include <string>
 
 namespace cassasync::data {
@@ -115,16 +117,16 @@ std::vector<IndexUpgrade> upgrade_indexes(Database& db, DatabaseKind kind, const
     try {
         Transaction tx(db);
         for (const auto& index : stale) {
-            db.exec("SAVEPOINT indice");
+            Savepoint savepoint(db, "indice");
             try {
                 db.exec("DROP INDEX IF EXISTS " + quote_identifier(schema) + "." + quote_identifier(index.name));
                 db.exec(in_schema(index.sql, schema));
-                db.exec("RELEASE indice");
+                savepoint.release();
                 done.push_back({index.name, {}});
             } catch (const DbError& e) {
                 // The rows refuse the new definition: the old index stays, and the lookups
                 // keep working through it.
-                if (!db.undo_savepoint("indice")) throw;
+                if (!savepoint.undo()) throw;
                 done.push_back({index.name, e.what()});
             }
         }

@@ -1,6 +1,6 @@
 #include "data/text_match.h"
 
-#include "data/fixed_text.h"
+#include "base/text.h"
 
 namespace cassasync::data {
 
@@ -28,8 +28,8 @@ std::vector<Value> key_forms(const Value& key) {
     std::string trimmed = to_text(key);
     trimmed.erase(trimmed.find_last_not_of(' ') + 1);
     // A key longer than its width is never cut: cut, it would name another key.
-    const bool fits = left_chars(trimmed, kKeyWidth).size() == trimmed.size();
-    std::string padded = fits ? fixed_width(trimmed, kKeyWidth) : trimmed;
+    const bool fits = base::left_chars(trimmed, kKeyWidth).size() == trimmed.size();
+    std::string padded = fits ? base::fixed_width(trimmed, kKeyWidth) : trimmed;
     if (padded == trimmed) return {Value(std::move(trimmed))};
     return {Value(std::move(padded)), Value(std::move(trimmed))};
 }

@@ -23,20 +23,7 @@ constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle ri
 
 }  // namespace
 
-bool caused_by_row(const DbError& e) {
-    switch (e.code() & 0xff) {
-        case SQLITE_FULL:
-        case SQLITE_IOERR:
-        case SQLITE_NOMEM:
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-        case SQLITE_READONLY:
-        case SQLITE_CANTOPEN: return false;
-        default: return true;
-    }
-}
+bool caused_by_row(const DbError& e) { return e.failure() == Failure::refused_row; }
 
 std::size_t RecordSetRows::read(const std::vector<std::int64_t>&, std::size_t) {
     // The rows were read whole by their owner; a second read has nothing more to give.
@@ -107,19 +94,19 @@ bool TransferEngine::take(TransferRows& rows) {
         fail(rows, cause);
         return false;
     }
-    central_.exec(std::string("SAVEPOINT ") + kRowSavepoint);
+    Savepoint savepoint(central_, kRowSavepoint);
     try {
         rows.apply();
         ledger_.record(plan_.cassa, plan_.table, rows.key(), rows.digest());
         if (const auto tries = held_.release(plan_.cassa, plan_.step, rows.key())) {
             notes_.push_back(row_name(rows) + kMsgTakenAfter + std::to_string(*tries + 1) + kMsgTries);
         }
-        central_.exec(std::string("RELEASE ") + kRowSavepoint);
+        savepoint.release();
         return true;
     } catch (const DbError& e) {
         // A failure that ended the whole transaction, or one of the files rather than of
         // the row, ends the run: every later row would meet it too.
-        if (!central_.undo_savepoint(kRowSavepoint) || !caused_by_row(e)) {
+        if (!savepoint.undo() || !caused_by_row(e)) {
             const std::string where = rows.where();
             if (where.empty()) throw;
             throw DbError(where + ": " + e.what(), e.code());
@@ -131,7 +118,7 @@ bool TransferEngine::take(TransferRows& rows) {
         throw;  // the machine, not the row
     } catch (const std::exception& e) {
         // Not a database error: the row's own work refused it (a value it could not read).
-        if (!central_.undo_savepoint(kRowSavepoint)) throw;
+        if (!savepoint.undo()) throw;
         rows.forget();
         fail(rows, e.what());
         return false;

@@ -48,7 +48,7 @@ enum class Turn {
 // (or ends the run) with this text as its cause, like any failure of the row.
 class RowRefused : public DbError {
 public:
-    explicit RowRefused(const std::string& cause) : DbError(cause, SQLITE_CONSTRAINT) {}
+    explicit RowRefused(const std::string& cause) : DbError(DbError::refused_row(cause)) {}
 };
 
 // A failure the row itself causes, rather than the files or the machine: those end the

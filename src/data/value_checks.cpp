@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "data/fixed_text.h"
+#include "base/text.h"
 #include "platform/clock.h"
 
 namespace cassasync::data {
@@ -41,7 +41,7 @@ std::string shown(const Value& v) {
 
 std::optional<std::string> refusal(const FieldCheck& f, const Value& v) {
     if (f.kind == FieldKind::code && (is_null(v) || (std::holds_alternative<std::string>(v) &&
-                                                     trim_blanks(std::get<std::string>(v)).empty()))) {
+                                                     base::trim_blanks(std::get<std::string>(v)).empty()))) {
         return std::string(f.name) + kEmpty;
     }
     if (is_null(v)) return std::nullopt;

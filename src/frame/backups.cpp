@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "core/back_office_paths.h"
 #include "data/online_backup.h"
 #include "data/sha256.h"
 #include "frame/shop_admin.h"
@@ -81,7 +82,7 @@ Status copy_into(Context& ctx, const std::filesystem::path& folder) {
     const std::vector<Source> sources = {{kCompanyPath, {}},
                                          {ctx.settings.Percorso_Dati, kMain},
                                          {ctx.settings.Percorso_Vendite, data::kSalesSchema},
-                                         {kLoyaltyPath, data::kLoyaltySchema}};
+                                         {core::kLoyaltyPath, data::kLoyaltySchema}};
     std::string manifest = "# cassasync backup " + folder.filename().string() + "\n";
     try {
         data::Database& central = ctx.databases.central();

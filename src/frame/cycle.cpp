@@ -4,10 +4,6 @@
 #include <thread>
 
 #include "frame/backups.h"
-#include "loyalty/card_reads.h"
-#include "loyalty/card_totals.h"
-#include "loyalty/card_transmission.h"
-#include "masterdata/article_sync.h"
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
 #include "registers/semaphores.h"
@@ -47,17 +43,6 @@ bool wait_for_tick(const Context& ctx, std::chrono::milliseconds interval) {
 }
 
 }  // namespace
-
-CycleSteps CycleSteps::standard() {
-    CycleSteps s;
-    s.Invia_Totali_Tessere = loyalty::Invia_Totali_Tessere;
-    s.Ricevi_Totali_Tessere = loyalty::Ricevi_Totali_Tessere;
-    s.Leggi_Tessere_Cassa = loyalty::Leggi_Tessere_Cassa;
-    s.Aggiorna_Articoli = masterdata::Aggiorna_Articoli;
-    s.Trasmetti_Tessere = loyalty::Trasmetti_Tessere;
-    s.Consolida_Stato_Clienti = loyalty::Consolida_Stato_Clienti;
-    return s;
-}
 
 bool ProcessingCycle::tick() {
     if (ctx_.Contatore_Cicli < 2) {
@@ -99,37 +84,28 @@ void ProcessingCycle::status_pass() {
         const std::string prefix = kControlloCassa + std::to_string(n);
         if (registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) {
             ++report_.reachable;
-            ctx_.board.set_lamp(n, kLampGreen);
+            ctx_.board.set_lamp(n, core::kLampGreen);
             ctx_.log.progress(prefix + kCassaOk);
             // Only a register that answers: a share that does not could keep the check waiting.
             for (const auto& path : registers::forget_replaced_files(ctx_, n)) {
                 ctx_.log.progress(kArchivioSostituito + std::to_string(n) + ": " + path);
             }
         } else {
-            ctx_.board.set_lamp(n, kLampRed);
+            ctx_.board.set_lamp(n, core::kLampRed);
             ctx_.log.progress(prefix + kCassaNonCollegata);
         }
     }
 }
 
 void ProcessingCycle::transfer_pass() {
-    for (int n = 1; n <= kMaxRegisters; ++n) {
+    for (int n = 1; n <= core::kMaxRegisters; ++n) {
         if (ctx_.served_registers() < n || stopping()) return;
         const auto i = static_cast<std::size_t>(n);
         if (locked_[i]) continue;
         // A register that stopped answering since the status pass is skipped quietly.
         if (!registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) continue;
         under_semaphore(n, n >= kFirstTestedRegister, [this, n, i] {
-            if (ctx_.Casse_Elaborate[i]) return;
-            if (n == 1) steps_.Invia_Totali_Tessere(ctx_, 1);
-            if (stopping()) return;
-            steps_.Ricevi_Totali_Tessere(ctx_, n);
-            if (stopping()) return;
-            steps_.Leggi_Tessere_Cassa(ctx_, n);
-            if (stopping()) return;
-            // Also run directly: the card-read step ends in it too, but not when it
-            // stopped on an error.
-            steps_.Aggiorna_Articoli(ctx_, n);
+            if (!ctx_.Casse_Elaborate[i]) run_register_steps(ctx_, n, steps_);
         });
     }
 }
@@ -196,10 +172,7 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
 void ProcessingCycle::log_error(const std::exception& e) { ctx_.log.progress(e.what()); }
 
 bool ProcessingCycle::note_locked(int n, const std::exception& e) {
-    const auto* db_error = dynamic_cast<const data::DbError*>(&e);
-    if (!db_error) return false;
-    const int primary = db_error->code() & 0xFF;
-    if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) return false;
+    if (!is_locked_elsewhere(e)) return false;
     const auto i = static_cast<std::size_t>(n);
     locked_[i] = true;
     ctx_.log.progress("Cassa " + std::to_string(n) + " (" + ctx_.Percorsi_Casse[i] + "): " + kDatabaseBloccato);

@@ -12,22 +12,10 @@
 #include <utility>
 
 #include "frame/context.h"
+#include "frame/register_steps.h"
 #include "registers/semaphores.h"
 
 namespace cassasync::frame {
-
-// The steps the cycle runs for a register, by default those of the other subsystems.
-// Replaced only by tests that watch the order in which the cycle calls them.
-struct CycleSteps {
-    std::function<void(Context&, int)> Invia_Totali_Tessere;
-    std::function<void(Context&, int)> Ricevi_Totali_Tessere;
-    std::function<void(Context&, int)> Leggi_Tessere_Cassa;
-    std::function<void(Context&, int)> Aggiorna_Articoli;
-    std::function<void(Context&, int)> Trasmetti_Tessere;
-    std::function<void(Context&)> Consolida_Stato_Clienti;
-
-    static CycleSteps standard();
-};
 
 // What the status pass of the last cycle found.
 struct CycleReport {
@@ -69,7 +57,7 @@ private:
     registers::TurnLimits turn_limits_;
     CycleReport report_;
     // Registers found locked by another program in this cycle.
-    std::array<bool, kMaxRegisters + 1> locked_{};
+    std::array<bool, core::kMaxRegisters + 1> locked_{};
 };
 
 // The worker: ticks every `tick` until a stop is requested or `cycles` cycles have run

@@ -7,8 +7,9 @@
 #include <system_error>
 #include <vector>
 
+#include "base/text.h"
+#include "core/back_office_paths.h"
 #include "data/database.h"
-#include "data/fixed_text.h"
 #include "data/online_backup.h"
 #include "data/sha256.h"
 #include "frame/backups.h"
@@ -66,14 +67,14 @@ Status targets_of(const std::filesystem::path& folder, std::map<std::string, std
     data::OpenOptions options;
     options.read_only = true;
     data::Database company(folder / kCompanyCopy, options);
-    const auto value = data::trim_blanks(data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
+    const auto value = base::trim_blanks(data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
     const auto found = cartella_dati_of(value);
     if (!found) return Status::error("the copy's company record names no usable main database ('" + value + "')");
     const std::string data_folder = found->empty() ? kDefaultFolder : *found;
     windows_paths = {{kCompanyCopy, kCompanyPath},
                      {"dati.mdb", data_folder + "dati.mdb"},
                      {"vendite.mdb", data_folder + "vendite.mdb"},
-                     {"fidel.mdb", kLoyaltyPath}};
+                     {"fidel.mdb", core::kLoyaltyPath}};
     return Status::ok();
 }
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/text.h"
 #include "data/database.h"
-#include "data/fixed_text.h"
 #include "data/schema.h"
 #include "frame/startup.h"
 
@@ -101,7 +101,7 @@ Status find_main_database(const platform::PathMap& paths, std::string& windows_p
                              " does not exist: run 'cassasync-shop init' first");
     }
     Database company(company_local);
-    windows_path = data::trim_blanks(data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
+    windows_path = base::trim_blanks(data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
     if (windows_path.empty()) {
         return Status::error(std::string("the company database ") + kCompanyPath +
                              " names no main database (società.database of codute 1)");

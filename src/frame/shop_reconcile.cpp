@@ -3,7 +3,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "data/fixed_text.h"
+#include "base/text.h"
+#include "core/back_office_paths.h"
 #include "frame/context.h"
 #include "frame/shop_admin.h"
 #include "frame/startup.h"
@@ -64,7 +65,7 @@ ShopReconciliation reconcile_shop(const platform::PathMap& paths, long day, int 
             options.read_only = true;
             data::Database company(company_local, options);
             const auto value =
-                data::trim_blanks(data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
+                base::trim_blanks(data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
             const auto found = cartella_dati_of(value);
             if (!found) {
                 result.status = Status::error("the company record names no usable main database ('" + value + "')");
@@ -76,11 +77,11 @@ ShopReconciliation reconcile_shop(const platform::PathMap& paths, long day, int 
         ctx.settings.Percorso_Dati = folder + kMainFile;
         ctx.settings.Percorso_Vendite = folder + kSalesFile;
         data::Database& central =
-            ctx.databases.open_central(ctx.settings.Percorso_Dati, ctx.settings.Percorso_Vendite, kLoyaltyPath);
+            ctx.databases.open_central(ctx.settings.Percorso_Dati, ctx.settings.Percorso_Vendite, core::kLoyaltyPath);
         central.exec("PRAGMA query_only=1");
 
         std::vector<int> numbers;
-        auto& rs = central.prepare(kRegisters, {data::integer(kMaxRegisters)});
+        auto& rs = central.prepare(kRegisters, {data::integer(core::kMaxRegisters)});
         while (rs.step()) numbers.push_back(static_cast<int>(data::to_int_or(rs.column(0), 0)));
         for (int n : numbers) {
             if (only != 0 && n != only) continue;

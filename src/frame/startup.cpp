@@ -1,6 +1,7 @@
 #include "frame/startup.h"
 
-#include "data/fixed_text.h"
+#include "base/text.h"
+#include "core/back_office_paths.h"
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -54,8 +55,6 @@ constexpr const char* kMendDamaged =
 // The `database` value is searched for the main file among its first eleven parts.
 constexpr int kMaxFolderParts = 11;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // Windows upper-cases a path for display only; the path map still finds the file.
 // ASCII only, so that UTF-8 names stay intact.
 std::string upper_ascii(std::string s) {
@@ -92,7 +91,7 @@ data::RecordSet* settings_row(Context& ctx, data::Channel& var, const char* tabl
 // The settings and the register check, once the main database has passed its check.
 void load_settings_and_check_registers(Context& ctx, data::Channel& var) {
     auto& s = ctx.settings;
-    ctx.databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, kLoyaltyPath);
+    ctx.databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, core::kLoyaltyPath);
     // Opening the central files has rolled back their hot journals, nothing has written
     // across them yet, and the root's lock keeps every other service away: what a crash
     // left of a commit across the files can be judged now.
@@ -104,8 +103,8 @@ void load_settings_and_check_registers(Context& ctx, data::Channel& var) {
     s.aaa = "0";
     s.bbb = "0";
     if (auto* row = settings_row(ctx, var, "automa", "codice = ?", user)) {
-        if (!row->is_null("aaa")) s.aaa = leading_number_text(row->text("aaa"));
-        if (!row->is_null("bbb")) s.bbb = leading_number_text(row->text("bbb"));
+        if (!row->is_null("aaa")) s.aaa = base::leading_number_text(row->text("aaa"));
+        if (!row->is_null("bbb")) s.bbb = base::leading_number_text(row->text("bbb"));
     }
 
     s.Numero_Casse = 0;
@@ -128,10 +127,10 @@ void load_settings_and_check_registers(Context& ctx, data::Channel& var) {
     ctx.Contatore_Cicli = 1;
     std::fill(ctx.Casse_Elaborate.begin(), ctx.Casse_Elaborate.end(), false);
 
-    if (s.Numero_Casse > kMaxRegisters) {
+    if (s.Numero_Casse > core::kMaxRegisters) {
         // The lamps, the path table and the cycle stop at ten registers.
         ctx.log.progress("ATTENZIONE: configurate " + std::to_string(s.Numero_Casse) + " casse, servite le prime " +
-                         std::to_string(kMaxRegisters));
+                         std::to_string(core::kMaxRegisters));
     }
     registers::fill_register_paths(ctx);
     registers::check_registers_at_startup(ctx);
@@ -220,36 +219,11 @@ std::optional<std::string> cartella_dati_of(const std::string& database_value) {
         // Fewer than eleven parts and none of them the main file: nothing to resolve.
         if (static_cast<std::size_t>(i) >= parts.size()) return std::nullopt;
         const std::string& part = parts[static_cast<std::size_t>(i)];
-        const std::string name = data::trim_blanks(part);
+        const std::string name = base::trim_blanks(part);
         if (name == "dati.mdb" || name == "Dati.mdb" || name == "DATI.MDB") break;
         folder += part + "\\";
     }
     return folder;
-}
-
-std::string leading_number_text(const std::string& value) {
-    std::size_t i = 0;
-    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < value.size() && (value[i] == '-' || value[i] == '+')) {
-        negative = value[i] == '-';
-        ++i;
-    }
-    std::string whole;
-    while (i < value.size() && is_digit(value[i])) whole += value[i++];
-    std::string fraction;
-    if (i < value.size() && value[i] == '.') {
-        ++i;
-        while (i < value.size() && is_digit(value[i])) fraction += value[i++];
-    }
-    // Plain decimal: no leading zeros, no trailing zeros after the point.
-    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
-    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
-    if (whole.empty()) whole = "0";
-    std::string out = whole;
-    if (!fraction.empty()) out += "." + fraction;
-    if (negative && out != "0") out = "-" + out;
-    return out;
 }
 
 StartupResult run_startup(Context& ctx, char current_drive) {
@@ -257,9 +231,9 @@ StartupResult run_startup(Context& ctx, char current_drive) {
     ctx.Contatore_Cicli = 0;
 
     const auto today = ctx.clock.now();
-    const std::string log_name = std::string(kLogFolder) + log_file_name(today);
+    const std::string log_name = std::string(core::kLogFolder) + core::log_file_name(today);
     const auto log_file = ctx.paths.to_local(log_name);
-    delete_last_months_logs(log_file.parent_path(), today);
+    core::delete_last_months_logs(log_file.parent_path(), today);
 
     if (Status st = ctx.log.open(log_file); !st) {
         return {StartupOutcome::log_unavailable,

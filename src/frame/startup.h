@@ -39,7 +39,5 @@ StartupResult run_startup(Context& ctx, char current_drive = 'C');
 // folder (the caller then uses drive + ":\tarvi\"); nullopt when it cannot be resolved
 // (no "dati.mdb" among fewer than eleven parts), which is a failed company check.
 std::optional<std::string> cartella_dati_of(const std::string& database_value);
-// The leading-number rule of the `aaa` and `bbb` switches: " 007x" -> "7", "x" -> "0".
-std::string leading_number_text(const std::string& value);
 
 }  // namespace cassasync::frame

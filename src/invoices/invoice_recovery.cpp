@@ -1,7 +1,7 @@
 #include "invoices/invoice_recovery.h"
 
 #include "core/register_vocabulary.h"
-#include "data/fixed_text.h"
+#include "base/text.h"
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -12,7 +12,6 @@
 #include "data/text_match.h"
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
-#include "sales/receipt_import.h"
 
 namespace cassasync::invoices {
 
@@ -54,15 +53,6 @@ constexpr const char* kRowsOfInvoice = "bnumer = ? AND bannoc = ? AND codtipdoc 
 constexpr const char* kRowKey = "bnumer = ? AND bannoc = ? AND codtipdoc IS ? AND bns = ?";
 const std::string kCounterKey = "codutente = ? AND " + data::same_text("tipo") + " AND anno = ?";
 
-const std::string& register_entry(frame::Context& ctx, int n) {
-    if (n < 0 || n > frame::kMaxRegisters) {
-        throw std::out_of_range("register number " + std::to_string(n) +
-                                " is outside the register table (1 to " +
-                                std::to_string(frame::kMaxRegisters) + ")");
-    }
-    return ctx.Percorsi_Casse[static_cast<std::size_t>(n)];
-}
-
 std::int16_t as_int16(const data::RecordSet& rs, const char* field, int n) {
     const std::int64_t v = rs.integer(field);
     if (v < std::numeric_limits<std::int16_t>::min() || v > std::numeric_limits<std::int16_t>::max()) {
@@ -80,7 +70,7 @@ struct Invoice {
 
 class InvoiceRecovery {
 public:
-    InvoiceRecovery(frame::Context& ctx, int n, data::Database& central, data::Database& reg)
+    InvoiceRecovery(core::StepContext& ctx, int n, data::Database& central, data::Database& reg)
         : ctx_(ctx), n_(n), central_(central), reg_(reg),
           barcodes_(data3_.select(central, "codean", {}, {}, "rowid", data::Fetch::on_demand)) {}
 
@@ -159,7 +149,7 @@ private:
         c.set("codute", data::integer(ctx_.settings.Codice_Utente));
         for (const char* f : kRowKeyCopied) c.set(f, r.field(f));
         c.set("articoli", article_of(r));
-        const std::string unit = data::trim_blanks(r.text("unitam"));
+        const std::string unit = base::trim_blanks(r.text("unitam"));
         c.set("unitam", unit.empty() ? data::text(kDefaultUnit) : r.field("unitam"));
         for (const char* f : kRowCopiedMiddle) c.set(f, r.field(f));
         c.set("colli", r.field("quantita"));
@@ -173,13 +163,13 @@ private:
         const data::Value& code = r.field("articoli");
         if (!data::is_null(code) && data::to_double(code) != 0) return code;
         if (barcodes_.find_first(
-                {{"eanare", data::text(data::fixed_width(r.text("eanrig"), kBarcodeLength)), data::Compare::key}})) {
+                {{"eanare", data::text(base::fixed_width(r.text("eanrig"), kBarcodeLength)), data::Compare::key}})) {
             return barcodes_.field("codare");
         }
         return code;
     }
 
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     int n_;
     data::Database& central_;
     data::Database& reg_;
@@ -193,8 +183,8 @@ private:
 
 }  // namespace
 
-void Recupero_Fatture(frame::Context& ctx, int n) {
-    const std::string& entry = register_entry(ctx, n);
+void Recupero_Fatture(core::StepContext& ctx, int n) {
+    const std::string& entry = ctx.register_entry(n);
     const std::string path = registers::Percorso_Cassa_Int(ctx, n);
     ctx.log.progress(kLogRecovering);
     if (registers::Verifica_Cassa(ctx, entry, n)) {
@@ -215,7 +205,6 @@ void Recupero_Fatture(frame::Context& ctx, int n) {
             ctx.log.write(kLogEnd + std::to_string(n));
         }
     }
-    sales::Travaso_Scontrini(ctx, n);
 }
 
 }  // namespace cassasync::invoices

@@ -9,29 +9,28 @@
 #include <string>
 #include <string_view>
 
-#include "data/fixed_text.h"
+#include "base/text.h"
+#include "core/step_context.h"
 #include "data/value.h"
-#include "frame/context.h"
-#include "frame/startup.h"
 #include "registers/register_directory.h"
 
 namespace cassasync::loyalty {
 
 // The card reads and the card transmission run unless `escludocaselle` holds exactly 1
 // (the number at the start of the text; an empty or non-numeric text holds 0).
-inline bool card_exchange_on(const frame::Settings& settings) {
-    return frame::leading_number_text(settings.escludocaselle) != "1";
+inline bool card_exchange_on(const core::Settings& settings) {
+    return base::leading_number_text(settings.escludocaselle) != "1";
 }
 
 // `Percorsi_Casse`(n): the path of the register's card tables; "" for a number outside
 // 1..10, which no reachability check passes.
-inline std::string card_register_path(const frame::Context& ctx, int n) {
-    if (n < 1 || n > frame::kMaxRegisters) return {};
+inline std::string card_register_path(const core::StepContext& ctx, int n) {
+    if (n < 1 || n > core::kMaxRegisters) return {};
     return ctx.Percorsi_Casse[static_cast<std::size_t>(n)];
 }
 
 // `Casse_Elaborate`(n) set: the card step has dealt with the register in this cycle.
-inline void mark_register_done(frame::Context& ctx, int n) {
+inline void mark_register_done(core::StepContext& ctx, int n) {
     if (n >= 0 && static_cast<std::size_t>(n) < ctx.Casse_Elaborate.size()) {
         ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = true;
     }
@@ -39,7 +38,7 @@ inline void mark_register_done(frame::Context& ctx, int n) {
 
 // Characters `from` (1-based) to `from + count - 1` of a text, counting characters.
 inline std::string mid_characters(const std::string& s, std::size_t from, std::size_t count) {
-    return data::mid_chars(s, from, count);
+    return base::mid_chars(s, from, count);
 }
 
 // A number as the log lines write it: plain decimal, a whole number without ".0".
@@ -48,7 +47,7 @@ inline std::string log_number(const data::Value& v) { return data::to_text(v); }
 // A database error ends a card step with one log line (the step, the register and the
 // error) and the cycle goes on. The register's connections are dropped: a share that
 // failed may hold a stale one, and the next use opens it again.
-inline void card_step_failed(frame::Context& ctx, const char* step, int n, const std::exception& e) {
+inline void card_step_failed(core::StepContext& ctx, const char* step, int n, const std::exception& e) {
     ctx.log.progress(std::string(step) + " cassa Nr. " + std::to_string(n) + ": " + e.what());
     registers::forget_register(ctx, n);
 }

@@ -8,14 +8,13 @@
 #include <vector>
 
 #include "core/register_vocabulary.h"
-#include "data/fixed_text.h"
+#include "base/text.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/transfer_ledger.h"
 #include "data/value_checks.h"
 #include "loyalty/card_exchange.h"
 #include "loyalty/points_update.h"
-#include "masterdata/article_sync.h"
 #include "platform/clock.h"
 #include "registers/reachability.h"
 
@@ -87,7 +86,7 @@ bool three_parts(std::string_view s, const std::string& separators, std::string_
 // column holds; a text that is not such a date is kept as it is, an empty one is null.
 data::Value date_piece(std::string_view text) {
     std::string_view p[3];
-    const std::string t = data::trim_blanks(text);
+    const std::string t = base::trim_blanks(text);
     if (t.empty()) return data::kNull;
     if (three_parts(t, "/-.", p) && p[2].size() == 4 && p[0].size() <= 2 && p[1].size() <= 2) {
         int d = std::stoi(std::string(p[0])), m = std::stoi(std::string(p[1])), y = std::stoi(std::string(p[2]));
@@ -103,7 +102,7 @@ data::Value date_piece(std::string_view text) {
 // The time piece ("hh:mm:ss" or "hh:mm") as the fraction of a day the central `ora`
 // column holds; a text that is not such a time is kept as it is, an empty one is null.
 data::Value time_piece(std::string_view text) {
-    const std::string t = data::trim_blanks(text);
+    const std::string t = base::trim_blanks(text);
     if (t.empty()) return data::kNull;
     std::string_view p[3];
     int h = -1, m = -1, s = 0;
@@ -142,7 +141,7 @@ struct Batch {
 class CardReader : public data::RecordSetRows {
 public:
     // `readings`: the register's pending readings in the order they were made.
-    CardReader(frame::Context& ctx, int n, data::Database& central, data::Database& reg, data::RecordSet& readings)
+    CardReader(core::StepContext& ctx, int n, data::Database& central, data::Database& reg, data::RecordSet& readings)
         : RecordSetRows(readings), ctx_(ctx), n_(n), central_(central), reg_(reg) {
         holders_ = &clienti2_.select(central, kCustomers, {}, {}, "rowid", data::Fetch::on_demand);
         journal_ = &punti_.select(central, kJournal, {}, {}, {}, data::Fetch::on_demand);
@@ -204,14 +203,14 @@ private:
         const std::string tessera_text = data::to_text(tessera);
         // A card is a 13-character key: a longer one would never find its holder and would
         // be queued to every register for ever.
-        if (data::trim_blanks(tessera_text).size() > kCardWidth) {
+        if (base::trim_blanks(tessera_text).size() > kCardWidth) {
             throw data::RowRefused(kCardTooLong + data::shown(tessera));
         }
         const std::string cassa = std::to_string(n_);
         std::vector<std::string> lines;
         // A reading without a card number is taken like any other, but it has no holder
         // to mark and no card to send: queued, it would never leave the queue.
-        const bool has_card = !data::trim_blanks(tessera_text).empty();
+        const bool has_card = !base::trim_blanks(tessera_text).empty();
 
         const std::string bdat_scr = reading.text("bdat_scr");
         const data::Value day = date_piece(mid_characters(bdat_scr, 1, 10));
@@ -288,7 +287,7 @@ private:
         tx.commit();
     }
 
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     int n_;
     data::Database& central_;
     data::Database& reg_;
@@ -304,7 +303,7 @@ private:
 
 // The readings of an answering register taken; nothing happens for one that does not
 // answer.
-void take_readings(frame::Context& ctx, int n) {
+void take_readings(core::StepContext& ctx, int n) {
     const std::string path = card_register_path(ctx, n);
     if (!registers::Verifica_Cassa(ctx, path, n)) return;
     data::Database& central = ctx.databases.central();
@@ -318,20 +317,16 @@ void take_readings(frame::Context& ctx, int n) {
 
 }  // namespace
 
-void Leggi_Tessere_Cassa(frame::Context& ctx, int n) {
-    if (!card_exchange_on(ctx.settings)) {
-        // With the card reads off nothing is trapped here.
-        masterdata::Aggiorna_Articoli(ctx, n);
-        return;
-    }
+bool Leggi_Tessere_Cassa(core::StepContext& ctx, int n) {
+    // With the card reads off nothing is read, and nothing can fail here.
+    if (!card_exchange_on(ctx.settings)) return true;
     try {
         take_readings(ctx, n);
-        // The window runs on its own thread, so there is no message loop to yield to
-        // before the article synchronisation.
-        masterdata::Aggiorna_Articoli(ctx, n);
+        return true;
     } catch (const std::exception& e) {
         // The next cycle takes what is still pending.
         card_step_failed(ctx, kStepLettura, n, e);
+        return false;
     }
 }
 

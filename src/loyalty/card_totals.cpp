@@ -32,7 +32,7 @@ const std::string kReceived = data::same_text("stat_t");
 // Register writes go in short transactions of this many rows.
 constexpr std::size_t kRegisterBatch = 500;
 
-void receive_totals(frame::Context& ctx, int n) {
+void receive_totals(core::StepContext& ctx, int n) {
     data::Database& central = ctx.databases.central();
     data::Channel clienti2("clienti2");
     auto& central_rows = clienti2.select(central, kCustomers, {}, {}, "rowid", data::Fetch::on_demand);
@@ -58,7 +58,7 @@ void receive_totals(frame::Context& ctx, int n) {
     tx.commit();
 }
 
-void send_totals(frame::Context& ctx, int n) {
+void send_totals(core::StepContext& ctx, int n) {
     data::Database& central = ctx.databases.central();
     data::Channel clienti2("clienti2");
     auto& marked = clienti2.select(central, kCustomers, kMarkedToSend, {data::integer(0), data::text(kDaInviare)}, "rowid");
@@ -93,7 +93,7 @@ void send_totals(frame::Context& ctx, int n) {
 
 }  // namespace
 
-void Ricevi_Totali_Tessere(frame::Context& ctx, int n) {
+void Ricevi_Totali_Tessere(core::StepContext& ctx, int n) {
     try {
         receive_totals(ctx, n);
     } catch (const std::exception& e) {
@@ -102,7 +102,7 @@ void Ricevi_Totali_Tessere(frame::Context& ctx, int n) {
     }
 }
 
-void Invia_Totali_Tessere(frame::Context& ctx, int n) {
+void Invia_Totali_Tessere(core::StepContext& ctx, int n) {
     try {
         send_totals(ctx, n);
     } catch (const std::exception& e) {
@@ -111,7 +111,7 @@ void Invia_Totali_Tessere(frame::Context& ctx, int n) {
     }
 }
 
-void Consolida_Stato_Clienti(frame::Context& ctx) {
+void Consolida_Stato_Clienti(core::StepContext& ctx) {
     data::Database& central = ctx.databases.central();
     data::Channel data1("Data1");
     auto& received = data1.select(central, kCustomers, kReceived, {data::text(kRicevuto)}, "rowid");

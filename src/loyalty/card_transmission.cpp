@@ -110,7 +110,7 @@ std::vector<Field> record_of(const data::RecordSet& c, std::int64_t progressivo,
 
 class CardSender {
 public:
-    CardSender(frame::Context& ctx, int n, data::Database& central, data::Database& reg)
+    CardSender(core::StepContext& ctx, int n, data::Database& central, data::Database& reg)
         : ctx_(ctx), n_(n), central_(central), reg_(reg) {}
 
     // Sends the register's queue; false when it stopped at the sequence number limit.
@@ -216,7 +216,7 @@ private:
         tx.commit();
     }
 
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     int n_;
     data::Database& central_;
     data::Database& reg_;
@@ -225,7 +225,7 @@ private:
     std::int64_t last_ = 0;
 };
 
-void transmit(frame::Context& ctx, int n) {
+void transmit(core::StepContext& ctx, int n) {
     ctx.log.progress(kControllo);
     const std::string path = card_register_path(ctx, n);
     if (!registers::Verifica_Cassa(ctx, path, n)) return;
@@ -247,7 +247,7 @@ void transmit(frame::Context& ctx, int n) {
 
 }  // namespace
 
-void Trasmetti_Tessere(frame::Context& ctx, int n) {
+void Trasmetti_Tessere(core::StepContext& ctx, int n) {
     if (!card_exchange_on(ctx.settings)) return;
     try {
         transmit(ctx, n);

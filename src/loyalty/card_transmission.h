@@ -2,10 +2,10 @@
 // `tessere` table with a new sequence number and the holder's data and balance.
 #pragma once
 
-#include "frame/context.h"
+#include "core/step_context.h"
 
 namespace cassasync::loyalty {
 
-void Trasmetti_Tessere(frame::Context& ctx, int n);
+void Trasmetti_Tessere(core::StepContext& ctx, int n);
 
 }  // namespace cassasync::loyalty

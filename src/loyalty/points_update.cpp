@@ -5,10 +5,11 @@
 #include <limits>
 #include <string>
 
+#include "base/text.h"
+#include "core/back_office_paths.h"
 #include "data/connections.h"
 #include "data/record_set.h"
 #include "platform/file_system.h"
-#include "data/fixed_text.h"
 
 namespace cassasync::loyalty {
 namespace {
@@ -16,13 +17,13 @@ constexpr const char* kFlagChanged = "A";
 
 void check_counter(const std::string& tessera, const char* counter, std::int64_t value) {
     if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
-        throw data::DbError("card " + data::trim_blanks(tessera) + ": " + counter + " " + std::to_string(value) +
+        throw data::DbError("card " + base::trim_blanks(tessera) + ": " + counter + " " + std::to_string(value) +
                             " does not fit a 32-bit number");
     }
 }
 }  // namespace
 
-void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_t tipo,
+void Aggiorna_Punti(core::StepContext& ctx, const std::string& tessera, std::int16_t tipo,
                     std::int16_t punti, const data::Value& data, const data::Value& ora,
                     std::int16_t numcassa, std::int32_t numsco) {
     data::Database& db = ctx.databases.central();
@@ -33,7 +34,7 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
     auto& customer = clienti.select(db, "clienti", {}, {}, {}, data::Fetch::on_demand);
     if (!customer.find_first({{"tessera", data::text(tessera), data::Compare::key}})) return;
     const std::string descli =
-        data::fixed_width(data::to_text(customer.field("dsccliente")), kJournalNameWidth);
+        base::fixed_width(data::to_text(customer.field("dsccliente")), kJournalNameWidth);
 
     // Empty counters count as 0, so no movement is lost.
     std::int64_t earned = data::to_int_or(customer.field("punticum"), 0);
@@ -57,7 +58,7 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
     const data::Value kind(std::int64_t{tipo});
     const data::Value till(std::int64_t{numcassa});
     const data::Value receipt(std::int64_t{numsco});
-    if (platform::file_exists(ctx.paths.to_local(frame::kLoyaltyPath)) && db.is_attached(data::kLoyaltySchema)) {
+    if (platform::file_exists(ctx.paths.to_local(core::kLoyaltyPath)) && db.is_attached(data::kLoyaltySchema)) {
         journal = &carte.select(db, "movtessere", {}, {}, {}, data::Fetch::append);
         // One row per movement key. Every line reaches here once, so a second movement
         // with the same key (two earning lines on one receipt) is a movement of its own:
@@ -70,7 +71,7 @@ void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_
         if (known) journal_points += data::to_int_or(journal->field("punti"), 0);
         if (journal_points < std::numeric_limits<std::int16_t>::min() ||
             journal_points > std::numeric_limits<std::int16_t>::max()) {
-            throw data::DbError("card " + data::trim_blanks(tessera) + ": the journal's points of receipt " +
+            throw data::DbError("card " + base::trim_blanks(tessera) + ": the journal's points of receipt " +
                                 std::to_string(numsco) + " would be " + std::to_string(journal_points) +
                                 ", past the 16-bit limit");
         }

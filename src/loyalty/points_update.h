@@ -10,8 +10,8 @@
 #include <string>
 
 #include "core/register_vocabulary.h"
+#include "core/step_context.h"
 #include "data/value.h"
-#include "frame/context.h"
 
 namespace cassasync::loyalty {
 
@@ -22,7 +22,7 @@ inline constexpr std::size_t kJournalNameWidth = 45;
 
 // `tessera` is searched and stored exactly as given (the import passes 13 characters,
 // blank-padded). `data` and `ora` are the receipt's date and time serials.
-void Aggiorna_Punti(frame::Context& ctx, const std::string& tessera, std::int16_t tipo,
+void Aggiorna_Punti(core::StepContext& ctx, const std::string& tessera, std::int16_t tipo,
                     std::int16_t punti, const data::Value& data, const data::Value& ora,
                     std::int16_t numcassa, std::int32_t numsco);
 

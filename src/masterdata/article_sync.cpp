@@ -5,13 +5,11 @@
 #include <string>
 
 #include "core/register_vocabulary.h"
-#include "data/fixed_text.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/value_checks.h"
-#include "frame/startup.h"
+#include "base/text.h"
 #include "masterdata/article_maps.h"
-#include "masterdata/customer_import.h"
 #include "masterdata/loader_launch.h"
 #include "masterdata/register_intake.h"
 #include "registers/reachability.h"
@@ -43,16 +41,13 @@ constexpr data::FieldCheck kRegisterArticle[] = {
 };
 constexpr const char* kEmptyBarcode = "eanare vuoto";
 
-// A switch is off when the number it holds is 0 ("0", "00", "x").
-bool switch_off(const std::string& value) { return frame::leading_number_text(value) == "0"; }
-
 bool is_created_by_register(const data::RecordSet& barcode) {
     return !barcode.is_null("aggi") && barcode.text("aggi") == kCreatedByRegister;
 }
 
 class ArticleIntake {
 public:
-    ArticleIntake(frame::Context& ctx, int n, data::Database& central)
+    ArticleIntake(core::StepContext& ctx, int n, data::Database& central)
         : ctx_(ctx), n_(n), central_(central),
           barcodes_(codean_.select(central, "codean", {}, {}, "rowid", data::Fetch::on_demand)) {
         const auto now = ctx.clock.now();
@@ -64,7 +59,7 @@ public:
 
     void take(data::RecordSet& reg) {
         const std::string ean = reg.text("eanare");
-        if (data::trim_blanks(ean).empty()) throw data::RowRefused(kEmptyBarcode);
+        if (base::trim_blanks(ean).empty()) throw data::RowRefused(kEmptyBarcode);
         barcodes_.find_first({{"eanare", data::text(ean), data::Compare::key}});
         ctx_.log.progress(kLogReading + std::to_string(n_) + " " + ean);
         const bool copied = barcodes_.no_match() || is_created_by_register(barcodes_);
@@ -126,7 +121,7 @@ private:
         article.update();
     }
 
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     int n_;
     data::Database& central_;
     data::Channel codean_{"codean"};
@@ -138,9 +133,9 @@ private:
 
 }  // namespace
 
-void Aggiorna_Articoli(frame::Context& ctx, int n) {
-    const std::string& entry = register_entry(ctx, n);
-    if (!switch_off(ctx.settings.aaa)) {
+void Aggiorna_Articoli(core::StepContext& ctx, int n) {
+    const std::string& entry = ctx.register_entry(n);
+    if (!core::switch_off(ctx.settings.aaa)) {
         const std::string path = registers::Percorso_Cassa_Int(ctx, n);
         data::Database& central = ctx.databases.central();
         ArticleIntake intake(ctx, n, central);
@@ -166,7 +161,6 @@ void Aggiorna_Articoli(frame::Context& ctx, int n) {
             if (settled || intake.changed()) start_qvo(ctx);
         }
     }
-    if (switch_off(ctx.settings.bbb)) Aggiorna_Clienti(ctx, n);
 }
 
 }  // namespace cassasync::masterdata

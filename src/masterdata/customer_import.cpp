@@ -9,7 +9,6 @@
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/value_checks.h"
-#include "invoices/invoice_recovery.h"
 #include "masterdata/register_intake.h"
 #include "masterdata/text_fields.h"
 #include "registers/reachability.h"
@@ -51,8 +50,8 @@ std::int32_t customer_code(const data::RecordSet& reg) {
 
 }  // namespace
 
-void Aggiorna_Clienti(frame::Context& ctx, int n) {
-    const std::string& entry = register_entry(ctx, n);
+void Aggiorna_Clienti(core::StepContext& ctx, int n) {
+    const std::string& entry = ctx.register_entry(n);
     const std::string path = registers::Percorso_Cassa_Int(ctx, n);
     ctx.log.progress(kLogImporting);
     if (registers::Verifica_Cassa(ctx, entry, n)) {
@@ -81,7 +80,6 @@ void Aggiorna_Clienti(frame::Context& ctx, int n) {
             row.update();
         }, holding_of(ctx, [](const data::RecordSet& customer) { return kLogHeldName + customer.text("codcliente"); }));
     }
-    invoices::Recupero_Fatture(ctx, n);
 }
 
 }  // namespace cassasync::masterdata

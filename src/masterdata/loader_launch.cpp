@@ -4,10 +4,12 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "core/back_office_paths.h"
+
 namespace cassasync::masterdata {
 
-void start_qvo(frame::Context& ctx) {
-    const auto program = ctx.paths.to_local(frame::kLoaderPath);
+void start_qvo(core::StepContext& ctx) {
+    const auto program = ctx.paths.to_local(core::kLoaderPath);
     // No loader installed is not an error: the registers then keep their data.
     std::error_code ec;
     if (!std::filesystem::is_regular_file(program, ec)) return;

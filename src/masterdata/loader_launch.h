@@ -4,10 +4,10 @@
 // std::runtime_error for the caller to report.
 #pragma once
 
-#include "frame/context.h"
+#include "core/step_context.h"
 
 namespace cassasync::masterdata {
 
-void start_qvo(frame::Context& ctx);
+void start_qvo(core::StepContext& ctx);
 
 }  // namespace cassasync::masterdata

@@ -20,15 +20,6 @@ constexpr const char* kRowKey = "id";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
 }  // namespace
 
-const std::string& register_entry(frame::Context& ctx, int n) {
-    if (n < 0 || n > frame::kMaxRegisters) {
-        throw std::out_of_range("register number " + std::to_string(n) +
-                                " is outside the register table (1 to " +
-                                std::to_string(frame::kMaxRegisters) + ")");
-    }
-    return ctx.Percorsi_Casse[static_cast<std::size_t>(n)];
-}
-
 int settle_intake(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake) {
     // An entry without a digest was written before rows had one: marked as before.
     return data::TransferLedger(central).settle_unchanged(
@@ -39,7 +30,7 @@ int settle_intake(data::Database& central, data::Database& register_db, int n, c
         [](const data::RecordSet& row) { return std::pair(row.integer(kRowKey), data::row_digest(row.values())); });
 }
 
-IntakeHolding holding_of(frame::Context& ctx, std::function<std::string(const data::RecordSet&)> name) {
+IntakeHolding holding_of(core::StepContext& ctx, std::function<std::string(const data::RecordSet&)> name) {
     return {[&ctx] { return platform::date_time_serial(ctx.clock.now()); },
             [&ctx](const std::string& line) { ctx.log.progress(line); }, std::move(name)};
 }

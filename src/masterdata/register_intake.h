@@ -12,15 +12,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/step_context.h"
 #include "data/database.h"
 #include "data/record_set.h"
-#include "frame/context.h"
 
 namespace cassasync::masterdata {
 
-// The register's entry in the path table; a number outside it is refused before the
-// register is contacted.
-const std::string& register_entry(frame::Context& ctx, int n);
 
 struct IntakeTable {
     std::string_view table;  // the register table, also the ledger's table name
@@ -39,7 +36,7 @@ struct IntakeHolding {
 };
 
 // Holding as a register's step does it: the context's clock and log.
-IntakeHolding holding_of(frame::Context& ctx, std::function<std::string(const data::RecordSet&)> name);
+IntakeHolding holding_of(core::StepContext& ctx, std::function<std::string(const data::RecordSet&)> name);
 
 // Marks at the register the rows a crash left taken centrally but unmarked; returns how
 // many there were. A row the register changed since it was taken is not marked: it is

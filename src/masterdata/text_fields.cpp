@@ -1,12 +1,12 @@
 #include "masterdata/text_fields.h"
 
-#include "data/fixed_text.h"
+#include "base/text.h"
 
 namespace cassasync::masterdata {
 
 data::Value left_chars(const data::Value& value, std::size_t count) {
     if (data::is_null(value)) return value;
-    return data::text(data::left_chars(data::to_text(value), count));
+    return data::text(base::left_chars(data::to_text(value), count));
 }
 
 }  // namespace cassasync::masterdata

@@ -9,12 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/text.h"
+
 namespace cassasync::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // '*' matches any run of characters, '?' exactly one; ASCII letters match either case.
 bool wildcard_match(const std::string& pattern, const std::string& name) {
@@ -26,7 +26,7 @@ bool wildcard_match(const std::string& pattern, const std::string& name) {
         if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
+        } else if (p < pattern.size() && (pattern[p] == '?' || base::fold_ascii(pattern[p]) == base::fold_ascii(name[n]))) {
             ++p;
             ++n;
         } else if (star != std::string::npos) {

@@ -6,19 +6,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
+
 namespace cassasync::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
-
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_folded(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
-}
 
 // Splits at either separator. Each part loses its trailing blanks and dots, as on
 // Windows ("dati.mdb " names dati.mdb). That leaves "." and ".." empty, and empty
@@ -52,7 +47,7 @@ std::optional<std::string> find_entry(const fs::path& dir, const std::string& na
     if (ec) return std::nullopt;
     for (const fs::directory_entry& entry : it) {
         std::string candidate = entry.path().filename().string();
-        if (equal_folded(candidate, name) && (!best || candidate < *best)) best = std::move(candidate);
+        if (base::equal_folded(candidate, name) && (!best || candidate < *best)) best = std::move(candidate);
     }
     return best;
 }

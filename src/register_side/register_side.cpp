@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "base/text.h"
 #include "core/register_vocabulary.h"
 #include "register_side/line_values.h"
 
@@ -26,12 +27,6 @@ constexpr const char* kSetFirstFlag =
 Value flag(core::Semaforo state) { return Value(static_cast<std::int64_t>(state)); }
 
 std::string loopback_register_path(int n) { return "\\\\127.0.0." + std::to_string(n) + "\\cassa\\dati.mdb"; }
-
-bool equal_nocase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 }  // namespace
 
@@ -89,7 +84,7 @@ void Register::find_register(const RegisterOptions& options) {
         } else if (number_ == 0 && !path_.empty()) {
             auto& st = main.prepare("SELECT numero, percorso FROM casse ORDER BY numero");
             while (st.step()) {
-                if (equal_nocase(to_text(st.column(1)), path_)) {
+                if (base::equal_folded(to_text(st.column(1)), path_)) {
                     number_ = static_cast<int>(to_int_or(st.column(0), 0));
                     break;
                 }

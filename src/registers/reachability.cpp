@@ -51,7 +51,7 @@ std::uint32_t Esegui_Ping(platform::Pinger& pinger, const std::string& host) {
     return pinger.echo(*address);
 }
 
-bool Verifica_Cassa(frame::Context& ctx, const std::string& path, int /*n*/) {
+bool Verifica_Cassa(core::StepContext& ctx, const std::string& path, int /*n*/) {
     if (path.empty()) return false;
     // At least three parts when split at "\".
     int separators = 0;
@@ -67,14 +67,14 @@ bool Verifica_Cassa(frame::Context& ctx, const std::string& path, int /*n*/) {
     }
 }
 
-void check_registers_at_startup(frame::Context& ctx) {
+void check_registers_at_startup(core::StepContext& ctx) {
     for (int n = 1; n <= ctx.served_registers(); ++n) {
         ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = false;
         if (Verifica_Cassa(ctx, ctx.Percorsi_Casse[static_cast<std::size_t>(n)], n)) {
-            ctx.board.set_lamp(n, frame::kLampGreen);
+            ctx.board.set_lamp(n, core::kLampGreen);
             ctx.log.write("- Cassa " + std::to_string(n) + " OK");
         } else {
-            ctx.board.set_lamp(n, frame::kLampRed);
+            ctx.board.set_lamp(n, core::kLampRed);
             ctx.log.progress("Controllo cassa Nr." + std::to_string(n) + " ...NON COLLEGATA");
         }
     }

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "frame/context.h"
+#include "core/step_context.h"
 #include "platform/pinger.h"
 
 namespace cassasync::registers {
@@ -19,9 +19,9 @@ std::optional<std::string> host_of_path(const std::string& path);
 std::optional<std::uint32_t> Converti_Indirizzo(const std::string& dotted);
 // The echo status: 0 when the host answered.
 std::uint32_t Esegui_Ping(platform::Pinger& pinger, const std::string& host);
-bool Verifica_Cassa(frame::Context& ctx, const std::string& path, int n);
+bool Verifica_Cassa(core::StepContext& ctx, const std::string& path, int n);
 
 // Start-up pass: every served register checked once, lamp coloured, outcome logged.
-void check_registers_at_startup(frame::Context& ctx);
+void check_registers_at_startup(core::StepContext& ctx);
 
 }  // namespace cassasync::registers

@@ -1,6 +1,6 @@
 #include "registers/register_directory.h"
 
-#include "data/fixed_text.h"
+#include "base/text.h"
 #include "data/record_set.h"
 
 namespace cassasync::registers {
@@ -8,7 +8,7 @@ namespace cassasync::registers {
 namespace {
 
 // "select * from casse where numero = " + n: the first row's field, "" when none or null.
-std::string casse_field(frame::Context& ctx, int n, const char* field) {
+std::string casse_field(core::StepContext& ctx, int n, const char* field) {
     auto& db = ctx.databases.open(ctx.settings.Percorso_Dati);
     data::Channel var("var");
     auto& rs = var.select(db, "casse", "numero = ?", {data::integer(n)}, "rowid");
@@ -18,14 +18,14 @@ std::string casse_field(frame::Context& ctx, int n, const char* field) {
 
 }  // namespace
 
-std::string Percorso_Cassa(frame::Context& ctx, int n) { return casse_field(ctx, n, "percorso"); }
+std::string Percorso_Cassa(core::StepContext& ctx, int n) { return casse_field(ctx, n, "percorso"); }
 
-std::string Percorso_Cassa_Int(frame::Context& ctx, int n) {
-    return data::trim_blanks(casse_field(ctx, n, "percorsoint"));
+std::string Percorso_Cassa_Int(core::StepContext& ctx, int n) {
+    return base::trim_blanks(casse_field(ctx, n, "percorsoint"));
 }
 
-void forget_register(frame::Context& ctx, int n) {
-    if (n < 1 || n > frame::kMaxRegisters) return;
+void forget_register(core::StepContext& ctx, int n) {
+    if (n < 1 || n > core::kMaxRegisters) return;
     ctx.databases.forget(ctx.Percorsi_Casse[static_cast<std::size_t>(n)]);
     try {
         ctx.databases.forget(Percorso_Cassa_Int(ctx, n));
@@ -34,9 +34,9 @@ void forget_register(frame::Context& ctx, int n) {
     }
 }
 
-std::vector<std::string> forget_replaced_files(frame::Context& ctx, int n) {
+std::vector<std::string> forget_replaced_files(core::StepContext& ctx, int n) {
     std::vector<std::string> dropped;
-    if (n < 1 || n > frame::kMaxRegisters) return dropped;
+    if (n < 1 || n > core::kMaxRegisters) return dropped;
     std::vector<std::string> paths{ctx.Percorsi_Casse[static_cast<std::size_t>(n)]};
     try {
         paths.push_back(Percorso_Cassa_Int(ctx, n));
@@ -49,7 +49,7 @@ std::vector<std::string> forget_replaced_files(frame::Context& ctx, int n) {
     return dropped;
 }
 
-void fill_register_paths(frame::Context& ctx) {
+void fill_register_paths(core::StepContext& ctx) {
     for (int n = 1; n <= ctx.served_registers(); ++n) {
         ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = false;
         ctx.Percorsi_Casse[static_cast<std::size_t>(n)] = Percorso_Cassa(ctx, n);

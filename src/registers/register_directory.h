@@ -8,22 +8,22 @@
 #include <string>
 #include <vector>
 
-#include "frame/context.h"
+#include "core/step_context.h"
 
 namespace cassasync::registers {
 
 // `percorso` of register n unchanged, or "" when there is no row (or it is null).
-std::string Percorso_Cassa(frame::Context& ctx, int n);
+std::string Percorso_Cassa(core::StepContext& ctx, int n);
 // `percorsoint` of register n trimmed of blanks, "" when null or absent; read afresh.
-std::string Percorso_Cassa_Int(frame::Context& ctx, int n);
+std::string Percorso_Cassa_Int(core::StepContext& ctx, int n);
 // Drops the connections to register n's files (both paths): after a failure on a share
 // the connection may be stale, and the next use opens it afresh.
-void forget_register(frame::Context& ctx, int n);
+void forget_register(core::StepContext& ctx, int n);
 // Drops the connections to those of register n's files that were replaced since they
 // were opened (see Connections::forget_if_replaced), so that this cycle reads the new
 // ones; returns the Windows paths dropped.
-std::vector<std::string> forget_replaced_files(frame::Context& ctx, int n);
+std::vector<std::string> forget_replaced_files(core::StepContext& ctx, int n);
 // Start-up pass: Casse_Elaborate(n) cleared and Percorsi_Casse(n) filled, n = 1..served.
-void fill_register_paths(frame::Context& ctx);
+void fill_register_paths(core::StepContext& ctx);
 
 }  // namespace cassasync::registers

@@ -19,16 +19,16 @@ constexpr const char* kSetFirstFlag =
 constexpr const char* kAnyRow = "SELECT 1 FROM Semafori LIMIT 1";
 constexpr const char* kFirstFlag = "SELECT Flag1 FROM Semafori ORDER BY rowid LIMIT 1";
 
-data::Database& register_db(frame::Context& ctx, int n) {
-    if (n < 1 || n > frame::kMaxRegisters) {
+data::Database& register_db(core::StepContext& ctx, int n) {
+    if (n < 1 || n > core::kMaxRegisters) {
         throw data::DbError("register number " + std::to_string(n) + " is outside 1.." +
-                            std::to_string(frame::kMaxRegisters));
+                            std::to_string(core::kMaxRegisters));
     }
     return ctx.databases.open(ctx.Percorsi_Casse[static_cast<std::size_t>(n)], data::FileRole::register_share);
 }
 
 // An unattended service cannot wait for someone to dismiss a box: the log says it.
-void log_not_initialised(frame::Context& ctx, int n) {
+void log_not_initialised(core::StepContext& ctx, int n) {
     ctx.log.progress("Semaforo cassa " + std::to_string(n) + " non inizializzato!");
 }
 
@@ -39,14 +39,14 @@ int set_first_flag(data::Database& db, Semaforo to) {
 }
 
 // Runs a conditional take or release; logs when the table has no row at all.
-void set_first_row(frame::Context& ctx, int n, Semaforo to) {
+void set_first_row(core::StepContext& ctx, int n, Semaforo to) {
     auto& db = register_db(ctx, n);
     if (set_first_flag(db, to) == 0 && data::is_null(db.scalar(kAnyRow))) log_not_initialised(ctx, n);
 }
 
 }  // namespace
 
-int Leggi_Semaforo(frame::Context& ctx, int n) {
+int Leggi_Semaforo(core::StepContext& ctx, int n) {
     auto& db = register_db(ctx, n);
     data::Channel semafori("Semafori");
     auto& rs = semafori.select(db, "Semafori", {}, {}, "rowid");
@@ -60,14 +60,14 @@ int Leggi_Semaforo(frame::Context& ctx, int n) {
     return flag == static_cast<int>(Semaforo::Libero) || flag == static_cast<int>(Semaforo::Servizio) ? 0 : 1;
 }
 
-void Prendi_Semaforo(frame::Context& ctx, int n) { set_first_row(ctx, n, Semaforo::Servizio); }
+void Prendi_Semaforo(core::StepContext& ctx, int n) { set_first_row(ctx, n, Semaforo::Servizio); }
 
 namespace {
 // How often a paused service looks at the semaphore and the stop flag.
 constexpr std::chrono::milliseconds kPoll{5};
 
 // Waits `span`; false when a stop was requested meanwhile.
-bool pause_for(const frame::Context& ctx, std::chrono::milliseconds span) {
+bool pause_for(const core::StepContext& ctx, std::chrono::milliseconds span) {
     const auto until = SemaphoreTurns::Clock::now() + span;
     while (!ctx.stop_requested.load()) {
         const auto now = SemaphoreTurns::Clock::now();
@@ -78,21 +78,21 @@ bool pause_for(const frame::Context& ctx, std::chrono::milliseconds span) {
 }
 }  // namespace
 
-SemaphoreTurns::SemaphoreTurns(frame::Context& ctx, int n, TurnLimits limits)
+SemaphoreTurns::SemaphoreTurns(core::StepContext& ctx, int n, TurnLimits limits)
     : ctx_(ctx), n_(n), limits_(limits), started_(Clock::now()), taken_at_(started_), last_call_(started_) {}
 
 SemaphoreTurns::Clock::duration SemaphoreTurns::longest_hold() const {
     return std::max(longest_hold_, Clock::now() - taken_at_);
 }
 
-frame::BatchTurn SemaphoreTurns::between_batches() {
+core::BatchTurn SemaphoreTurns::between_batches() {
     const auto now = Clock::now();
     // The next batch will take about as long as the last one: let go before it would
     // carry the stretch past `hold`.
     const auto batch = now - last_call_;
     last_call_ = now;
-    if (ctx_.stop_requested.load() || now - started_ >= limits_.budget) return frame::BatchTurn::wait_next_cycle;
-    if (now - taken_at_ + batch < limits_.hold) return frame::BatchTurn::go_on;
+    if (ctx_.stop_requested.load() || now - started_ >= limits_.budget) return core::BatchTurn::wait_next_cycle;
+    if (now - taken_at_ + batch < limits_.hold) return core::BatchTurn::go_on;
     longest_hold_ = std::max(longest_hold_, now - taken_at_);
     auto& db = register_db(ctx_, n_);
     // Not Rilascia_Semaforo: an error here must end the transfer, not pass unseen.
@@ -101,27 +101,27 @@ frame::BatchTurn SemaphoreTurns::between_batches() {
         // held it when the steps began (registers 1 to 3 go ahead regardless).
         taken_at_ = Clock::now();
         last_call_ = taken_at_;
-        return frame::BatchTurn::go_on;
+        return core::BatchTurn::go_on;
     }
     ++turns_;
     // Free until the register's software takes it, or for `pause` when it does not come:
     // the service then goes on as soon as the register has written.
     const auto pause_end = Clock::now() + limits_.pause;
     while (Clock::now() < pause_end) {
-        if (!pause_for(ctx_, kPoll)) return frame::BatchTurn::wait_next_cycle;
+        if (!pause_for(ctx_, kPoll)) return core::BatchTurn::wait_next_cycle;
         if (data::to_int_or(db.scalar(kFirstFlag), 0) == static_cast<int>(Semaforo::Cassa)) break;
     }
     const auto give_up = Clock::now() + limits_.retake_wait;
     // The register may have taken it meanwhile (1): its write is short, wait for it.
     while (set_first_flag(db, Semaforo::Servizio) == 0) {
-        if (Clock::now() >= give_up || !pause_for(ctx_, kPoll)) return frame::BatchTurn::wait_next_cycle;
+        if (Clock::now() >= give_up || !pause_for(ctx_, kPoll)) return core::BatchTurn::wait_next_cycle;
     }
     taken_at_ = Clock::now();
     last_call_ = taken_at_;
-    return frame::BatchTurn::resumed_after_turn;
+    return core::BatchTurn::resumed_after_turn;
 }
 
-void Rilascia_Semaforo(frame::Context& ctx, int n) {
+void Rilascia_Semaforo(core::StepContext& ctx, int n) {
     try {
         set_first_row(ctx, n, Semaforo::Libero);
     } catch (const std::exception&) {

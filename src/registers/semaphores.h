@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "core/register_vocabulary.h"
-#include "frame/context.h"
+#include "core/step_context.h"
 
 namespace cassasync::registers {
 
@@ -14,11 +14,11 @@ using core::Semaforo;
 
 // 1 when Flag1 is neither 0 nor 2 (held by the register), else 0. An empty table logs
 // "Semaforo cassa N non inizializzato!" and reports free.
-int Leggi_Semaforo(frame::Context& ctx, int n);
+int Leggi_Semaforo(core::StepContext& ctx, int n);
 // Flag1 0 or 2 becomes 2; any other value is left alone.
-void Prendi_Semaforo(frame::Context& ctx, int n);
+void Prendi_Semaforo(core::StepContext& ctx, int n);
 // Flag1 0 or 2 becomes 0; any other value is left alone; errors end it silently.
-void Rilascia_Semaforo(frame::Context& ctx, int n);
+void Rilascia_Semaforo(core::StepContext& ctx, int n);
 
 // How long the service keeps a register's semaphore while it drains a backlog.
 struct TurnLimits {
@@ -40,19 +40,19 @@ struct TurnLimits {
 class SemaphoreTurns {
 public:
     using Clock = std::chrono::steady_clock;
-    SemaphoreTurns(frame::Context& ctx, int n, TurnLimits limits = {});
+    SemaphoreTurns(core::StepContext& ctx, int n, TurnLimits limits = {});
 
     // Between two batches: go on (with the semaphore kept, or taken again after the
     // register's turn); or wait for the next cycle when the register's share of the cycle
     // is used up, the register kept its semaphore past `retake_wait`, or a stop was
     // requested.
-    frame::BatchTurn between_batches();
+    core::BatchTurn between_batches();
     // The longest stretch the semaphore was held so far, and how many times it was let go.
     Clock::duration longest_hold() const;
     int turns() const { return turns_; }
 
 private:
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     int n_;
     TurnLimits limits_;
     Clock::time_point started_;

@@ -45,7 +45,7 @@ std::optional<std::string> flag_file_name(const std::string& register_path) {
 
 // The day just closed, checked against the register: one verdict line, then one line per
 // difference. A check that fails is itself one line; the close is done either way.
-void log_reconciliation(frame::Context& ctx, int n, const std::string& register_path, long today) {
+void log_reconciliation(core::StepContext& ctx, int n, const std::string& register_path, long today) {
     try {
         const RegisterDayCheck check = reconcile_register(ctx, n, register_path, today);
         ctx.log.write(kReconciled + verdict_line(check));
@@ -59,7 +59,7 @@ void log_reconciliation(frame::Context& ctx, int n, const std::string& register_
 
 }  // namespace
 
-void Controllo_Chiusura(frame::Context& ctx, int n, const std::string& register_path, long today) {
+void Controllo_Chiusura(core::StepContext& ctx, int n, const std::string& register_path, long today) {
     const auto flag = flag_file_name(register_path);
     if (!flag) return;
 
@@ -91,9 +91,8 @@ void Controllo_Chiusura(frame::Context& ctx, int n, const std::string& register_
     if (ec) {
         // Raised as the step's error type, so the cycle logs it at the register boundary;
         // the request stays and is carried out again (the registration is repeatable).
-        throw data::DbError("cannot delete the close request " + *flag + " of register " + std::to_string(n) +
-                                ": " + ec.message(),
-                            SQLITE_IOERR);
+        throw data::DbError::file_failure("cannot delete the close request " + *flag + " of register " +
+                                          std::to_string(n) + ": " + ec.message());
     }
     ctx.last_close_day = today;
     log_reconciliation(ctx, n, register_path, today);

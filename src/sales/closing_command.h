@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "frame/context.h"
+#include "core/step_context.h"
 
 namespace cassasync::sales {
 
 // `register_path` is the register's database path; `today` the day serial.
-void Controllo_Chiusura(frame::Context& ctx, int n, const std::string& register_path, long today);
+void Controllo_Chiusura(core::StepContext& ctx, int n, const std::string& register_path, long today);
 
 }  // namespace cassasync::sales

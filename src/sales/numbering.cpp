@@ -13,7 +13,7 @@ constexpr const char* kSalesDescription = "Vendite";
 const std::string kCounterSelection = "codutente = ? and anno = ? and " + data::same_text("tipo");
 }  // namespace
 
-std::int16_t Prossimo_Numero(frame::Context& ctx, int anno) {
+std::int16_t Prossimo_Numero(core::StepContext& ctx, int anno) {
     data::Database& db = ctx.databases.central();
     data::Channel numeri("numeri");
     const auto user = static_cast<std::int64_t>(ctx.settings.Codice_Utente);

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "frame/context.h"
+#include "core/step_context.h"
 
 namespace cassasync::sales {
 
@@ -15,6 +15,6 @@ inline constexpr std::int16_t kLastDocumentNumber = 32767;
 
 // The next sales document number of `anno`; raises data::DbError when the year's
 // numbers are exhausted or the stored counter is not a 16-bit number.
-std::int16_t Prossimo_Numero(frame::Context& ctx, int anno);
+std::int16_t Prossimo_Numero(core::StepContext& ctx, int anno);
 
 }  // namespace cassasync::sales

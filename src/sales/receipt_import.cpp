@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+#include "core/back_office_paths.h"
 #include "core/register_vocabulary.h"
 #include "data/held_rows.h"
 #include "data/record_set.h"
@@ -18,7 +20,6 @@
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
 #include "sales/closing_command.h"
-#include "data/fixed_text.h"
 #include "sales/numbering.h"
 #include "sales/rounding.h"
 #include "sales/row_resolution.h"
@@ -27,9 +28,9 @@
 
 namespace cassasync::sales {
 
-using data::fixed_width;
-using data::left_chars;
-using data::trim_blanks;
+using base::fixed_width;
+using base::left_chars;
+using base::trim_blanks;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -111,7 +112,7 @@ struct Document {
 // The waiting lines of one register as the transfer engine walks them: one run.
 class ReceiptImport : public data::TransferRows {
 public:
-    ReceiptImport(frame::Context& ctx, int n, long today, const std::string& register_path,
+    ReceiptImport(core::StepContext& ctx, int n, long today, const std::string& register_path,
                   const ImportTuning& tuning, ImportFigures& figures)
         : ctx_(ctx), n_(n), today_(today), register_path_(register_path), tuning_(tuning),
           figures_(figures), central_(ctx.databases.central()), ledger_(central_) {}
@@ -152,7 +153,7 @@ private:
     void add_engine_figures(const data::TransferFigures& f);
     void log_done();
 
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     int n_;
     long today_;
     const std::string& register_path_;
@@ -378,9 +379,9 @@ void ReceiptImport::run() {
     if (ctx_.between_batches) {
         plan.between_batches = [this] {
             switch (ctx_.between_batches()) {
-                case frame::BatchTurn::go_on: return data::Turn::go_on;
-                case frame::BatchTurn::resumed_after_turn: return data::Turn::reread;
-                case frame::BatchTurn::wait_next_cycle: break;
+                case core::BatchTurn::go_on: return data::Turn::go_on;
+                case core::BatchTurn::resumed_after_turn: return data::Turn::reread;
+                case core::BatchTurn::wait_next_cycle: break;
             }
             return data::Turn::stop;
         };
@@ -427,12 +428,12 @@ void ReceiptImport::add_engine_figures(const data::TransferFigures& f) {
 
 }  // namespace
 
-ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& requested) {
+ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTuning& requested) {
     ImportFigures figures;
     ImportTuning tuning = requested;
     if (tuning.batch_lines == 0) tuning.batch_lines = 1;
     // Percorso_Fidel: the loyalty journal is reached through the central connection.
-    ctx.databases.attach_if_present(data::kLoyaltySchema, frame::kLoyaltyPath);
+    ctx.databases.attach_if_present(data::kLoyaltySchema, core::kLoyaltyPath);
     ctx.databases.attach_if_present(data::kSalesSchema, ctx.settings.Percorso_Vendite);
     const platform::LocalTime now = ctx.clock.now();
     const long today = platform::day_serial(now.year, now.month, now.day);
@@ -471,6 +472,6 @@ ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& 
     return figures;
 }
 
-void Travaso_Scontrini(frame::Context& ctx, int n) { Travaso_Scontrini(ctx, n, ImportTuning{}); }
+void Travaso_Scontrini(core::StepContext& ctx, int n) { Travaso_Scontrini(ctx, n, ImportTuning{}); }
 
 }  // namespace cassasync::sales

@@ -26,7 +26,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "frame/context.h"
+#include "core/step_context.h"
 
 namespace cassasync::sales {
 
@@ -54,7 +54,7 @@ struct ImportFigures {
     std::chrono::microseconds central_commit_time{0};
 };
 
-void Travaso_Scontrini(frame::Context& ctx, int n);
-ImportFigures Travaso_Scontrini(frame::Context& ctx, int n, const ImportTuning& tuning);
+void Travaso_Scontrini(core::StepContext& ctx, int n);
+ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTuning& tuning);
 
 }  // namespace cassasync::sales

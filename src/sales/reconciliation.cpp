@@ -7,9 +7,9 @@
 #include <tuple>
 
 #include "core/register_vocabulary.h"
+#include "base/text.h"
 #include "data/connections.h"
 #include "data/database.h"
-#include "data/fixed_text.h"
 #include "data/record_set.h"
 #include "loyalty/points_update.h"
 #include "platform/clock.h"
@@ -77,7 +77,7 @@ std::string line_name(const LineKey& key) {
 
 class DayCheck {
 public:
-    DayCheck(frame::Context& ctx, RegisterDayCheck& out) : ctx_(ctx), out_(out), central_(ctx.databases.central()) {}
+    DayCheck(core::StepContext& ctx, RegisterDayCheck& out) : ctx_(ctx), out_(out), central_(ctx.databases.central()) {}
 
     void read_register(data::Database& reg) {
         data::Channel lines("riconciliazione");
@@ -149,7 +149,7 @@ public:
             out_.line_points += points;
             out_.journal_points += journal;
             if (journal != points) {
-                differ("card " + data::trim_blanks(card) + ", receipt " + std::to_string(receipt) + ", kind " +
+                differ("card " + base::trim_blanks(card) + ", receipt " + std::to_string(receipt) + ", kind " +
                        std::to_string(kind) + ": " + std::to_string(points) + " points on the register's lines, " +
                        std::to_string(journal) + " in the journal");
             }
@@ -197,7 +197,7 @@ private:
     void add_points(const data::RecordSet& rs, const LineKey& key) {
         const std::int64_t kind = data::to_int_or(rs.field("tiporecord"), 0);
         if (rs.is_null("tessera") || (kind != loyalty::kPointsEarned && kind != loyalty::kPointsRedeemed)) return;
-        const std::string card = data::fixed_width(data::to_text(rs.field("tessera")), loyalty::kCardWidth);
+        const std::string card = base::fixed_width(data::to_text(rs.field("tessera")), loyalty::kCardWidth);
         if (!customer_holds(card)) return;
         const double day = std::nearbyint(std::get<2>(key));
         points_[PointsKey{card, day, std::get<0>(key), kind}] +=
@@ -209,7 +209,7 @@ private:
         return customer.find_first({{"tessera", data::text(card), data::Compare::key}});
     }
 
-    frame::Context& ctx_;
+    core::StepContext& ctx_;
     RegisterDayCheck& out_;
     data::Database& central_;
     data::Channel clienti_{"clienti"};
@@ -219,7 +219,7 @@ private:
 
 }  // namespace
 
-RegisterDayCheck reconcile_register(frame::Context& ctx, int n, const std::string& register_path, long day) {
+RegisterDayCheck reconcile_register(core::StepContext& ctx, int n, const std::string& register_path, long day) {
     RegisterDayCheck out;
     out.n = n;
     out.day = day;
@@ -251,7 +251,7 @@ RegisterDayCheck reconcile_register(frame::Context& ctx, int n, const std::strin
     return out;
 }
 
-int requeue_missing(frame::Context& ctx, const std::string& register_path, const RegisterDayCheck& check) {
+int requeue_missing(core::StepContext& ctx, const std::string& register_path, const RegisterDayCheck& check) {
     if (check.verdict == Verdict::not_checked || check.missing_line_keys.empty()) return 0;
     data::Database& reg = ctx.databases.open(register_path, data::FileRole::register_share);
     std::string keys = "[";

@@ -4,18 +4,18 @@
 #include <limits>
 
 #include "core/register_vocabulary.h"
-#include "sales/barcode_ranking.h"
-#include "sales/line_checks.h"
-#include "data/fixed_text.h"
+#include "base/text.h"
 #include "data/text_match.h"
 #include "data/transfer_ledger.h"
+#include "sales/barcode_ranking.h"
+#include "sales/line_checks.h"
 #include "sales/rounding.h"
 
 namespace cassasync::sales {
 
-using data::fixed_width;
-using data::left_chars;
-using data::trim_blanks;
+using base::fixed_width;
+using base::left_chars;
+using base::trim_blanks;
 namespace {
 
 // The article join: one row per barcode of an article that has a price-list row.
@@ -119,7 +119,7 @@ std::int64_t ReceiptLine::identity_of(const data::RecordSet& rs) {
                              rs.field("tessera")});
 }
 
-RowResolver::RowResolver(data::Database& main, StockTables& articles, const frame::Settings& settings, long today)
+RowResolver::RowResolver(data::Database& main, StockTables& articles, const core::Settings& settings, long today)
     : main_(main), articles_(articles), codice_utente_(settings.Codice_Utente),
       today_(static_cast<double>(today)),
       reparti_(main, "reparti", "reparto", {"reparto", "iva", "fmarg", "marg", "descrizione"}) {

@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <string>
 
+#include "core/step_context.h"
 #include "data/record_set.h"
 #include "data/table_cursor.h"
 #include "data/value.h"
-#include "frame/context.h"
 #include "sales/stock_update.h"
 
 namespace cassasync::sales {
@@ -85,7 +85,7 @@ public:
     // `main` is the connection holding the articles (the central one during an import);
     // `articles` the price-list and barcode cursors the line's stock update goes on to use;
     // `today` the day serial the sold barcode is stamped with.
-    RowResolver(data::Database& main, StockTables& articles, const frame::Settings& settings, long today);
+    RowResolver(data::Database& main, StockTables& articles, const core::Settings& settings, long today);
 
     // Resolves the line: the barcode stamp and primary-barcode choice happen here.
     LineResolution resolve(const ReceiptLine& line);

@@ -55,7 +55,7 @@ data::RecordSet& select_day_documents(data::Channel& channel, data::Database& ce
                           kWaitingFirst);
 }
 
-DocumentTotals Calcola_Totali(frame::Context& ctx, int anno, std::int64_t numero) {
+DocumentTotals Calcola_Totali(core::StepContext& ctx, int anno, std::int64_t numero) {
     data::Channel vendite("vendite");
     // Row order decides which code takes which slot: the document's own row order.
     data::RecordSet& rows = vendite.select(ctx.databases.central(), "venmo", "bnumer= ? and bannoc = ?",
@@ -86,7 +86,7 @@ DocumentTotals Calcola_Totali(frame::Context& ctx, int anno, std::int64_t numero
     return totals;
 }
 
-void Registra_Vendita(frame::Context& ctx, int anno, int n, long day) {
+void Registra_Vendita(core::StepContext& ctx, int anno, int n, long day) {
     data::Database& central = ctx.databases.central();
     data::Channel vente("vente");
     data::RecordSet& header = select_day_documents(vente, central, anno, n, day);

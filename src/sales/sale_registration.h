@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
+#include "core/step_context.h"
 #include "data/record_set.h"
-#include "frame/context.h"
 #include "sales/vat_lookup.h"
 
 namespace cassasync::sales {
@@ -36,11 +36,11 @@ struct DocumentTotals {
 
 // The totals of document `numero` of year `anno` from its rows in `venmo` as they are now,
 // on the central connection. Changes nothing.
-DocumentTotals Calcola_Totali(frame::Context& ctx, int anno, std::int64_t numero);
+DocumentTotals Calcola_Totali(core::StepContext& ctx, int anno, std::int64_t numero);
 
 // Registers the first document of (anno, register n, day). No document: nothing is
 // logged or changed. Traps nothing: a database error leaves the header as it was and
 // goes up to the caller.
-void Registra_Vendita(frame::Context& ctx, int anno, int n, long day);
+void Registra_Vendita(core::StepContext& ctx, int anno, int n, long day);
 
 }  // namespace cassasync::sales

@@ -32,7 +32,7 @@ std::string codice_iva(std::string_view value) {
     return code;
 }
 
-void Cerca_Aliquota(frame::Context& ctx, Riepilogo_Iva& riepilogo, std::string_view Codice_Iva,
+void Cerca_Aliquota(core::StepContext& ctx, Riepilogo_Iva& riepilogo, std::string_view Codice_Iva,
                     std::string_view mode, double gross, double net) {
     const std::string code = codice_iva(Codice_Iva);
 

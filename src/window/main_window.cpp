@@ -62,7 +62,7 @@ void MainWindow::build_layout() {
     registers->addWidget(pun_caption, 0, 2);
     registers->addWidget(num_caption, 0, 3);
 
-    for (int n = 1; n <= frame::kMaxRegisters; ++n) {
+    for (int n = 1; n <= core::kMaxRegisters; ++n) {
         const auto i = static_cast<std::size_t>(n);
         const QString number = QString::number(n);
 
@@ -89,7 +89,7 @@ void MainWindow::build_layout() {
         registers->addWidget(pun_[i], n, 2);
         registers->addWidget(num_[i], n, 3);
     }
-    registers->setRowStretch(frame::kMaxRegisters + 1, 1);
+    registers->setRowStretch(core::kMaxRegisters + 1, 1);
 
     auto* frame_pos = new QGroupBox(QStringLiteral("Numero Pos"), this);
     frame_pos->setObjectName(QStringLiteral("Frame1"));
@@ -140,11 +140,11 @@ void MainWindow::blink_tick() {
 }
 
 void MainWindow::refresh_from_board() {
-    const frame::StatusSnapshot s = ctx_.board.snapshot();
+    const core::StatusSnapshot s = ctx_.board.snapshot();
     if (shown_version_ && *shown_version_ == s.version) return;
     shown_version_ = s.version;
 
-    for (int n = 1; n <= frame::kMaxRegisters; ++n) {
+    for (int n = 1; n <= core::kMaxRegisters; ++n) {
         const auto& r = s.registers[static_cast<std::size_t>(n)];
         // Only the colour changes: visibility belongs to the blink, so a lamp that
         // turns red keeps its phase.
@@ -154,7 +154,7 @@ void MainWindow::refresh_from_board() {
     }
     served_ = s.served;
     // Lamps no longer served stop blinking, shown.
-    for (int n = served_ + 1; n <= frame::kMaxRegisters; ++n) lamp(n)->setHidden(false);
+    for (int n = served_ + 1; n <= core::kMaxRegisters; ++n) lamp(n)->setHidden(false);
 
     nrposw_->setText(q(s.nrposw));
     const QString status = q(s.txt_status);

@@ -61,9 +61,9 @@ private:
 
     frame::Context& ctx_;
     WorkerThread* worker_;
-    std::array<Lamp*, frame::kMaxRegisters + 1> lamps_{};
-    std::array<QLabel*, frame::kMaxRegisters + 1> pun_{};
-    std::array<QLabel*, frame::kMaxRegisters + 1> num_{};
+    std::array<Lamp*, core::kMaxRegisters + 1> lamps_{};
+    std::array<QLabel*, core::kMaxRegisters + 1> pun_{};
+    std::array<QLabel*, core::kMaxRegisters + 1> num_{};
     QLineEdit* nrposw_ = nullptr;
     QPlainTextEdit* txt_status_ = nullptr;
     QLabel* last_cycle_ = nullptr;

@@ -9,7 +9,7 @@ namespace {
 constexpr const char* kWorkerFailed = "Elaborazione fermata da un errore imprevisto: ";
 }
 
-WorkerThread::WorkerThread(std::function<void()> body, frame::OperationLog& log)
+WorkerThread::WorkerThread(std::function<void()> body, core::OperationLog& log)
     : thread_([this, body = std::move(body), &log] { run(body, log); }) {}
 
 WorkerThread::~WorkerThread() { join(); }
@@ -18,7 +18,7 @@ void WorkerThread::join() {
     if (thread_.joinable()) thread_.join();
 }
 
-void WorkerThread::run(const std::function<void()>& body, frame::OperationLog& log) {
+void WorkerThread::run(const std::function<void()>& body, core::OperationLog& log) {
     try {
         body();
     } catch (const std::exception& e) {

@@ -8,13 +8,13 @@
 #include <functional>
 #include <thread>
 
-#include "frame/operation_log.h"
+#include "core/operation_log.h"
 
 namespace cassasync::window {
 
 class WorkerThread {
 public:
-    WorkerThread(std::function<void()> body, frame::OperationLog& log);
+    WorkerThread(std::function<void()> body, core::OperationLog& log);
     ~WorkerThread();  // joins: the owner asks the body to stop first
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
@@ -23,7 +23,7 @@ public:
     void join();
 
 private:
-    void run(const std::function<void()>& body, frame::OperationLog& log);
+    void run(const std::function<void()>& body, core::OperationLog& log);
 
     std::atomic<bool> finished_{false};
     std::thread thread_;

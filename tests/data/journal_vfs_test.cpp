@@ -1,3 +1,5 @@
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,3 +1,5 @@
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -465,6 +467,55 @@ TEST_F(RecordSetTest, TransactionRollsBackUnlessCommitted) {
         tx.commit();
     }
     EXPECT_EQ(to_int(db_.scalar("SELECT count(*) FROM codean WHERE eanare='9002'")), 1);
+}
+
+TEST_F(RecordSetTest, ASavepointUndoesOnlyItsOwnRowUnlessReleased) {
+    const auto rows = [this](const char* ean) {
+        return to_int(db_.scalar("SELECT count(*) FROM codean WHERE eanare = ?", {Value(std::string(ean))}));
+    };
+    {
+        Transaction tx(db_);
+        add("9101", "before", 1, 1, "A");
+        {
+            Savepoint kept(db_, "riga");
+            add("9102", "kept", 1, 1, "A");
+            kept.release();
+        }
+        {
+            Savepoint dropped(db_, "riga");
+            add("9103", "dropped", 1, 1, "A");
+        }  // left without release: undone by the destructor
+        {
+            Savepoint failed(db_, "riga");
+            add("9104", "failed", 1, 1, "A");
+            EXPECT_TRUE(failed.undo()) << "the transaction goes on";
+        }
+        add("9105", "after", 1, 1, "A");
+        EXPECT_TRUE(db_.in_transaction());
+        tx.commit();
+    }
+    EXPECT_EQ(rows("9101"), 1);
+    EXPECT_EQ(rows("9102"), 1);
+    EXPECT_EQ(rows("9103"), 0);
+    EXPECT_EQ(rows("9104"), 0);
+    EXPECT_EQ(rows("9105"), 1);
+
+    // A failure that ended the whole transaction leaves nothing to undo: undo says so,
+    // and the destructor of a savepoint left open does not throw.
+    {
+        Transaction tx(db_);
+        Savepoint gone(db_, "riga");
+        add("9106", "gone", 1, 1, "A");
+        db_.exec("ROLLBACK");
+        EXPECT_FALSE(gone.undo());
+    }
+    EXPECT_NO_THROW({
+        Transaction tx(db_);
+        Savepoint open(db_, "riga");
+        db_.exec("ROLLBACK");
+    });
+    EXPECT_EQ(rows("9106"), 0);
+    EXPECT_FALSE(db_.in_transaction());
 }
 
 TEST(ColumnNames, FoundWhateverTheirCaseTheFirstOfTwoSpellingsAnswering) {

@@ -45,7 +45,7 @@ public:
     void apply() override {
         central_.execute("INSERT INTO presi (chiave) VALUES (?)", {Value(key())});
         if (refused.count(key())) throw RowRefused("valore rifiutato " + std::to_string(key()));
-        if (key() == disk_full) throw DbError("database or disk is full", SQLITE_FULL);
+        if (key() == disk_full) throw DbError::file_failure("database or disk is full");
     }
     void mark(const std::vector<TransferLedger::Entry>& taken) override {
         std::vector<std::int64_t> keys;

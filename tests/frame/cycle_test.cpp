@@ -3,6 +3,8 @@
 // under which semaphore, errors at a register's boundary, and stopping. Most cases
 // replace the transfer steps by recorders, so that what is checked is the cycle's own
 // order of calls and the semaphore each call ran under, not what the steps do.
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,9 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "core/back_office_paths.h"
+#include "core/operation_log.h"
 #include "data/database.h"
 #include "frame/cycle.h"
-#include "frame/operation_log.h"
 #include "frame/startup.h"
 #include "support/shop_fixture.h"
 
@@ -78,7 +81,10 @@ protected:
         CycleSteps s;
         s.Invia_Totali_Tessere = record("Invia");
         s.Ricevi_Totali_Tessere = record("Ricevi");
-        s.Leggi_Tessere_Cassa = record("Leggi");
+        s.Leggi_Tessere_Cassa = [leggi = record("Leggi")](Context& ctx, int n) {
+            leggi(ctx, n);
+            return true;
+        };
         s.Aggiorna_Articoli = record("Aggiorna");
         s.Trasmetti_Tessere = record("Trasmetti");
         s.Consolida_Stato_Clienti = [this](Context&) {
@@ -113,9 +119,9 @@ TEST_F(CycleTest, PassesServeTheRegistersTheirSemaphoresAllow) {
     one_cycle(cycle);
 
     EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), down(4), ok(5)}));
-    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2",  //
-                             "Ricevi(2) 1", "Leggi(2) 1", "Aggiorna(2) 1",                 //
-                             "Ricevi(3) 2", "Leggi(3) 2", "Aggiorna(3) 2",                 //
+    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2",  //
+                             "Ricevi(2) 1", "Leggi(2) 1", "Aggiorna(2) 1", "Aggiorna(2) 1",                 //
+                             "Ricevi(3) 2", "Leggi(3) 2", "Aggiorna(3) 2", "Aggiorna(3) 2",                 //
                              "Trasmetti(1) 0", "Trasmetti(3) 2", "Consolida"}));
     EXPECT_EQ(flag(1), "0");
     EXPECT_EQ(flag(2), "1");
@@ -124,8 +130,8 @@ TEST_F(CycleTest, PassesServeTheRegistersTheirSemaphoresAllow) {
     EXPECT_EQ(flag(5), "1");
 
     const auto board = ctx_->board.snapshot();
-    for (int n : {1, 2, 3, 5}) EXPECT_EQ(board.registers[static_cast<std::size_t>(n)].lamp, kLampGreen) << n;
-    EXPECT_EQ(board.registers[4].lamp, kLampRed);
+    for (int n : {1, 2, 3, 5}) EXPECT_EQ(board.registers[static_cast<std::size_t>(n)].lamp, core::kLampGreen) << n;
+    EXPECT_EQ(board.registers[4].lamp, core::kLampRed);
     EXPECT_EQ(cycle.last_report().served, 5);
     EXPECT_EQ(cycle.last_report().reachable, 4);
     for (int n = 1; n <= 5; ++n) EXPECT_FALSE(ctx_->Casse_Elaborate[static_cast<std::size_t>(n)]) << n;
@@ -142,7 +148,7 @@ TEST_F(CycleTest, ALongTransferGetsItsRegistersShareOfTheCycleAndLetsTheRegister
         do {
             ++batches;
             flags_between.push_back(flag(1));
-        } while (ctx_->between_batches() != BatchTurn::wait_next_cycle);
+        } while (ctx_->between_batches() != core::BatchTurn::wait_next_cycle);
     };
     hooks_["Leggi(2)"] = [&] { EXPECT_FALSE(batches == 0) << "register 2 comes after register 1's share"; };
     ProcessingCycle cycle(*ctx_, recorders(), {.hold = 0ms, .pause = 1ms, .budget = 100ms});
@@ -150,7 +156,7 @@ TEST_F(CycleTest, ALongTransferGetsItsRegistersShareOfTheCycleAndLetsTheRegister
 
     EXPECT_GT(batches, 1);
     for (const auto& f : flags_between) EXPECT_EQ(f, "2") << "taken again after every turn";
-    EXPECT_TRUE(in_order(calls_, {"Leggi(1) 2", "Aggiorna(1) 2", "Leggi(2) 2", "Aggiorna(2) 2"}))
+    EXPECT_TRUE(in_order(calls_, {"Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2", "Leggi(2) 2", "Aggiorna(2) 2"}))
         << "the next register is served in the same cycle";
     EXPECT_FALSE(ctx_->between_batches) << "only while a register's semaphore is held";
     EXPECT_EQ(flag(1), "0");
@@ -165,10 +171,10 @@ TEST_F(CycleTest, CardsGoToTheFirstFiveAndAVanishedRegisterIsSkippedQuietly) {
     one_cycle(cycle);
 
     EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), ok(4), ok(5), ok(6), ok(7)}));
-    Lines expected = {"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2"};
+    Lines expected = {"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2"};
     for (int n = 3; n <= 7; ++n) {
         const std::string held = "(" + std::to_string(n) + ") 2";
-        expected = expected + Lines{"Ricevi" + held, "Leggi" + held, "Aggiorna" + held};
+        expected = expected + Lines{"Ricevi" + held, "Leggi" + held, "Aggiorna" + held, "Aggiorna" + held};
     }
     expected = expected + Lines{"Trasmetti(1) 0", "Trasmetti(3) 2", "Trasmetti(4) 2", "Trasmetti(5) 2", "Consolida"};
     EXPECT_EQ(calls_, expected);
@@ -184,7 +190,7 @@ TEST_F(CycleTest, AnEmptySemaphoreTableIsLoggedAndTheRegisterServed) {
 
     const std::string once = not_initialised(4);
     EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), ok(4), ok(5), once, once, once, once, once, once}));
-    EXPECT_TRUE(in_order(calls_, {"Ricevi(4) NULL", "Aggiorna(4) NULL", "Ricevi(5) 2", "Trasmetti(4) NULL",
+    EXPECT_TRUE(in_order(calls_, {"Ricevi(4) NULL", "Aggiorna(4) NULL", "Aggiorna(4) NULL", "Ricevi(5) 2", "Trasmetti(4) NULL",
                                   "Trasmetti(5) 2", "Consolida"}));
     EXPECT_EQ(testing::count_rows(register_db(4), "Semafori"), 0);
     EXPECT_EQ(flag(5), "0");
@@ -205,7 +211,7 @@ TEST_F(CycleTest, ADamagedRegisterIsOneErrorLineEachCycleAndTheOthersGoOn) {
         EXPECT_EQ(Lines(last.begin(), last.end() - 1), status) << "round " << round;
         EXPECT_EQ(last.back().rfind("-  ", 0), 0u) << last.back();
         EXPECT_NE(last.back().find("127.0.0.6"), std::string::npos) << "the line names the file: " << last.back();
-        EXPECT_TRUE(in_order(calls_, {"Aggiorna(5) 2", "Ricevi(7) 2", "Leggi(7) 2", "Aggiorna(7) 2", "Trasmetti(5) 2",
+        EXPECT_TRUE(in_order(calls_, {"Aggiorna(5) 2", "Aggiorna(5) 2", "Ricevi(7) 2", "Leggi(7) 2", "Aggiorna(7) 2", "Aggiorna(7) 2", "Trasmetti(5) 2",
                                       "Consolida"}))
             << "round " << round;
         EXPECT_EQ(std::count_if(calls_.begin(), calls_.end(),
@@ -258,6 +264,7 @@ TEST_F(CycleTest, AStepErrorIsLoggedAndTheSemaphoreReleased) {
     steps.Leggi_Tessere_Cassa = [record_leggi](Context& ctx, int n) {
         record_leggi(ctx, n);
         if (n == 2) throw data::DbError("cassa 2: cartetxrx cannot be read");
+        return true;
     };
     steps.Consolida_Stato_Clienti = [this](Context&) {
         calls_.push_back("Consolida");
@@ -268,11 +275,63 @@ TEST_F(CycleTest, AStepErrorIsLoggedAndTheSemaphoreReleased) {
 
     EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), "-  cassa 2: cartetxrx cannot be read",
                                      "-  clienti is locked by another program"}));
-    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2",  //
+    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2",  //
                              "Ricevi(2) 2", "Leggi(2) 2",                                  //
-                             "Ricevi(3) 2", "Leggi(3) 2", "Aggiorna(3) 2",                 //
+                             "Ricevi(3) 2", "Leggi(3) 2", "Aggiorna(3) 2", "Aggiorna(3) 2",                 //
                              "Trasmetti(1) 0", "Trasmetti(2) 2", "Trasmetti(3) 2", "Consolida"}));
     for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
+}
+
+TEST_F(CycleTest, ARegistersStepsRunInTheirOrderAndAFailedStepStopsNoLaterOne) {
+    registers(2);
+    ready();
+    auto steps = recorders();
+    const auto record = [this](const char* what, const char* failure) {
+        return [this, what, failure](Context&, int n) {
+            calls_.push_back(std::string(what) + "(" + std::to_string(n) + ") " + flag(n));
+            if (failure && n == 1) throw data::DbError(failure);
+        };
+    };
+    steps.Aggiorna_Clienti = record("Clienti", "clienti: codcliente vuoto");
+    steps.Recupero_Fatture = record("Fatture", nullptr);
+    steps.Travaso_Scontrini = record("Scontrini", nullptr);
+    ctx_->settings.bbb = "0";
+    ProcessingCycle cycle(*ctx_, steps);
+    one_cycle(cycle);
+
+    const std::string failed = "-  Importazione clienti cassa Nr. 1: clienti: codcliente vuoto";
+    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), failed, failed}));
+    const Lines intake1 = {"Aggiorna(1) 2", "Clienti(1) 2", "Fatture(1) 2", "Scontrini(1) 2"};
+    const Lines intake2 = {"Aggiorna(2) 2", "Clienti(2) 2", "Fatture(2) 2", "Scontrini(2) 2"};
+    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2"} + intake1 + intake1 +
+                       Lines{"Ricevi(2) 2", "Leggi(2) 2"} + intake2 + intake2 +
+                       Lines{"Trasmetti(1) 0", "Trasmetti(2) 2", "Consolida"}));
+
+    // With the customer switch other than 0 a register's intake ends at the articles.
+    ctx_->settings.bbb = "1";
+    calls_.clear();
+    const auto before = log_messages().size();
+    one_cycle(cycle);
+    const auto log = log_messages();
+    EXPECT_EQ(Lines(log.begin() + static_cast<long>(before), log.end()), (Lines{kStart, ok(1), ok(2)}));
+    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2",
+                             "Ricevi(2) 2", "Leggi(2) 2", "Aggiorna(2) 2", "Aggiorna(2) 2", "Trasmetti(1) 0",
+                             "Trasmetti(2) 2", "Consolida"}));
+
+    // A register file another program keeps locked ends that register's steps at once:
+    // every later one would wait on the same lock. The other registers go on.
+    ctx_->settings.bbb = "0";
+    steps.Aggiorna_Clienti = [this](Context&, int n) {
+        calls_.push_back("Clienti(" + std::to_string(n) + ")");
+        if (n == 1) throw data::DbError("database is locked", SQLITE_BUSY);
+    };
+    ProcessingCycle locked(*ctx_, steps);
+    calls_.clear();
+    one_cycle(locked);
+    EXPECT_TRUE(in_order(calls_, {"Aggiorna(1) 2", "Clienti(1)", "Ricevi(2) 2", "Scontrini(2) 2"}))
+        << ::testing::PrintToString(calls_);
+    EXPECT_EQ(std::count(calls_.begin(), calls_.end(), "Fatture(1) 2"), 0);
+    EXPECT_EQ(flag(1), "0") << "the semaphore is released";
 }
 
 TEST_F(CycleTest, WithNoRegistersACycleStillSendsCardsToRegisterOneAndClosesTheCustomers) {
@@ -324,12 +383,12 @@ protected:
         ctx->settings = ctx_->settings;
         ctx->Percorsi_Casse = ctx_->Percorsi_Casse;
         ctx->Contatore_Cicli = 1;
-        EXPECT_TRUE(ctx->log.open(local(std::string(kLogFolder) + log_file_name(clock_.now()))));
-        ctx->databases.open_central(ctx->settings.Percorso_Dati, ctx->settings.Percorso_Vendite, kLoyaltyPath);
+        EXPECT_TRUE(ctx->log.open(local(std::string(core::kLogFolder) + core::log_file_name(clock_.now()))));
+        ctx->databases.open_central(ctx->settings.Percorso_Dati, ctx->settings.Percorso_Vendite, core::kLoyaltyPath);
         return ctx;
     }
     std::string log_text() {
-        std::ifstream in(local(std::string(kLogFolder) + log_file_name(clock_.now())), std::ios::binary);
+        std::ifstream in(local(std::string(core::kLogFolder) + core::log_file_name(clock_.now())), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 };
@@ -385,7 +444,7 @@ TEST_F(WorkerTest, AStopDuringAStepLetsItFinishAndReleasesTheSemaphore) {
     run_worker(*ctx_, options);  // no cycle limit: only the stop ends it
 
     EXPECT_EQ(cycles, 1);
-    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Ricevi(2) 2"}));
+    EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2", "Ricevi(2) 2"}));
     for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
     EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3)}));
     const std::string text = log_text();

@@ -1,7 +1,7 @@
 // The operation log on real files: a message is always one line of bounded length,
 // whatever register text it carries, the system's own messages pass unchanged, and
 // after midnight the lines go into the new day's file.
-#include "frame/operation_log.h"
+#include "core/operation_log.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +60,7 @@ protected:
     testing::TempDir dir_;
     std::filesystem::path file_ = dir_.path() / "logqvo_07122026.txt";
     platform::FixedClock clock_{{2026, 12, 7, 10, 0, 0}};
-    OperationLog log_{clock_};
+    core::OperationLog log_{clock_};
 };
 
 TEST_F(OperationLogTest, AMessageIsOneLineWhateverItHolds) {
@@ -83,7 +83,7 @@ TEST_F(OperationLogTest, AMessageIsOneLineWhateverItHolds) {
         "-  Controllo cassa Nr.3 ...NON COLLEGATA",
         "1 - ERRORE : SOCIETA CON CODICE 1 NON ESISTE C:\\vurk\\tarvi.mdb",
         "-  Caffè d'orzo ~ 1,50 € ",
-        std::string(kMaxMessageBytes, 'x'),
+        std::string(core::kMaxMessageBytes, 'x'),
     };
     for (const std::string& message : own) {
         log_.write(message);
@@ -98,20 +98,20 @@ TEST_F(OperationLogTest, ALongMessageIsCutOnACharacterBoundary) {
     const std::string text = take_text();
     ASSERT_EQ(text.find("\r\n"), text.size() - 2) << "one line";
     const std::string message = text.substr(19, text.size() - 21);
-    EXPECT_LE(message.size(), kMaxMessageBytes);
-    EXPECT_GE(message.size(), kMaxMessageBytes - 8) << "cut near the bound, not far before it";
+    EXPECT_LE(message.size(), core::kMaxMessageBytes);
+    EXPECT_GE(message.size(), core::kMaxMessageBytes - 8) << "cut near the bound, not far before it";
     EXPECT_EQ(message.substr(0, 100), huge.substr(0, 100));
 
     // A two-, three- and four-byte character at every position across the bound.
     for (const char* wide : {"è", "€", "\xF0\x9F\x98\x80"}) {
-        for (std::size_t lead = kMaxMessageBytes - 12; lead < kMaxMessageBytes + 4; ++lead) {
+        for (std::size_t lead = core::kMaxMessageBytes - 12; lead < core::kMaxMessageBytes + 4; ++lead) {
             std::string long_text(lead, 'a');
-            while (long_text.size() < kMaxMessageBytes + 20) long_text += wide;
+            while (long_text.size() < core::kMaxMessageBytes + 20) long_text += wide;
             log_.write(long_text);
             const std::string line = take_text();
             const std::string written = line.substr(19, line.size() - 21);
             EXPECT_TRUE(is_utf8(written)) << wide << " after " << lead << " bytes";
-            EXPECT_LE(written.size(), kMaxMessageBytes) << wide << " after " << lead << " bytes";
+            EXPECT_LE(written.size(), core::kMaxMessageBytes) << wide << " after " << lead << " bytes";
             ASSERT_GE(written.size(), 3u);
             EXPECT_EQ(written.substr(written.size() - 3), "...") << wide << " after " << lead << " bytes";
             EXPECT_EQ(long_text.compare(0, written.size() - 3, written, 0, written.size() - 3), 0)
@@ -181,7 +181,7 @@ TEST(OperationLogFailure, ALogThatCannotBeWrittenIsSaidOnceOnStandardError) {
     const std::filesystem::path full = "/dev/full";  // every write fails as on a full disk
     if (!std::filesystem::exists(full)) GTEST_SKIP() << "this system has no /dev/full";
     platform::FixedClock clock{{2026, 12, 7, 10, 0, 0}};
-    OperationLog log{clock};
+    core::OperationLog log{clock};
     ASSERT_TRUE(log.open(full).is_ok());
     ::testing::internal::CaptureStderr();
     log.write("- Inizio elaborazione ");
@@ -214,7 +214,7 @@ TEST(OperationLogFailure, OnANearlyFullDiskLinesAreWholeAndTheNoticeComesOncePer
         const rlimit limit{1000, 1000};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(11);
         platform::FixedClock clock{{2026, 12, 7, 10, 0, 0}};
-        OperationLog log{clock};
+        core::OperationLog log{clock};
         if (!log.open(file).is_ok()) ::_exit(12);
         for (int turn = 0; turn < kTurns; ++turn) {
             log.write(long_message);

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+#include "core/operation_log.h"
 #include "data/database.h"
 #include "data/text_match.h"
-#include "frame/operation_log.h"
 #include "frame/shop_admin.h"
 #include "frame/startup.h"
 #include "platform/pinger.h"
@@ -57,7 +58,7 @@ TEST(LeadingNumberText, KeepsTheLeadingNumberAsPlainDecimal) {
         {"-0", "0"},    {"  ", "0"},   {"7 8", "7"},
     };
     for (const auto& [in, out] : cases) {
-        EXPECT_EQ(leading_number_text(in), out) << "'" << in << "'";
+        EXPECT_EQ(base::leading_number_text(in), out) << "'" << in << "'";
     }
 }
 
@@ -90,7 +91,7 @@ TEST(IsLastMonthsLog, LooksOnlyAtTheMonthPositions) {
         {"March: a year ending in 02", march, "logqvo_15032002.txt", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(is_last_months_log(c.file, c.today), c.old) << c.name;
+        EXPECT_EQ(core::is_last_months_log(c.file, c.today), c.old) << c.name;
     }
 }
 
@@ -149,7 +150,7 @@ TEST_F(StartupTest, CompleteWithTheRealEchoToLoopback) {
     EXPECT_EQ(r.outcome, StartupOutcome::complete) << r.message;
     EXPECT_EQ(r.message, "");
     EXPECT_EQ(log_messages(), complete_lines() + Lines{"- Cassa 1 OK"});
-    EXPECT_EQ(ctx.board.snapshot().registers[1].lamp, kLampGreen);
+    EXPECT_EQ(ctx.board.snapshot().registers[1].lamp, core::kLampGreen);
     ctx.databases.close_all();
     ctx.log.close();
 }
@@ -182,9 +183,9 @@ TEST_F(StartupTest, CompleteLoadsEverySettingAndChecksEachRegister) {
     const auto board = ctx_->board.snapshot();
     EXPECT_EQ(board.nrposw, "3");
     EXPECT_EQ(board.served, 3);
-    EXPECT_EQ(board.registers[1].lamp, kLampGreen);
-    EXPECT_EQ(board.registers[2].lamp, kLampRed);
-    EXPECT_EQ(board.registers[3].lamp, kLampGreen);
+    EXPECT_EQ(board.registers[1].lamp, core::kLampGreen);
+    EXPECT_EQ(board.registers[2].lamp, core::kLampRed);
+    EXPECT_EQ(board.registers[3].lamp, core::kLampGreen);
     EXPECT_FALSE(board.registers[4].lamp.has_value());
 
     ASSERT_TRUE(ctx_->databases.has_central());
@@ -557,13 +558,13 @@ TEST_F(StartupTest, TheRunningLogMovesOnAtMidnightAndCleansUpWhenAMonthBegins) {
         clock_.set(c.before);
         Context ctx(paths_, clock_, pinger_, starter_);
         ASSERT_EQ(run_startup(ctx).outcome, StartupOutcome::complete) << c.name;
-        const fs::path day_before = log_folder() / log_file_name(c.before);
+        const fs::path day_before = log_folder() / core::log_file_name(c.before);
         const std::string started = testing::read_text_file(day_before);
         ASSERT_EQ(log_lines().size(), complete_lines().size()) << c.name;
         // Left by earlier days, after start-up's own clean-up.
         for (const Lines* names : {&c.gone, &c.kept}) {
             for (const auto& f : *names) {
-                if (f != log_file_name(c.before) && f != log_file_name(c.after)) touch(log_folder() / f);
+                if (f != core::log_file_name(c.before) && f != core::log_file_name(c.after)) touch(log_folder() / f);
             }
         }
 

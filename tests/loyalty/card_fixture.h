@@ -53,7 +53,7 @@ protected:
                        {"ora", data::real(0.25)}, {"progressivo_inviato", std::move(progressivo_inviato)}});
     }
 
-    frame::RegisterStatus counters(int n) const {
+    core::RegisterStatus counters(int n) const {
         return ctx_->board.snapshot().registers[static_cast<std::size_t>(n)];
     }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "data/transfer_ledger.h"
+#include "frame/register_steps.h"
 #include "loyalty/card_fixture.h"
 #include "loyalty/card_reads.h"
 
@@ -26,6 +27,10 @@ protected:
     }
 
     void with_articles() { ctx_->settings.aaa = "1"; }
+
+    // The card reads as the cycle runs them: followed by the register's intake unless
+    // they stopped on an error.
+    void read_cards(int n) { frame::run_card_reads(*ctx_, n, frame::CycleSteps::standard()); }
 
     std::vector<std::string> card_lines() const {
         std::vector<std::string> out;
@@ -60,7 +65,7 @@ TEST_F(CardReadsTest, ThreeReadingsOfOneCardAreJournalledQueuedForEveryRegisterA
     queue(kCard, 3, integer(7));
     clock_.set({2026, 12, 7, 16, 20, 45});
 
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
 
     EXPECT_EQ(new_log(), (std::vector<std::string>{
                              "-  Cassa Nr.2TESSERA = 2000000000017",
@@ -113,7 +118,7 @@ TEST_F(CardReadsTest, ACardFindsItsHolderAndQueueRowsWhateverItsCaseAndTrailingB
     queue("Abc1         ", 3, integer(7));
     add_reading(2, 1, "ABC1         ", integer(5));
 
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
 
     auto& m = main_db();
     EXPECT_EQ(data::to_text(field(m, "clienti", "stat_t", "tessera = 'abc1'")), "R");
@@ -125,7 +130,7 @@ TEST_F(CardReadsTest, ACardFindsItsHolderAndQueueRowsWhateverItsCaseAndTrailingB
 TEST_F(CardReadsTest, CountersShowEachCallsOwnTotalsAndAnEmptyTextForZero) {
     add_reading(2, 1, kCard, integer(7));
     add_reading(2, 2, "2000000000024", integer(-7));
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
     EXPECT_EQ(counters(2).pun, "") << "points summing to 0";
     EXPECT_EQ(counters(2).num, "2");
     EXPECT_EQ(new_log().back(), "-  Lettura TESSERA 2000000000024 cassa Nr. 2 -7");
@@ -137,13 +142,13 @@ TEST_F(CardReadsTest, CountersShowEachCallsOwnTotalsAndAnEmptyTextForZero) {
 
     // A later call starts from zero; a call that takes nothing leaves the labels alone.
     add_reading(2, 3, kCard, data::real(2.6));
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
     EXPECT_EQ(counters(2).pun, "3");
     EXPECT_EQ(counters(2).num, "1");
     EXPECT_EQ(new_log().back(), "-  Lettura TESSERA 2000000000017 cassa Nr. 2 2.6");
     mark_log();
     ctx_->Casse_Elaborate[2] = false;
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
     EXPECT_EQ(counters(2).pun, "3");
     EXPECT_EQ(counters(2).num, "1");
     EXPECT_TRUE(new_log().empty());
@@ -168,7 +173,7 @@ TEST_F(CardReadsTest, OnlyTheNumberOneSwitchesTheCardReadsOffAndTheArticlesRunEi
         barcode_changed_at(1);
         mark_log();
 
-        Leggi_Tessere_Cassa(*ctx_, 1);
+        read_cards(1);
 
         EXPECT_EQ(count_rows(main_db(), "cartetxrx"), c.reads ? 1 : 0);
         EXPECT_EQ(count_rows(register_db(1), "cartetxrx"), c.reads ? 0 : 1);
@@ -177,17 +182,29 @@ TEST_F(CardReadsTest, OnlyTheNumberOneSwitchesTheCardReadsOffAndTheArticlesRunEi
     }
 }
 
-TEST_F(CardReadsTest, AnArticleErrorPassesOnOnlyWhenTheCardReadsAreOff) {
+TEST_F(CardReadsTest, AnArticleErrorIsTheArticleStepsOwnLineWhetherTheCardReadsRunOrNot) {
     with_articles();
     register_db(3).exec("DROP TABLE codean");  // the article synchronisation fails on it
     add_reading(3, 1, kCard, integer(4));
+    const auto article_errors = [this] {
+        int found = 0;
+        for (const auto& line : new_log()) {
+            if (line.find("Aggiornamento articoli cassa Nr. 3: ") != std::string::npos) ++found;
+            EXPECT_EQ(line.find("Lettura tessere"), std::string::npos) << line;
+        }
+        return found;
+    };
 
     ctx_->settings.escludocaselle = "1";
-    EXPECT_THROW(Leggi_Tessere_Cassa(*ctx_, 3), std::exception);
+    mark_log();
+    EXPECT_NO_THROW(read_cards(3));
+    EXPECT_EQ(article_errors(), 1);
     EXPECT_EQ(count_rows(register_db(3), "cartetxrx"), 1);
 
     ctx_->settings.escludocaselle = "0";
-    EXPECT_NO_THROW(Leggi_Tessere_Cassa(*ctx_, 3));
+    mark_log();
+    EXPECT_NO_THROW(read_cards(3));
+    EXPECT_EQ(article_errors(), 1);
     EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 1) << "the readings are taken before the articles";
     EXPECT_EQ(count_rows(register_db(3), "cartetxrx"), 0);
 }
@@ -195,7 +212,7 @@ TEST_F(CardReadsTest, AnArticleErrorPassesOnOnlyWhenTheCardReadsAreOff) {
 TEST_F(CardReadsTest, AnUnreachableRegisterIsLeftAlone) {
     pinger_.set_up("127.0.0.4", false);
     add_reading(4, 1, kCard, integer(4));
-    Leggi_Tessere_Cassa(*ctx_, 4);
+    read_cards(4);
     EXPECT_EQ(count_rows(register_db(4), "cartetxrx"), 1);
     EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 0);
     EXPECT_FALSE(ctx_->Casse_Elaborate[4]);
@@ -210,7 +227,7 @@ TEST_F(CardReadsTest, AReadingIsNeverJournalledTwiceNorLost) {
         data::TransferLedger ledger(main_db());
         ledger.record(2, "cartetxrx", held);
     }
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
     EXPECT_EQ(count_rows(register_db(2), "cartetxrx"), 0) << "deleted";
     EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 0) << "not journalled again";
     EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
@@ -223,7 +240,7 @@ TEST_F(CardReadsTest, AReadingIsNeverJournalledTwiceNorLost) {
         "CREATE TRIGGER refuse BEFORE DELETE ON cartetxrx BEGIN SELECT RAISE(ABORT, 'locked'); END");
     add_reading(2, 2, kCard, integer(6));
     barcode_changed_at(2);
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
     EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 1);
     EXPECT_EQ(count_rows(register_db(2), "cartetxrx", "flag = 1"), 1) << "the register side rolled back";
     EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 1);
@@ -233,7 +250,7 @@ TEST_F(CardReadsTest, AReadingIsNeverJournalledTwiceNorLost) {
 
     register_db(2).exec("DROP TRIGGER refuse");
     mark_log();
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
     EXPECT_EQ(count_rows(register_db(2), "cartetxrx"), 0);
     EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 1);
     EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
@@ -246,7 +263,7 @@ TEST_F(CardReadsTest, AReadingIsNeverJournalledTwiceNorLost) {
     register_db(2).exec(
         "CREATE TRIGGER refuse BEFORE DELETE ON cartetxrx BEGIN SELECT RAISE(ABORT, 'locked'); END");
     const auto cut = add_reading(2, 3, kCard, integer(4));
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
     EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 2);
     EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 1);
     register_db(2).exec("DROP TRIGGER refuse");
@@ -254,7 +271,7 @@ TEST_F(CardReadsTest, AReadingIsNeverJournalledTwiceNorLost) {
     register_db(2).execute("INSERT INTO cartetxrx (id, progressivo, tessera, dcum, bdat_scr, flag)"
                            " VALUES (?, 1, ?, 9, '08/12/202610:00:00', 1)",
                            {integer(cut), text(kCard)});
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
     EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 3) << "the new reading is journalled";
     EXPECT_EQ(count_rows(main_db(), "cartetxrx", "dcum = 9"), 1);
     EXPECT_EQ(count_rows(register_db(2), "cartetxrx"), 0) << "and then removed";
@@ -270,7 +287,7 @@ TEST_F(CardReadsTest, AFailingReadingIsHeldAloneAndTheOnesBeforeAndAfterItAreTak
         "CREATE TRIGGER refuse BEFORE INSERT ON cartetxrx WHEN NEW.tessera = 'BAD' "
         "BEGIN SELECT RAISE(ABORT, 'refused'); END");
 
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards(2);
 
     EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 2);
     EXPECT_EQ(count_rows(register_db(2), "cartetxrx", "flag = 1"), 1);
@@ -407,7 +424,7 @@ TEST_F(CardReadsTest, ReadingsWithoutACardNumberAreTakenButNeitherMarkNorQueueAn
     no_card(3, text(""));
     add_reading(3, 2, kCard, integer(7));
 
-    for (int n = 1; n <= 3; ++n) Leggi_Tessere_Cassa(*ctx_, n);
+    for (int n = 1; n <= 3; ++n) read_cards(n);
 
     auto& m = main_db();
     EXPECT_EQ(count_rows(m, "cartetx", "tessera IS NULL OR trim(tessera) = ''"), 0);
@@ -435,7 +452,7 @@ TEST_F(CardReadsTest, ReadingsWithoutACardNumberAreTakenButNeitherMarkNorQueueAn
 TEST_F(CardReadsTest, ReadingTimesThatAreNotADateAndTimeAreKeptAsWritten) {
     add_reading(1, 1, kCard, integer(1), "ieri      sera");
     add_reading(1, 2, kCard, integer(1), "");
-    Leggi_Tessere_Cassa(*ctx_, 1);
+    read_cards(1);
     EXPECT_EQ(data::to_text(field(main_db(), "cartetxrx", "data", "1=1")), "ieri      ");
     EXPECT_EQ(data::to_text(field(main_db(), "cartetxrx", "ora", "1=1")), "sera");
     EXPECT_TRUE(data::is_null(field(main_db(), "cartetxrx", "data", "rowid = 2")));
@@ -452,7 +469,7 @@ TEST_F(CardReadsTest, AFullDiskIsLoggedAsSuchAndTheReadingsAreTakenOnceWhenThere
     auto& central = ctx_->databases.central();
     central.exec("PRAGMA main.max_page_count=" + data::to_text(central.scalar("PRAGMA main.page_count")));
 
-    Leggi_Tessere_Cassa(*ctx_, 1);
+    read_cards(1);
     const auto log = new_log();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back().rfind("-  Lettura tessere cassa Nr. 1: ", 0), 0u) << log.back();
@@ -463,7 +480,7 @@ TEST_F(CardReadsTest, AFullDiskIsLoggedAsSuchAndTheReadingsAreTakenOnceWhenThere
     EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
 
     central.exec("PRAGMA main.max_page_count=1073741823");
-    Leggi_Tessere_Cassa(*ctx_, 1);
+    read_cards(1);
     EXPECT_EQ(count_rows(main_db(), "cartetxrx"), 300);
     EXPECT_EQ(count_rows(register_db(1), "cartetxrx"), 0);
     EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);

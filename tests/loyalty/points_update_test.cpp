@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "core/back_office_paths.h"
 #include "loyalty/points_update.h"
 #include "support/receipt_fixture.h"
 #include "support/shop_fixture.h"
@@ -136,12 +137,12 @@ TEST_F(PointsUpdateTest, CountersPastThe32BitLimitAreRefusedAndNothingIsWritten)
 }
 
 TEST_F(PointsUpdateTest, WithoutTheLoyaltyFileOnlyTheCustomerChanges) {
-    std::filesystem::remove(local(frame::kLoyaltyPath));
+    std::filesystem::remove(local(core::kLoyaltyPath));
     ready();
     book(kCard, kPointsEarned, 10);
     EXPECT_EQ(customer("punticum"), 110);
     EXPECT_EQ(customer("puntisal"), 70);
-    EXPECT_FALSE(std::filesystem::exists(local(frame::kLoyaltyPath))) << "the journal is not created";
+    EXPECT_FALSE(std::filesystem::exists(local(core::kLoyaltyPath))) << "the journal is not created";
 }
 
 }  // namespace

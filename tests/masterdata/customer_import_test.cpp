@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/register_steps.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::masterdata {
@@ -31,6 +32,13 @@ protected:
     std::int64_t ledger_entries() {
         return testing::count_rows(main_db(), "registro_trasferimenti", "cassa = 1 AND tabella = 'clienti'");
     }
+    // The customer import as the cycle runs it (articles off): followed by the invoice
+    // recovery and the receipt import.
+    void import_and_hand_over() {
+        ctx_->settings.aaa = "0";
+        ctx_->settings.bbb = "0";
+        frame::run_intake(*ctx_, 1, frame::CycleSteps::standard());
+    }
 };
 
 TEST_F(CustomerImportTest, NewAndKnownCustomersAreTakenByTheMap) {
@@ -50,7 +58,7 @@ TEST_F(CustomerImportTest, NewAndKnownCustomersAreTakenByTheMap) {
         "INSERT INTO clienti (codcliente, cognome, nome, tessera, flagagg) VALUES (8, 'D''Amico', 'Anna', 'T8', 'A')");
     register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (9, 'Preso', 'T')");
 
-    Aggiorna_Clienti(*ctx_, 1);
+    import_and_hand_over();
 
     auto log = log_messages();
     ASSERT_GE(log.size(), 4u);
@@ -96,7 +104,7 @@ TEST_F(CustomerImportTest, NewAndKnownCustomersAreTakenByTheMap) {
 }
 
 TEST_F(CustomerImportTest, NoChangedCustomerOrNoAnswerStillHandsOverToInvoiceRecovery) {
-    Aggiorna_Clienti(*ctx_, 1);
+    import_and_hand_over();
     auto log = log_messages();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[0], "-  Aggiorno Clienti alla casse");
@@ -105,7 +113,7 @@ TEST_F(CustomerImportTest, NoChangedCustomerOrNoAnswerStillHandsOverToInvoiceRec
     register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (8, 'Bianchi', 'A')");
     pinger_.set_up("127.0.0.1", false);
     const auto before = log_messages().size();
-    Aggiorna_Clienti(*ctx_, 1);
+    import_and_hand_over();
     log = log_messages();
     ASSERT_GE(log.size(), before + 2);
     EXPECT_EQ(std::vector<std::string>(log.begin() + static_cast<long>(before), log.begin() + static_cast<long>(before) + 2),
@@ -142,7 +150,7 @@ TEST_F(CustomerImportTest, ACustomerCodeBeyond32BitsIsAnErrorNamingTheRegister) 
     register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (5, 'Prima', 'A')");
     register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (4294967296, 'Troppo', 'A')");
     register_db(1).execute("INSERT INTO clienti (codcliente, cognome, flagagg) VALUES (6, 'Dopo', 'A')");
-    EXPECT_NO_THROW(Aggiorna_Clienti(*ctx_, 1));
+    EXPECT_NO_THROW(import_and_hand_over());
     EXPECT_EQ(testing::count_rows(main_db(), "clienti"), 2);
     EXPECT_EQ(data::to_text(central(5, "dsccliente")), "Prima");
     EXPECT_EQ(data::to_text(central(6, "dsccliente")), "Dopo");

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/back_office_paths.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::masterdata {
@@ -23,7 +24,7 @@ public:
 
 class LoaderLaunchTest : public testing::ShopTest {
 protected:
-    fs::path loader() const { return local(frame::kLoaderPath); }
+    fs::path loader() const { return local(core::kLoaderPath); }
     void write_loader(fs::perms perms) {
         std::ofstream(loader()) << "#!/bin/sh\nexit 0\n";
         fs::permissions(loader(), perms, fs::perm_options::replace);

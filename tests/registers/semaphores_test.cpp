@@ -113,7 +113,7 @@ TEST_F(SemaphoresTest, ABacklogTakesTurnsWithTheRegistersOwnSoftware) {
         SemaphoreTurns turns(*ctx_, 1, {.hold = 0ms, .pause = 50ms, .budget = 10s, .retake_wait = 3s});
         RegisterSoftware till(file, 80ms);
         EXPECT_EQ(flag(), "2");
-        EXPECT_EQ(turns.between_batches(), frame::BatchTurn::resumed_after_turn);
+        EXPECT_EQ(turns.between_batches(), core::BatchTurn::resumed_after_turn);
         till.join();
         EXPECT_TRUE(till.got_in()) << "the register had its turn";
         EXPECT_EQ(flag(), "2") << "taken again once the register gave it back";
@@ -124,7 +124,7 @@ TEST_F(SemaphoresTest, ABacklogTakesTurnsWithTheRegistersOwnSoftware) {
         // register's own value is left alone.
         SemaphoreTurns turns(*ctx_, 1, {.hold = 0ms, .pause = 50ms, .budget = 10s, .retake_wait = 100ms});
         RegisterSoftware till(file, -1ms);
-        EXPECT_EQ(turns.between_batches(), frame::BatchTurn::wait_next_cycle);
+        EXPECT_EQ(turns.between_batches(), core::BatchTurn::wait_next_cycle);
         till.join();
         EXPECT_TRUE(till.got_in());
         EXPECT_EQ(flag(), "1");
@@ -132,17 +132,17 @@ TEST_F(SemaphoresTest, ABacklogTakesTurnsWithTheRegistersOwnSoftware) {
     // Within the hold time nothing is let go; past the cycle's share, nothing more is done.
     set_flag(data::integer(2));
     SemaphoreTurns quick(*ctx_, 1, {.hold = 10s});
-    EXPECT_EQ(quick.between_batches(), frame::BatchTurn::go_on);
+    EXPECT_EQ(quick.between_batches(), core::BatchTurn::go_on);
     EXPECT_EQ(quick.turns(), 0);
     EXPECT_EQ(flag(), "2");
     SemaphoreTurns spent(*ctx_, 1, {.budget = 0ms});
-    EXPECT_EQ(spent.between_batches(), frame::BatchTurn::wait_next_cycle);
+    EXPECT_EQ(spent.between_batches(), core::BatchTurn::wait_next_cycle);
     EXPECT_EQ(flag(), "2");
     // Held by the register when the steps began (registers 1 to 3 go ahead regardless):
     // there is nothing to let go, and the transfer goes on.
     set_flag(data::integer(1));
     SemaphoreTurns foreign(*ctx_, 1, {.hold = 0ms});
-    EXPECT_EQ(foreign.between_batches(), frame::BatchTurn::go_on);
+    EXPECT_EQ(foreign.between_batches(), core::BatchTurn::go_on);
     EXPECT_EQ(foreign.turns(), 0);
     EXPECT_EQ(flag(), "1");
 }

@@ -1,4 +1,6 @@
 // Primary and secondary barcodes of an article on the real barcode table.
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include <map>

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/back_office_paths.h"
 #include "data/held_rows.h"
 #include "masterdata/article_sync.h"
 #include "sales/receipt_import.h"
@@ -275,7 +276,7 @@ TEST_F(HeldLinesTest, PointsThatDoNotFitAreHeldNotImported) {
 TEST_F(HeldLinesTest, TheHeldTableIsMadeInAMainDatabaseThatPredatesIt) {
     main_db().exec("DROP TABLE righe_trattenute");
     ctx_->databases.close_all();
-    ctx_->databases.open_central("C:\\tarvi\\dati.mdb", "C:\\tarvi\\vendite.mdb", frame::kLoyaltyPath);
+    ctx_->databases.open_central("C:\\tarvi\\dati.mdb", "C:\\tarvi\\vendite.mdb", core::kLoyaltyPath);
     EXPECT_TRUE(main_db().has_table("righe_trattenute"));
     article(1, kEan, 2.50);
     const auto bad = ring({.bnumer = 1, .eanrig = kEan});

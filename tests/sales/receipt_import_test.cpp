@@ -299,11 +299,11 @@ TEST_F(ReceiptImportTest, ABacklogIsTakenInTurnsAndTheCloseWaitsForIt) {
         switch (++turns) {
             case 1:
                 register_db(1).execute("UPDATE movimenti SET quantita = 3, totrig = 3 WHERE bnumer = 2");
-                return frame::BatchTurn::resumed_after_turn;
+                return core::BatchTurn::resumed_after_turn;
             case 2:
-                return frame::BatchTurn::go_on;
+                return core::BatchTurn::go_on;
             default:
-                return frame::BatchTurn::wait_next_cycle;
+                return core::BatchTurn::wait_next_cycle;
         }
     };
     // One line per batch, three read at a time: the second is in hand when it changes.
@@ -326,7 +326,7 @@ TEST_F(ReceiptImportTest, ABacklogIsTakenInTurnsAndTheCloseWaitsForIt) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "- Fine travaso scontrini 1"), 1);
 
     // The next cycle drains the rest and then carries the close out.
-    ctx_->between_batches = [] { return frame::BatchTurn::go_on; };
+    ctx_->between_batches = [] { return core::BatchTurn::go_on; };
     EXPECT_FALSE(Travaso_Scontrini(*ctx_, 1, tuning).cut_short);
     EXPECT_EQ(waiting(), 0);
     EXPECT_EQ(count_rows(sales_db(), "venmo"), 7);

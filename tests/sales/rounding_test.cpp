@@ -2,16 +2,16 @@
 // values whose binary form lies just below or above the half they show.
 #include <gtest/gtest.h>
 
-#include "data/fixed_text.h"
+#include "base/text.h"
 #include "sales/rounding.h"
 
 namespace cassasync::sales {
 namespace {
 
-using data::fixed_width;
-using data::left_chars;
-using data::mid_chars;
-using data::trim_blanks;
+using base::fixed_width;
+using base::left_chars;
+using base::mid_chars;
+using base::trim_blanks;
 
 struct Case {
     double value;

@@ -5,7 +5,8 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "frame/operation_log.h"
+#include "core/back_office_paths.h"
+#include "core/operation_log.h"
 #include "frame/shop_admin.h"
 #include "frame/startup.h"
 #include "registers/register_directory.h"
@@ -92,9 +93,9 @@ void ShopTest::ready() {
     s.bbb = "0";
     s.escludocaselle = "0";
     s.Punto_Vendita = 1;
-    auto st = ctx_->log.open(paths_.to_local(std::string(frame::kLogFolder) + frame::log_file_name(clock_.now())));
+    auto st = ctx_->log.open(paths_.to_local(std::string(core::kLogFolder) + core::log_file_name(clock_.now())));
     ASSERT_TRUE(st) << st.message();
-    ctx_->databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, frame::kLoyaltyPath);
+    ctx_->databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, core::kLoyaltyPath);
     registers::fill_register_paths(*ctx_);
     ctx_->Contatore_Cicli = 1;
 }
@@ -109,7 +110,7 @@ data::Database& ShopTest::db(const std::string& windows_path) {
 }
 
 std::vector<std::string> ShopTest::log_lines() const {
-    const auto file = paths_.to_local(std::string(frame::kLogFolder) + frame::log_file_name(clock_.now()));
+    const auto file = paths_.to_local(std::string(core::kLogFolder) + core::log_file_name(clock_.now()));
     return split_lines(read_text_file(file));
 }
 

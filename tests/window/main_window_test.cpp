@@ -91,7 +91,7 @@ protected:
         return found;
     }
 
-    frame::StatusBoard& board() { return ctx_->board; }
+    core::StatusBoard& board() { return ctx_->board; }
 };
 
 TEST(LampColour, RedIsTheLowByte) {
@@ -99,8 +99,8 @@ TEST(LampColour, RedIsTheLowByte) {
         std::uint32_t value;
         int r, g, b;
     } cases[] = {
-        {frame::kLampGreen, 0, 255, 0},
-        {frame::kLampRed, 255, 0, 0},
+        {core::kLampGreen, 0, 255, 0},
+        {core::kLampRed, 255, 0, 0},
         {0xFF0000u, 0, 0, 255},
         {0x102030u, 0x30, 0x20, 0x10},
     };
@@ -115,7 +115,7 @@ TEST(LampColour, RedIsTheLowByte) {
 TEST_F(MainWindowTest, ElementsCarryTheirNamesAndDesignTimeContent) {
     MainWindow window(*ctx_);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("cassasync"));
-    for (int n = 1; n <= frame::kMaxRegisters; ++n) {
+    for (int n = 1; n <= core::kMaxRegisters; ++n) {
         const std::string number = std::to_string(n);
         EXPECT_EQ(child<Lamp>(window, ("c1_" + number).c_str()), window.lamp(n));
         auto* caption = child<QLabel>(window, ("Label" + number).c_str());
@@ -146,9 +146,9 @@ TEST_F(MainWindowTest, ElementsCarryTheirNamesAndDesignTimeContent) {
 
 TEST_F(MainWindowTest, LampsPaintTheLastCheckAndServedOnesBlink) {
     board().set_register_count(3);
-    board().set_lamp(1, frame::kLampGreen);
-    board().set_lamp(2, frame::kLampRed);
-    board().set_lamp(3, frame::kLampGreen);
+    board().set_lamp(1, core::kLampGreen);
+    board().set_lamp(2, core::kLampRed);
+    board().set_lamp(3, core::kLampGreen);
     MainWindow window(*ctx_);
     window.show();
     QCoreApplication::processEvents();
@@ -157,7 +157,7 @@ TEST_F(MainWindowTest, LampsPaintTheLastCheckAndServedOnesBlink) {
     EXPECT_EQ(centre_pixel(window, 1), qRgb(0, 255, 0));
     EXPECT_EQ(centre_pixel(window, 2), qRgb(255, 0, 0));
     EXPECT_EQ(centre_pixel(window, 3), qRgb(0, 255, 0));
-    for (int n = 4; n <= frame::kMaxRegisters; ++n)
+    for (int n = 4; n <= core::kMaxRegisters; ++n)
         EXPECT_EQ(centre_pixel(window, n), kNeutralLamp) << "lamp " << n;
     const QRgb background = window.grab().toImage().pixel(0, 0);
 
@@ -168,19 +168,19 @@ TEST_F(MainWindowTest, LampsPaintTheLastCheckAndServedOnesBlink) {
         EXPECT_TRUE(window.lamp(n)->isHidden()) << "lamp " << n;
         EXPECT_EQ(centre_pixel(window, n), background) << "lamp " << n;
     }
-    for (int n = 4; n <= frame::kMaxRegisters; ++n) {
+    for (int n = 4; n <= core::kMaxRegisters; ++n) {
         EXPECT_FALSE(window.lamp(n)->isHidden()) << "lamp " << n;
     }
     EXPECT_EQ(centre_pixel(window, 7), kNeutralLamp);
 
     // Register 2 turns green while dark: it keeps its phase and lights up green.
-    board().set_lamp(2, frame::kLampGreen);
-    board().set_lamp(1, frame::kLampRed);
+    board().set_lamp(2, core::kLampGreen);
+    board().set_lamp(1, core::kLampRed);
     window.refresh_from_board();
     EXPECT_TRUE(window.lamp(2)->isHidden());
     EXPECT_TRUE(window.lamp(1)->isHidden());
     window.blink_tick();
-    for (int n = 1; n <= frame::kMaxRegisters; ++n) EXPECT_FALSE(window.lamp(n)->isHidden()) << "lamp " << n;
+    for (int n = 1; n <= core::kMaxRegisters; ++n) EXPECT_FALSE(window.lamp(n)->isHidden()) << "lamp " << n;
     EXPECT_EQ(centre_pixel(window, 1), qRgb(255, 0, 0));
     EXPECT_EQ(centre_pixel(window, 2), qRgb(0, 255, 0));
     EXPECT_EQ(centre_pixel(window, 7), kNeutralLamp);
@@ -190,7 +190,7 @@ TEST_F(MainWindowTest, NothingBlinksBeforeTheRegisterCountIsKnown) {
     MainWindow window(*ctx_);
     window.show();
     window.blink_tick();
-    for (int n = 1; n <= frame::kMaxRegisters; ++n) EXPECT_FALSE(window.lamp(n)->isHidden()) << "lamp " << n;
+    for (int n = 1; n <= core::kMaxRegisters; ++n) EXPECT_FALSE(window.lamp(n)->isHidden()) << "lamp " << n;
     EXPECT_TRUE(window.findChild<QLineEdit*>(QStringLiteral("nrposw"))->text().isEmpty());
 }
 
@@ -201,7 +201,7 @@ TEST_F(MainWindowTest, RefreshTimerShowsTheBoardTexts) {
     board().set_counters(2, "    12", "     4");
     board().set_counters(10, "   999", "    77");
     board().set_status_text("Travaso scontrini cassa 2");
-    board().set_lamp(3, frame::kLampRed);
+    board().set_lamp(3, core::kLampRed);
 
     auto* status = window.findChild<QPlainTextEdit*>(QStringLiteral("txtStatus"));
     ASSERT_TRUE(process_until([&] { return status->toPlainText() == QStringLiteral("Travaso scontrini cassa 2"); }))

@@ -1,6 +1,6 @@
-#include "frame/status_board.h"
+#include "core/status_board.h"
 
-namespace cassasync::frame {
+namespace cassasync::core {
 
 void StatusBoard::set_lamp(int n, std::uint32_t colour) {
     if (n < 1 || n > kMaxRegisters) return;
@@ -48,4 +48,4 @@ StatusSnapshot StatusBoard::snapshot() const {
     return s_;
 }
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::core

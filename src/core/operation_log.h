@@ -19,7 +19,7 @@
 #include "platform/error.h"
 #include "platform/file_system.h"
 
-namespace cassasync::frame {
+namespace cassasync::core {
 
 // The "-  " lead-in of progress and error lines.
 inline constexpr const char* kProgress = "-  ";
@@ -79,4 +79,4 @@ bool is_last_months_log(const std::string& file_name, const platform::LocalTime&
 // running log enters a new month. A log that cannot be deleted is left for next month.
 void delete_last_months_logs(const std::filesystem::path& folder, const platform::LocalTime& today);
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::core

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-namespace cassasync::frame {
+namespace cassasync::core {
 
 inline constexpr int kMaxRegisters = 10;
 
@@ -50,4 +50,4 @@ private:
     StatusSnapshot s_;
 };
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::core

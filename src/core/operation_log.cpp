@@ -1,4 +1,4 @@
-#include "frame/operation_log.h"
+#include "core/operation_log.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,9 @@
 #include <string_view>
 #include <system_error>
 
-namespace cassasync::frame {
+#include "base/text.h"
+
+namespace cassasync::core {
 namespace {
 
 // Marks a message that was cut.
@@ -30,13 +32,8 @@ constexpr const char* kLogPrefix = "logqvo_";
 constexpr const char* kLogSuffix = ".txt";
 constexpr const char* kLogPattern = "logqvo_*.txt";
 
-char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
 // Log names are compared as Windows compares them.
-bool equal_folded(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
-}
+using base::equal_folded;
 
 bool same_day(const platform::LocalTime& a, const platform::LocalTime& b) {
     return a.year == b.year && a.month == b.month && a.day == b.day;
@@ -194,4 +191,4 @@ void OperationLog::write(const std::string& message) {
     last_notice_ = seconds;
 }
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::core

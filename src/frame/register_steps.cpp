@@ -1,0 +1,93 @@
+#include "frame/register_steps.h"
+
+#include <string>
+
+#include "data/database.h"
+#include "invoices/invoice_recovery.h"
+#include "loyalty/card_reads.h"
+#include "loyalty/card_totals.h"
+#include "loyalty/card_transmission.h"
+#include "masterdata/article_sync.h"
+#include "masterdata/customer_import.h"
+#include "registers/register_directory.h"
+#include "sales/receipt_import.h"
+
+namespace cassasync::frame {
+
+namespace {
+
+// The step names of the error lines: "<step> cassa Nr. <n>: <cause>", as the card steps
+// write theirs.
+constexpr const char* kStepArticoli = "Aggiornamento articoli";
+constexpr const char* kStepClienti = "Importazione clienti";
+constexpr const char* kStepFatture = "Recupero fatture";
+constexpr const char* kStepScontrini = "Travaso scontrini";
+
+// Runs one step; a failure is its one log line, and the register's files are opened
+// afresh by whatever runs next. A file locked by another program is passed on: every
+// later step would only wait on the same lock again.
+void run_step(Context& ctx, int n, const char* name, const std::function<void(Context&, int)>& step) {
+    if (!step || ctx.stop_requested.load()) return;
+    try {
+        step(ctx, n);
+    } catch (const std::exception& e) {
+        if (is_locked_elsewhere(e)) throw;
+        ctx.log.progress(std::string(name) + " cassa Nr. " + std::to_string(n) + ": " + e.what());
+        registers::forget_register(ctx, n);
+    }
+}
+
+}  // namespace
+
+CycleSteps CycleSteps::standard() {
+    CycleSteps s;
+    s.Invia_Totali_Tessere = loyalty::Invia_Totali_Tessere;
+    s.Ricevi_Totali_Tessere = loyalty::Ricevi_Totali_Tessere;
+    s.Leggi_Tessere_Cassa = loyalty::Leggi_Tessere_Cassa;
+    s.Aggiorna_Articoli = masterdata::Aggiorna_Articoli;
+    s.Aggiorna_Clienti = masterdata::Aggiorna_Clienti;
+    s.Recupero_Fatture = invoices::Recupero_Fatture;
+    s.Travaso_Scontrini = [](Context& ctx, int n) { sales::Travaso_Scontrini(ctx, n); };
+    s.Trasmetti_Tessere = loyalty::Trasmetti_Tessere;
+    s.Consolida_Stato_Clienti = loyalty::Consolida_Stato_Clienti;
+    return s;
+}
+
+bool is_locked_elsewhere(const std::exception& e) {
+    const auto* db_error = dynamic_cast<const data::DbError*>(&e);
+    return db_error && db_error->is_busy();
+}
+
+void run_intake(Context& ctx, int n, const CycleSteps& steps) {
+    run_step(ctx, n, kStepArticoli, steps.Aggiorna_Articoli);
+    // With `bbb` other than 0 the register's intake ends at the articles: customers,
+    // invoices and receipts are then left to another program, as they always were.
+    if (!core::switch_off(ctx.settings.bbb)) return;
+    // Each of these reads and marks only its own rows at the register, and a row that
+    // needs what an earlier step failed to bring is refused or held on its own. So a
+    // failed customer step never keeps the register's invoices, receipts or day closing
+    // waiting.
+    run_step(ctx, n, kStepClienti, steps.Aggiorna_Clienti);
+    run_step(ctx, n, kStepFatture, steps.Recupero_Fatture);
+    run_step(ctx, n, kStepScontrini, steps.Travaso_Scontrini);
+}
+
+bool run_card_reads(Context& ctx, int n, const CycleSteps& steps) {
+    // The card-read step logs its own failure, naming itself and the register.
+    if (steps.Leggi_Tessere_Cassa && !steps.Leggi_Tessere_Cassa(ctx, n)) return false;
+    run_intake(ctx, n, steps);
+    return true;
+}
+
+void run_register_steps(Context& ctx, int n, const CycleSteps& steps) {
+    if (n == 1) run_step(ctx, n, "Invio totali tessere", steps.Invia_Totali_Tessere);
+    run_step(ctx, n, "Ricezione totali tessere", steps.Ricevi_Totali_Tessere);
+    if (ctx.stop_requested.load()) return;
+    // The intake runs twice: once as the card reads' own sequel, unless they stopped on
+    // an error, and once more directly. The second run finds what the register marked
+    // meanwhile; nothing is taken twice.
+    run_card_reads(ctx, n, steps);
+    run_intake(ctx, n, steps);
+}
+
+}  // namespace cassasync::frame

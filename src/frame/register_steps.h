@@ -1,0 +1,47 @@
+// A register's steps in the order the cycle runs them, and the one place that decides
+// what a failing step means for the steps after it. The cycle calls these while it holds
+// the register's semaphore; they run on the worker thread only.
+#pragma once
+
+#include <functional>
+
+#include "frame/context.h"
+
+namespace cassasync::frame {
+
+// The steps the cycle runs, by default those of the subsystems. Replaced only by tests
+// that watch the order in which the cycle calls them; a step left empty is not run.
+struct CycleSteps {
+    std::function<void(Context&, int)> Invia_Totali_Tessere;
+    std::function<void(Context&, int)> Ricevi_Totali_Tessere;
+    // False when the card reads stopped on an error (the step logged it).
+    std::function<bool(Context&, int)> Leggi_Tessere_Cassa;
+    std::function<void(Context&, int)> Aggiorna_Articoli;
+    std::function<void(Context&, int)> Aggiorna_Clienti;
+    std::function<void(Context&, int)> Recupero_Fatture;
+    std::function<void(Context&, int)> Travaso_Scontrini;
+    std::function<void(Context&, int)> Trasmetti_Tessere;
+    std::function<void(Context&)> Consolida_Stato_Clienti;
+
+    static CycleSteps standard();
+};
+
+// Register n's share of the transfer pass: for register 1 the card totals sent first,
+// then the totals received, the card reads and the register's intake (see run_intake).
+// A step that fails is one log line naming it and the register; the steps after it
+// still run. A register file locked by another program is raised to the caller, which
+// leaves the register alone for the rest of the cycle.
+void run_register_steps(Context& ctx, int n, const CycleSteps& steps);
+
+// Register n's card reads followed, unless they stopped on an error, by its intake;
+// whether the card reads finished.
+bool run_card_reads(Context& ctx, int n, const CycleSteps& steps);
+
+// Register n's intake: articles, then, when `bbb` reads 0, customers, invoices and
+// receipts (the receipt import ends with the closing check). Failures as above.
+void run_intake(Context& ctx, int n, const CycleSteps& steps);
+
+// Whether an error is a register file kept locked by another program past the busy wait.
+bool is_locked_elsewhere(const std::exception& e);
+
+}  // namespace cassasync::frame
