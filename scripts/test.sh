@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once in a normal build and
-# once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+# once more under AddressSanitizer and UndefinedBehaviorSanitizer; between the two, a
+# short kill soak.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -16,6 +17,9 @@ cmake --build build -j"$jobs"
 
 echo "== tests"
 (cd build && ctest -j"$jobs" --timeout 900)
+
+echo "== kill soak, a short run"
+scripts/soak.sh --kills 40 --build-dir build
 
 echo "== sanitizer build"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCASSASYNC_SANITIZE=ON \

@@ -3,7 +3,8 @@
 // a batch's central commit; the register keeps ringing up lines between the kills.
 // After a last uninterrupted run every line has been imported exactly once: as many
 // sales rows as lines marked at the register as lines rung up, stock and points moved
-// once per line, documents numbered without gaps or repeats.
+// once per line, documents numbered without gaps or repeats, and the shop's reconciliation
+// agrees.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame/shop_reconcile.h"
 #include "support/shop_fixture.h"
 #include "receipt_fixture.h"
 
@@ -189,6 +191,26 @@ TEST_F(ReceiptImportCrashTest, EveryLineIsImportedExactlyOnceWhateverTheInstantO
     }
     EXPECT_EQ(data::to_int(main_db().scalar("SELECT punticum FROM clienti")), 100 + points_);
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), point_lines_);
+
+    // The shop's own reconciliation, as `cassasync-shop reconcile` runs it, agrees on
+    // both days: every line found once by its own keys, amounts and points matching.
+    std::int64_t reconciled_points = 0;
+    for (const double day : {kYesterday, kToday}) {
+        SCOPED_TRACE("day " + std::to_string(static_cast<long>(day)));
+        const auto result = frame::reconcile_shop(paths_, static_cast<long>(day));
+        ASSERT_TRUE(result.status) << result.status.message();
+        ASSERT_EQ(result.registers.size(), 1u);
+        const auto& check = result.registers[0];
+        std::string differences;
+        for (const auto& d : check.differences) differences += d + "\n";
+        EXPECT_EQ(check.verdict, Verdict::agrees) << differences;
+        EXPECT_EQ(result.exit_code(), 0);
+        EXPECT_EQ(check.waiting_lines, 0);
+        EXPECT_EQ(check.imported_lines, count_rows(register_db(1), "movimenti", "bdator = ?", {Value(day)}));
+        EXPECT_EQ(check.sales_rows, check.imported_lines);
+        reconciled_points += check.journal_points;
+    }
+    EXPECT_EQ(reconciled_points, points_);
 }
 
 }  // namespace
