@@ -9,10 +9,11 @@
 # import lines twice). Then it stops the registers, lets the service drain what is
 # waiting, and checks every register's day with `cassasync-shop reconcile`.
 #
-#   scripts/soak.sh [--kills N] [--registers R] [--build-dir DIR] [--keep]
+#   scripts/soak.sh [--kills N] [--registers R] [--build-dir DIR] [--no-build] [--keep]
 #     --kills N        how many kills (default 1000)
 #     --registers R    registers ringing, 1 to 10 (default 3)
 #     --build-dir DIR  where the programs are built (default build-demo, as scripts/demo.sh)
+#     --no-build       use the programs already in the build folder as they are
 #     --keep           leave the shop folder for a look afterwards
 #
 # Exit status 0 when every register's day agrees, 1 on a loss or a double, 2 when the
@@ -24,13 +25,15 @@ kills=1000
 registers=3
 build_dir=build-demo
 keep=0
+build=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --kills) kills="$2"; shift 2 ;;
         --registers) registers="$2"; shift 2 ;;
         --build-dir) build_dir="$2"; shift 2 ;;
         --keep) keep=1; shift ;;
-        -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --no-build) build=0; shift ;;
+        -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "soak.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -42,14 +45,17 @@ fi
 source scripts/deps.sh
 install_missing_packages
 
-if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-    cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+if [ "$build" -eq 1 ]; then
+    if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+        cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    fi
+    cmake --build "$build_dir" -j2 --target cassasync cassasync-shop cassasync-register >/dev/null
 fi
-cmake --build "$build_dir" -j2 --target cassasync cassasync-shop cassasync-register >/dev/null
 
-SERVICE="$PWD/$build_dir/app/cassasync"
-ADMIN="$PWD/$build_dir/tools/cassasync-shop"
-REGISTER="$PWD/$build_dir/tools/cassasync-register"
+build_dir=$(cd "$build_dir" && pwd)
+SERVICE="$build_dir/app/cassasync"
+ADMIN="$build_dir/tools/cassasync-shop"
+REGISTER="$build_dir/tools/cassasync-register"
 TICK_MS=100           # a cycle about every 200 ms
 RATE=4                # actions per second and register
 WINDOW_MS=1500        # a random kill lands within this long after the start

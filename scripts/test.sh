@@ -21,6 +21,9 @@ echo "== tests"
 echo "== kill soak, a short run"
 scripts/soak.sh --kills 40 --build-dir build
 
+echo "== fuzz targets: the seed corpus, then ten seconds each"
+scripts/fuzz.sh 10
+
 echo "== sanitizer build"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCASSASYNC_SANITIZE=ON \
       -DCASSASYNC_BUILD_BENCH=OFF >/dev/null

@@ -26,3 +26,14 @@ target_compile_definitions(version_tests PRIVATE
 add_cassasync_test(NAME held_tool_tests LABEL unit SOURCES
   e2e/held_tool_test.cpp)
 add_dependencies(held_tool_tests cassasync-shop)
+
+# Faults at a register's share and a clock stepping back, under the real service.
+add_cassasync_test(NAME share_fault_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
+  e2e/share_faults_test.cpp)
+add_dependencies(share_fault_e2e_tests cassasync cassasync-shop cassasync-register)
+
+# A backup taken while the registers ring, restored a day later, and what reconciliation
+# and a requeue make of it.
+add_cassasync_test(NAME backup_restore_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
+  e2e/backup_restore_test.cpp)
+add_dependencies(backup_restore_e2e_tests cassasync cassasync-shop cassasync-register)
