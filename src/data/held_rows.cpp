@@ -1,8 +1,25 @@
 #include "data/held_rows.h"
 
+#include <sqlite3.h>
+
 #include <cmath>
 
 namespace cassasync::data {
+
+bool caused_by_row(const DbError& e) {
+    switch (e.code() & 0xff) {
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_NOMEM:
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_READONLY:
+        case SQLITE_CANTOPEN: return false;
+        default: return true;
+    }
+}
 
 namespace {
 constexpr const char* kHold =

@@ -19,6 +19,12 @@
 
 namespace cassasync::data {
 
+// Whether a transfer's error is the row's own (a value the back office cannot take)
+// rather than the files' or the machine's (full, locked, unreadable, damaged, out of
+// memory): only the first is held to the row; the second ends the run, since every later
+// row would fail the same way.
+bool caused_by_row(const DbError& e);
+
 class HeldRows {
 public:
     explicit HeldRows(Database& central) : db_(central) {}

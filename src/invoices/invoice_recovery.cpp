@@ -2,11 +2,13 @@
 
 #include "data/fixed_text.h"
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "data/held_rows.h"
 #include "data/record_set.h"
 #include "data/text_match.h"
 #include "registers/reachability.h"
@@ -192,9 +194,9 @@ private:
 
 }  // namespace
 
-void Recupero_Fatture(frame::Context& ctx, int n) {
-    const std::string& entry = register_entry(ctx, n);
-    const std::string path = registers::Percorso_Cassa_Int(ctx, n);
+namespace {
+
+void recover_marked_invoices(frame::Context& ctx, int n, const std::string& entry, const std::string& path) {
     ctx.log.progress(kLogRecovering);
     if (registers::Verifica_Cassa(ctx, entry, n)) {
         ctx.log.write(kLogStart + std::to_string(n));
@@ -214,7 +216,25 @@ void Recupero_Fatture(frame::Context& ctx, int n) {
             ctx.log.write(kLogEnd + std::to_string(n));
         }
     }
+}
+
+}  // namespace
+
+void Recupero_Fatture(frame::Context& ctx, int n) {
+    const std::string& entry = register_entry(ctx, n);
+    const std::string path = registers::Percorso_Cassa_Int(ctx, n);
+    std::exception_ptr invoice_failure;
+    try {
+        recover_marked_invoices(ctx, n, entry, path);
+    } catch (const data::DbError& e) {
+        // An invoice the back office cannot take must not hold up the register's takings:
+        // the receipts are imported all the same, and the invoice's error is raised after.
+        // A failure of the files ends the step at once, as it would end the import too.
+        if (!data::caused_by_row(e)) throw;
+        invoice_failure = std::current_exception();
+    }
     sales::Travaso_Scontrini(ctx, n);
+    if (invoice_failure) std::rethrow_exception(invoice_failure);
 }
 
 }  // namespace cassasync::invoices

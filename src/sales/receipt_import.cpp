@@ -117,23 +117,6 @@ struct Document {
     std::int64_t header_rowid = 0;
 };
 
-// A failure the line itself causes, rather than the files or the machine: those end the
-// run, since every later line would fail the same way.
-bool caused_by_line(const data::DbError& e) {
-    switch (e.code() & 0xff) {
-        case SQLITE_FULL:
-        case SQLITE_IOERR:
-        case SQLITE_NOMEM:
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-        case SQLITE_READONLY:
-        case SQLITE_CANTOPEN: return false;
-        default: return true;
-    }
-}
-
 class ReceiptImport {
 public:
     ReceiptImport(frame::Context& ctx, int n, long today, const std::string& register_path,
@@ -361,7 +344,7 @@ bool ReceiptImport::take_line(const ReceiptLine& line, RowResolver& resolver, St
     } catch (const data::DbError& e) {
         // A failure that ended the whole transaction, or one of the files rather than of
         // the line, ends the run as it always did.
-        if (!central_.undo_savepoint(kLineSavepoint) || !caused_by_line(e)) {
+        if (!central_.undo_savepoint(kLineSavepoint) || !data::caused_by_row(e)) {
             throw data::DbError("receipt line " + std::to_string(line.id) + " (receipt " +
                                     std::to_string(line.bnumer) + "): " + e.what(),
                                 e.code());
