@@ -15,9 +15,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A small shop tree, made once per fuzzing process and left to the system's temp cleaning.
+// A small shop tree, made once per fuzzing process and removed when it ends.
+struct ShopTree {
+    fs::path root;
+    ~ShopTree() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+};
+
 const fs::path& shop_root() {
-    static const fs::path root = [] {
+    static const ShopTree tree{[] {
         const fs::path r = fs::temp_directory_path() / ("cassasync-fuzz-paths-" + std::to_string(::getpid()));
         fs::create_directories(r / "C" / "tarvi" / "bkp");
         fs::create_directories(r / "net" / "127.0.0.1" / "cassa");
@@ -27,8 +35,8 @@ const fs::path& shop_root() {
             if (out) std::fclose(out);
         }
         return r;
-    }();
-    return root;
+    }()};
+    return tree.root;
 }
 
 std::string upper(std::string s) {

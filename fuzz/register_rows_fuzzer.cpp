@@ -72,6 +72,13 @@ struct Shop {
             files[entry.path()] = bytes.str();
         }
     }
+    ~Shop() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+    Shop(const Shop&) = delete;
+    Shop& operator=(const Shop&) = delete;
+
     void reset() const {
         for (const auto& entry : fs::recursive_directory_iterator(root)) {
             if (entry.is_regular_file() && !files.count(entry.path())) fs::remove(entry.path());
