@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once in a normal build and
-# once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+# once more under AddressSanitizer and UndefinedBehaviorSanitizer; between the two, a
+# short kill soak.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -20,6 +21,12 @@ cmake --build --preset normal
 
 echo "== tests"
 ctest --preset normal
+
+echo "== kill soak, a short run"
+scripts/soak.sh --kills 40 --build-dir build
+
+echo "== fuzz targets: the seed corpus, then ten seconds each"
+scripts/fuzz.sh 10
 
 echo "== sanitizer build"
 cmake --preset asan >/dev/null

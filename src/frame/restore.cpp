@@ -1,8 +1,11 @@
 #include "frame/restore.h"
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <system_error>
 #include <vector>
@@ -78,6 +81,19 @@ Status targets_of(const std::filesystem::path& folder, std::map<std::string, std
     return Status::ok();
 }
 
+// The copy's own spelling of `name`: a copy is named as the company record spells its
+// file ("DATI.MDB"), which the shares match regardless of letter case.
+std::optional<std::string> listed_name(const std::map<std::string, Listed>& files, const std::string& name) {
+    const auto fold = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    for (const auto& [listed, unused] : files) {
+        if (std::equal(listed.begin(), listed.end(), name.begin(), name.end(),
+                       [&](char a, char b) { return fold(a) == fold(b); })) {
+            return listed;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 RestoreResult restore_backup(const platform::PathMap& paths, const std::filesystem::path& root,
@@ -110,6 +126,17 @@ RestoreResult restore_backup(const platform::PathMap& paths, const std::filesyst
         result.status = Status::error(std::string("cannot read the copy's company file: ") + e.what());
     }
     if (!result.status) return result;
+    // Every copy found before anything is moved: a restore stopped half-way would leave
+    // the shop without a file.
+    std::map<std::string, std::string> sources;
+    for (const auto& [name, unused] : targets) {
+        const auto listed = listed_name(files, name);
+        if (!listed) {
+            result.status = Status::error("the manifest in " + result.from.string() + " does not list " + name);
+            return result;
+        }
+        sources[name] = *listed;
+    }
 
     result.set_aside = paths.to_local(kAsideFolder + folder_name(now) + "\\x").parent_path();
     std::error_code ec;
@@ -132,7 +159,7 @@ RestoreResult restore_backup(const platform::PathMap& paths, const std::filesyst
             }
         }
         std::filesystem::create_directories(current.parent_path(), ec);
-        std::filesystem::copy_file(result.from / name, current, ec);
+        std::filesystem::copy_file(result.from / sources[name], current, ec);
         if (ec) {
             result.status = Status::error("cannot put " + name + " in place: " + ec.message() + " (the files replaced are in " +
                                           result.set_aside.string() + ")");

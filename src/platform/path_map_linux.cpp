@@ -56,7 +56,10 @@ std::optional<std::string> find_entry(const fs::path& dir, const std::string& na
 
 RootPathMap::RootPathMap(std::filesystem::path root) : root_(std::move(root)) {}
 
-std::filesystem::path RootPathMap::to_local(const std::string& windows_path) const {
+std::filesystem::path RootPathMap::to_local(const std::string& text) const {
+    // A path ends at its first NUL, as every file call reads it: a name with one inside
+    // must not look up one file and open another.
+    const std::string windows_path = text.substr(0, text.find('\0'));
     if (windows_path.empty()) return {};
 
     fs::path base = root_;

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -472,6 +475,21 @@ ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTunin
     return figures;
 }
 
-void Travaso_Scontrini(core::StepContext& ctx, int n) { Travaso_Scontrini(ctx, n, ImportTuning{}); }
+ImportTuning tuning_from_environment() {
+    ImportTuning tuning;
+    const char* odds = std::getenv(kKillAfterCommitVariable);
+    const int one_in = odds ? std::atoi(odds) : 0;
+    if (one_in > 0) {
+        // The kill soak's way to land a SIGKILL in the one window a wall-clock kill
+        // rarely hits. Unset in a shop's service, where the hook stays empty.
+        tuning.after_central_commit = [one_in] {
+            std::random_device draw;
+            if (draw() % static_cast<unsigned>(one_in) == 0) std::raise(SIGKILL);
+        };
+    }
+    return tuning;
+}
+
+void Travaso_Scontrini(core::StepContext& ctx, int n) { Travaso_Scontrini(ctx, n, tuning_from_environment()); }
 
 }  // namespace cassasync::sales

@@ -54,6 +54,12 @@ struct ImportFigures {
     std::chrono::microseconds central_commit_time{0};
 };
 
+// For the kill soak only: when this variable holds N > 0, the service kills itself
+// (SIGKILL) after a batch's central commit, before the register's marks, with chance
+// 1 in N. Left unset, the cycle's import has no hook.
+inline constexpr const char* kKillAfterCommitVariable = "CASSASYNC_TEST_KILL_AFTER_COMMIT";
+ImportTuning tuning_from_environment();
+
 void Travaso_Scontrini(core::StepContext& ctx, int n);
 ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTuning& tuning);
 

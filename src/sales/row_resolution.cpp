@@ -87,8 +87,14 @@ ReceiptLine ReceiptLine::from(const data::RecordSet& rs) {
     l.identity = identity_of(rs);
     if (auto why = refusal_of(rs)) {
         l.refused = std::move(*why);
-        // For the log line, when the receipt number is not what was refused.
-        if (!l.refused.starts_with("bnumer")) l.bnumer = data::to_int_or(rs.field("bnumer"), 0);
+        // For the log line, when the receipt number is not what was refused. A field
+        // checked after the one refused may be no number either: the line is held all the
+        // same, shown without its receipt.
+        try {
+            if (!l.refused.starts_with("bnumer")) l.bnumer = data::to_int_or(rs.field("bnumer"), 0);
+        } catch (const data::DbError&) {
+            l.bnumer = 0;
+        }
         return l;
     }
     l.bdator = data::to_double_or(rs.field("bdator"), 0.0);

@@ -3,7 +3,8 @@
 // a batch's central commit; the register keeps ringing up lines between the kills.
 // After a last uninterrupted run every line has been imported exactly once: as many
 // sales rows as lines marked at the register as lines rung up, stock and points moved
-// once per line, documents numbered without gaps or repeats.
+// once per line, documents numbered without gaps or repeats, and the shop's reconciliation
+// agrees.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "support/receipt_fixture.h"
+#include "frame/shop_reconcile.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::sales {
@@ -230,6 +232,26 @@ TEST_F(ReceiptImportCrashTest, EveryLineIsImportedExactlyOnceWhateverTheInstantO
     }
     EXPECT_EQ(data::to_int(main_db().scalar("SELECT punticum FROM clienti")), 100 + points_);
     EXPECT_EQ(count_rows(loyalty_db(), "movtessere"), point_lines_);
+
+    // The shop's own reconciliation, as `cassasync-shop reconcile` runs it, agrees on
+    // both days: every line found once by its own keys, amounts and points matching.
+    std::int64_t reconciled_points = 0;
+    for (const double day : {kYesterday, kToday}) {
+        SCOPED_TRACE("day " + std::to_string(static_cast<long>(day)));
+        const auto result = frame::reconcile_shop(paths_, static_cast<long>(day));
+        ASSERT_TRUE(result.status) << result.status.message();
+        ASSERT_EQ(result.registers.size(), 1u);
+        const auto& check = result.registers[0];
+        std::string differences;
+        for (const auto& d : check.differences) differences += d + "\n";
+        EXPECT_EQ(check.verdict, Verdict::agrees) << differences;
+        EXPECT_EQ(result.exit_code(), 0);
+        EXPECT_EQ(check.waiting_lines, 0);
+        EXPECT_EQ(check.imported_lines, count_rows(register_db(1), "movimenti", "bdator = ?", {Value(day)}));
+        EXPECT_EQ(check.sales_rows, check.imported_lines);
+        reconciled_points += check.journal_points;
+    }
+    EXPECT_EQ(reconciled_points, points_);
 }
 
 // The same kills with held lines among the waiting ones, some of them mended at the

@@ -38,3 +38,14 @@ target_link_libraries(sales_crash_child PRIVATE cassasync_test_support)
 add_cassasync_test(NAME sales_e2e_tests LABEL e2e TIMEOUT 120 SOURCES e2e/receipt_import_crash_test.cpp)
 add_dependencies(sales_e2e_tests sales_crash_child)
 target_compile_definitions(sales_e2e_tests PRIVATE CASSASYNC_CRASH_CHILD="$<TARGET_FILE:sales_crash_child>")
+
+# Faults at a register's share and a clock stepping back, under the real service.
+add_cassasync_test(NAME share_fault_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
+  e2e/share_faults_test.cpp)
+add_dependencies(share_fault_e2e_tests cassasync cassasync-shop cassasync-register)
+
+# A backup taken while the registers ring, restored a day later, and what reconciliation
+# and a requeue make of it.
+add_cassasync_test(NAME backup_restore_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
+  e2e/backup_restore_test.cpp)
+add_dependencies(backup_restore_e2e_tests cassasync cassasync-shop cassasync-register)

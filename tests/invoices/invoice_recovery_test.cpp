@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/register_steps.h"
 #include "platform/clock.h"
 #include "support/shop_fixture.h"
 
@@ -237,6 +238,11 @@ TEST_F(InvoiceRecoveryTest, AFailureAmongTheRowsLeavesNoHeaderBehind) {
 
 TEST_F(InvoiceRecoveryTest, AYearBeyond16BitsIsAnErrorNamingTheRegister) {
     register_db(1).execute("INSERT INTO fatte (anno, numero, codtipdoc, fl1ts) VALUES (40000, 1, 'FT', 'F')");
+    // A receipt line waiting at the same register: the invoice must not hold it up.
+    register_db(1).execute(
+        "INSERT INTO movimenti (bflag3, aggiornogiacenza, bdator, bora, bnumer, eanrig, descrizione, quantita, prezzo,"
+        " totrig, codrep, tiporecord, numcassa) VALUES ('S', 'N', ?, 0.5, 1, '', 'REPARTO', 1, 2, 2, 1, 1, 1)",
+        {Value(static_cast<double>(platform::day_serial(2026, 12, 7)))});
     try {
         Recupero_Fatture(*ctx_, 1);
         FAIL() << "no error";
@@ -244,6 +250,15 @@ TEST_F(InvoiceRecoveryTest, AYearBeyond16BitsIsAnErrorNamingTheRegister) {
         EXPECT_NE(std::string(e.what()).find("register 1"), std::string::npos) << e.what();
     }
     EXPECT_EQ(headers(), 0);
+    // The register's intake as the cycle runs it: the invoice's error is its step's own
+    // line, and the receipts are imported all the same.
+    ctx_->settings.aaa = "0";
+    ctx_->settings.bbb = "0";
+    frame::run_intake(*ctx_, 1, frame::CycleSteps::standard());
+    EXPECT_EQ(headers(), 0);
+    EXPECT_EQ(testing::count_rows(register_db(1), "movimenti", "aggiornogiacenza = 'S'"), 1)
+        << "the receipts were not imported after the invoice's error";
+    EXPECT_EQ(testing::count_rows(sales_db(), "venmo"), 1);
 }
 
 }  // namespace

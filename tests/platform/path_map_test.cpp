@@ -89,6 +89,9 @@ TEST_F(PathMapTest, MapsWindowsFormsOntoTheRoot) {
 TEST_F(PathMapTest, EmptyTextGivesAnEmptyPath) {
     RootPathMap map(root());
     EXPECT_TRUE(map.to_local("").empty());
+    // A path ends at its first NUL, as every file call reads it.
+    EXPECT_TRUE(map.to_local(std::string("\0C:\\x", 5)).empty());
+    EXPECT_EQ(map.to_local(std::string("C:\\a\0b", 6)), root() / "C/a");
 }
 
 TEST_F(PathMapTest, FollowsWhatAppearsOnDiskLater) {

@@ -173,6 +173,8 @@ struct Hostile {
     Value value;
     bool held;  // refused; otherwise taken soundly
     const char* cause = "";
+    const char* second_column = nullptr;  // a second hostile value on the same line
+    Value second_value{};
 };
 
 TEST_F(HeldLinesTest, HostileValuesAreHeldWithTheirCauseOrTakenSoundly) {
@@ -191,6 +193,8 @@ TEST_F(HeldLinesTest, HostileValuesAreHeldWithTheirCauseOrTakenSoundly) {
         {"text date", "bdator", data::text("yesterday"), true, "bdator"},
         {"text time", "bora", data::text("mezzogiorno"), true, "bora"},
         {"text receipt number", "bnumer", data::text("45a"), true, "bnumer"},
+        {"text date and text receipt number", "bdator", data::text("yesterday"), true, "bdator", "bnumer",
+         data::text("45a")},
         {"huge department", "codrep", Value(1e12), true, "codrep"},
         {"receipt number past 32 bits", "bnumer", Value(std::int64_t{4294967296}), true, "bnumer"},
         {"record type past 16 bits", "tiporecord", Value(std::int64_t{65559}), true, "tiporecord"},
@@ -213,6 +217,10 @@ TEST_F(HeldLinesTest, HostileValuesAreHeldWithTheirCauseOrTakenSoundly) {
         good();
         const auto key = ring({.bora = 0.01 * static_cast<double>(receipt), .bnumer = receipt++, .eanrig = kHostileEan});
         register_db(1).execute(std::string("UPDATE movimenti SET ") + c.column + " = ? WHERE id = ?", {c.value, Value(key)});
+        if (c.second_column) {
+            register_db(1).execute(std::string("UPDATE movimenti SET ") + c.second_column + " = ? WHERE id = ?",
+                                   {c.second_value, Value(key)});
+        }
         rung.push_back({key, &c});
     }
     // Every column the register may leave empty.

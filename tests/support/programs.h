@@ -13,6 +13,13 @@ inline const std::string kServiceProgram = kBinaryDir + "/app/cassasync";
 inline const std::string kShopProgram = kBinaryDir + "/tools/cassasync-shop";
 inline const std::string kStandInProgram = kBinaryDir + "/tools/cassasync-register";
 
+// From the Debian package faketime: preloaded, it shifts the wall clock of one program.
+inline const std::filesystem::path kFakeTime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+
+// Why a process test cannot run without ICMP echo.
+inline constexpr const char* kNoIcmp =
+    "this process may not open an ICMP socket: the service could not see its registers";
+
 using Args = std::vector<std::string>;
 
 // cassasync-shop --root ROOT MORE...
