@@ -1,0 +1,412 @@
+// Power cuts at the back office. A small demo shop whose registers have rung receipts
+// (with and without cards), read cards, changed barcodes and customers, issued an invoice
+// and asked for their day to be closed; the service starts and runs its cycles on the
+// power-cut disk, and the power is cut at an operation drawn at random among all the
+// reads' and writes' instants of that run. The back office's files then lose what a disk
+// may lose; the registers, being other machines, keep what they had at that instant. The
+// service starts again on what is left and runs to the end. Every database must pass its
+// integrity check and hold exactly what a run without a cut leaves: each register row
+// taken once (stock, points, journal, card records, documents, register marks).
+//
+// CASSASYNC_POWER_CUTS sets the cuts per shard (default 250, four shards);
+// CASSASYNC_POWER_CUT_SEED replays a run (the seed is printed).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/database.h"
+#include "frame/context.h"
+#include "frame/cycle.h"
+#include "frame/startup.h"
+#include "platform/clock.h"
+#include "platform/path_map.h"
+#include "support/child_process.h"
+#include "support/power_cut_disk.h"
+#include "support/shop_fixture.h"
+
+namespace cassasync::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
+const std::string kStandIn = CASSASYNC_BINARY_DIR "/tools/cassasync-register";
+
+constexpr int kRegisters = 3;  // as the demo shop has them
+constexpr int kCycles = 3;     // a run without a cut has nothing left to take after these
+constexpr int kShards = 4;
+const std::string kFailedBackup = "-non-riuscita";  // the folder of a copy that failed
+
+std::uint64_t env_number(const char* name, std::uint64_t fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::strtoull(v, nullptr, 10) : fallback;
+}
+
+platform::LocalTime evening_of_today() {
+    platform::SystemClock system;
+    auto t = system.now();
+    t.hour = 23;
+    t.minute = 0;
+    t.second = 0;
+    return t;
+}
+
+// The step a cut fell in, from the cycle step under way and the last of its log lines
+// that names a part of it (the card-read step goes on into the intake, the intake into
+// invoices, receipts and the closing). First match wins: more specific texts first.
+const std::vector<std::pair<std::string, std::string>> kStepLines = {
+    {"Ricevuto Comando di chiusura", "day closing"},
+    {"REGISTRATA", "day closing"},
+    {"Riconciliazione", "day closing"},
+    {"Calcolo i totali", "day closing"},
+    {"registrando la vendita", "day closing"},
+    {"chiusura", "day closing"},
+    {"Copia di sicurezza", "backup"},
+    {"Scontrin", "receipt import"},
+    {"scontrin", "receipt import"},
+    {"Cassa-", "receipt import"},
+    {"Travaso vendite", "receipt import"},
+    {"atture", "invoices"},
+    {"Fattura", "invoices"},
+    {"ARTICOLI", "register intake"},
+    {"articoli modificati", "register intake"},
+    {"Articolo", "register intake"},
+    {"Clienti", "register intake"},
+    {"Cliente", "register intake"},
+    {"TESSERA", "card reads"},
+};
+
+// The service as one boot of the back office's machine: a fresh context, start-up and
+// the cycles. It stops, as a machine without power does, at the cut.
+class Boot {
+public:
+    Boot(const fs::path& root, platform::LocalTime now)
+        : paths_(root), clock_(now), ctx_(paths_, clock_, pinger_, starter_),
+          log_(paths_.to_local(std::string(frame::kLogFolder) + frame::log_file_name(now))) {
+        for (int n = 1; n <= kRegisters; ++n) pinger_.set_up("127.0.0." + std::to_string(n), true);
+    }
+    ~Boot() {
+        ctx_.databases.close_all();
+        ctx_.log.close();
+    }
+
+    void run(PowerCutDisk& disk) {
+        disk.on_cut([this] {
+            ctx_.stop_requested = true;
+            cut_step_ = step_now();
+        });
+        begin("start-up");
+        frame::run_startup(ctx_);
+        frame::ProcessingCycle cycle(ctx_, labelled(frame::CycleSteps::standard()));
+        for (int i = 0; i < kCycles && !ctx_.stop_requested; ++i) {
+            begin("between steps");
+            cycle.Elabora_Casse();
+        }
+        disk.on_cut({});
+    }
+    // The step under way when the power was cut.
+    const std::string& cut_step() const { return cut_step_; }
+    std::string log() const { return read_text_file(log_); }
+
+private:
+    void begin(const char* step) {
+        step_ = step;
+        std::error_code ec;
+        const auto size = fs::file_size(log_, ec);
+        log_mark_ = ec ? 0 : size;
+    }
+    std::string step_now() const {
+        const std::string text = log();
+        const std::string since = text.size() > log_mark_ ? text.substr(log_mark_) : std::string();
+        std::size_t line_end = since.size();
+        while (line_end > 0) {
+            const std::size_t start = since.rfind('\n', line_end - 1);
+            const std::size_t from = start == std::string::npos ? 0 : start + 1;
+            const std::string line = since.substr(from, line_end - from);
+            for (const auto& [words, step] : kStepLines) {
+                if (line.find(words) != std::string::npos) return step;
+            }
+            if (start == std::string::npos) break;
+            line_end = start;
+        }
+        return step_;
+    }
+
+    template <typename... A>
+    std::function<void(A...)> label(const char* name, std::function<void(A...)> f) {
+        return [this, name, f](A... a) {
+            begin(name);
+            f(a...);
+            begin("between steps");
+        };
+    }
+    frame::CycleSteps labelled(frame::CycleSteps s) {
+        s.Invia_Totali_Tessere = label("card totals", s.Invia_Totali_Tessere);
+        s.Ricevi_Totali_Tessere = label("card totals", s.Ricevi_Totali_Tessere);
+        s.Leggi_Tessere_Cassa = label("card reads", s.Leggi_Tessere_Cassa);
+        s.Aggiorna_Articoli = label("register intake", s.Aggiorna_Articoli);
+        s.Trasmetti_Tessere = label("card sends", s.Trasmetti_Tessere);
+        s.Consolida_Stato_Clienti = label("customer status", s.Consolida_Stato_Clienti);
+        return s;
+    }
+
+    platform::RootPathMap paths_;
+    platform::FixedClock clock_;
+    FakePinger pinger_;
+    RecordingStarter starter_;
+    frame::Context ctx_;
+    fs::path log_;
+    std::string step_;
+    std::uintmax_t log_mark_ = 0;
+    std::string cut_step_;
+};
+
+bool is_database(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    char head[16] = {};
+    in.read(head, sizeof head);
+    return in && std::string(head, 15) == "SQLite format 3";
+}
+
+// A backup the service marked as failed is not a copy anyone restores; its folder may
+// hold anything a cut left.
+bool in_failed_backup(const fs::path& p) {
+    for (const auto& part : p) {
+        const std::string s = part.string();
+        if (s.size() > kFailedBackup.size() && s.compare(s.size() - kFailedBackup.size(), kFailedBackup.size(), kFailedBackup) == 0) return true;
+    }
+    return false;
+}
+
+// The files below `root` that are checked: all but those of a failed backup.
+std::vector<fs::path> files_below(const fs::path& root) {
+    std::vector<fs::path> out;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (e.is_regular_file() && !in_failed_backup(e.path())) out.push_back(e.path());
+    }
+    return out;
+}
+
+std::vector<fs::path> databases_below(const fs::path& root) {
+    std::vector<fs::path> out;
+    for (const auto& p : files_below(root)) {
+        if (is_database(p)) out.push_back(p);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Every row of every table of the shop's databases, one line each, as text, sorted.
+std::vector<std::string> contents(const fs::path& root) {
+    std::vector<std::string> out;
+    platform::RootPathMap paths(root);
+    std::vector<std::string> files = {"C:\\tarvi\\dati.mdb", "C:\\tarvi\\vendite.mdb", "C:\\tarvi\\fidel.mdb"};
+    for (int n = 1; n <= kRegisters; ++n) files.push_back(register_path(n));
+    for (const auto& name : files) {
+        data::Database db(paths.to_local(name));
+        std::vector<std::string> tables;
+        auto& list = db.prepare("SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY name");
+        while (list.step()) tables.push_back(data::to_text(list.column(0)));
+        list.reset();
+        for (const auto& table : tables) {
+            auto& rows = db.prepare("SELECT * FROM " + data::quote_identifier(table));
+            while (rows.step()) {
+                std::string line = name + " " + table + ":";
+                for (int i = 0; i < rows.column_count(); ++i) line += " " + data::to_text(rows.column(i));
+                out.push_back(std::move(line));
+            }
+            rows.reset();
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// What is wrong with the files below `root` after a run; empty when nothing is.
+std::string faults(const fs::path& root, const std::vector<std::string>& expected) {
+    std::ostringstream why;
+    for (const auto& file : databases_below(root)) {
+        data::Database db(file);
+        const std::string verdict = data::to_text(db.scalar("PRAGMA integrity_check"));
+        if (verdict != "ok") why << "integrity check of " << fs::relative(file, root).string() << ": " << verdict << "\n";
+    }
+    for (const auto& p : files_below(root)) {
+        const std::string name = p.filename().string();
+        if (name.find("-journal") != std::string::npos || name.find(".mdb-mj") != std::string::npos) {
+            why << "left behind: " << fs::relative(p, root).string() << "\n";
+        }
+    }
+    const auto found = contents(root);
+    if (found != expected) {
+        std::vector<std::string> missing, extra;
+        std::set_difference(expected.begin(), expected.end(), found.begin(), found.end(), std::back_inserter(missing));
+        std::set_difference(found.begin(), found.end(), expected.begin(), expected.end(), std::back_inserter(extra));
+        why << found.size() << " rows where a run without a cut leaves " << expected.size() << "\n";
+        for (std::size_t i = 0; i < std::min<std::size_t>(missing.size(), 6); ++i) why << "  missing " << missing[i] << "\n";
+        for (std::size_t i = 0; i < std::min<std::size_t>(extra.size(), 6); ++i) why << "  more    " << extra[i] << "\n";
+    }
+    return why.str();
+}
+
+struct StepFigures {
+    int simulated = 0;
+    int survived = 0;
+};
+
+class PowerCutTest : public ::testing::TestWithParam<int> {
+protected:
+    static void SetUpTestSuite() {
+        disk_ = new PowerCutDisk();  // lives to the end of the process: SQLite keeps it
+        shop_ = new TempDir();
+        build_shop(shop_->path() / "shop");
+    }
+    static void TearDownTestSuite() {
+        delete shop_;
+        shop_ = nullptr;
+    }
+
+    // The demo shop, and what its registers did, through the real programs.
+    static void build_shop(const fs::path& root) {
+        const fs::path out = shop_->path() / "build.out";
+        auto run = [&](std::vector<std::string> argv) {
+            ASSERT_EQ(run_program(argv, out, 60s), 0) << tail_of(out, 20);
+        };
+        run({kShop, "demo", "--root", root.string(), "--articles", "20"});
+        for (int n = 1; n <= kRegisters; ++n) {
+            auto reg = [&](const std::string& seed, std::vector<std::string> more) {
+                std::vector<std::string> a{kStandIn, "--root", root.string(), "--register", std::to_string(n),
+                                           "--seed", seed};
+                a.insert(a.end(), more.begin(), more.end());
+                run(a);
+            };
+            const std::string s = std::to_string(n);
+            reg(s + "1", {"ring", "--card", "--lines", "3"});
+            reg(s + "2", {"ring", "--no-card", "--lines", "2"});
+            reg(s + "3", {"card"});
+            reg(s + "4", {"article"});
+            reg(s + "5", {"customer"});
+            if (n == 2) reg(s + "6", {"invoice"});
+            reg(s + "7", {"ring", "--card", "--lines", "2"});
+            if (n != 2) reg(s + "8", {"close"});
+        }
+    }
+
+    // A copy of the shop in a fresh folder, every file of it on the disk for good.
+    fs::path fresh_copy(const TempDir& dir) {
+        const fs::path root = dir.path() / "shop";
+        fs::copy(shop_->path() / "shop", root, fs::copy_options::recursive);
+        disk_->begin(root / "C", dir.path() / "stash");
+        return root;
+    }
+
+    static PowerCutDisk* disk_;
+    static TempDir* shop_;
+};
+
+PowerCutDisk* PowerCutTest::disk_ = nullptr;
+TempDir* PowerCutTest::shop_ = nullptr;
+
+TEST_P(PowerCutTest, EveryRowIsTakenOnceWhereverThePowerFails) {
+    const platform::LocalTime now = evening_of_today();
+
+    // The run without a cut: what every run must end with, and how many instants it has.
+    std::vector<std::string> expected;
+    std::uint64_t instants = 0;
+    {
+        TempDir dir;
+        const fs::path root = fresh_copy(dir);
+        Boot boot(root, now);
+        boot.run(*disk_);
+        instants = disk_->operations();
+        // Every step must have had something to do, or its cuts would prove nothing.
+        const std::string log = boot.log();
+        for (const char* work : {"Lettura TESSERA", "Leggo ARTICOLI", " Cliente ", "Recupero fattura del", "Cassa-",
+                                 "REGISTRATA CON SUCCESSO", "Aggiorno TESSERA"}) {
+            EXPECT_NE(log.find(work), std::string::npos) << "a run without a cut logs no \"" << work << "\"";
+        }
+        expected = contents(root);
+        ASSERT_EQ(faults(root, expected), "");
+        // The shop must have given the steps something to do.
+        data::Database reg1(platform::RootPathMap(root).to_local(register_path(1)));
+        ASSERT_GT(count_rows(reg1, "movimenti"), 0);
+        ASSERT_EQ(count_rows(reg1, "movimenti", "aggiornogiacenza = 'N'"), 0) << "a run without a cut leaves lines";
+    }
+    ASSERT_GT(instants, 100u);
+
+    const std::uint64_t cuts = env_number("CASSASYNC_POWER_CUTS", 250);
+    const std::uint64_t seed = env_number("CASSASYNC_POWER_CUT_SEED", std::random_device{}()) + static_cast<std::uint64_t>(GetParam());
+    std::printf("power cuts: seed %llu (CASSASYNC_POWER_CUT_SEED=%llu replays shard %d), %llu instants per run\n",
+                static_cast<unsigned long long>(seed), static_cast<unsigned long long>(seed - static_cast<std::uint64_t>(GetParam())),
+                GetParam(), static_cast<unsigned long long>(instants));
+    std::mt19937_64 random(seed);
+    std::uniform_int_distribution<std::uint64_t> instant(1, instants);
+
+    std::map<std::string, StepFigures> by_step;
+    PowerOnReport losses;
+    int simulated = 0, survived = 0, reported = 0;
+    const auto started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration checking{};
+    for (std::uint64_t i = 0; i < cuts; ++i) {
+        TempDir dir;
+        const fs::path root = fresh_copy(dir);
+        const std::uint64_t at = instant(random);
+        disk_->arm(at);
+        std::string cut_step;
+        {
+            Boot boot(root, now);
+            boot.run(*disk_);
+            cut_step = boot.cut_step();
+        }
+        ASSERT_TRUE(disk_->cut()) << "operation " << at << " of " << instants << " never came";
+        const std::string cut_at = disk_->cut_at();
+        const PowerOnReport r = disk_->power_on(random);
+        losses.sectors_kept += r.sectors_kept;
+        losses.sectors_lost += r.sectors_lost;
+        losses.sizes_reverted += r.sizes_reverted;
+        losses.entries_reverted += r.entries_reverted;
+        Boot(root, now).run(*disk_);
+        const auto checked = std::chrono::steady_clock::now();
+        const std::string why = faults(root, expected);
+        checking += std::chrono::steady_clock::now() - checked;
+        ++simulated;
+        ++by_step[cut_step].simulated;
+        if (why.empty()) {
+            ++survived;
+            ++by_step[cut_step].survived;
+        } else if (++reported <= 3) {
+            ADD_FAILURE() << "cut " << i << " at operation " << at << " (" << cut_at << ", " << cut_step << "):\n" << why;
+        }
+    }
+
+    using ms = std::chrono::milliseconds;
+    std::printf("power cuts: %d simulated, %d survived (%lld ms, of which %lld checking)\n", simulated, survived,
+                static_cast<long long>(std::chrono::duration_cast<ms>(std::chrono::steady_clock::now() - started).count()),
+                static_cast<long long>(std::chrono::duration_cast<ms>(checking).count()));
+    for (const auto& [name, f] : by_step) {
+        std::printf("power cuts:   %-24s %5d simulated, %5d survived\n", name.c_str(), f.simulated, f.survived);
+    }
+    std::printf("power cuts: unsynced sectors kept %d, lost %d; sizes reverted %d; files created or deleted undone %d\n",
+                losses.sectors_kept, losses.sectors_lost, losses.sizes_reverted, losses.entries_reverted);
+    EXPECT_EQ(survived, simulated);
+    // The cuts must have fallen where the disk had something to lose.
+    if (cuts >= 50) {
+        EXPECT_GT(losses.sectors_lost, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shards, PowerCutTest, ::testing::Range(0, kShards));
+
+}  // namespace
+}  // namespace cassasync::testing
