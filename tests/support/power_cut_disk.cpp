@@ -188,6 +188,7 @@ bool PowerCutDisk::in_scope(const std::string& path) const {
 bool PowerCutDisk::operate(const char* what, const std::string& path) {
     if (cut_) return false;
     ++operations_;
+    if (trace_) trace_->push_back(std::string(what) + " " + path);
     if (operations_ != armed_) return true;
     cut_ = true;
     cut_at_ = std::string(what) + " " + fs::path(path).filename().string();

@@ -55,6 +55,8 @@ public:
     void begin(const std::filesystem::path& scope, const std::filesystem::path& stash);
     // Cuts the power at the `at`-th operation from now (1 = the next one); 0: never.
     void arm(std::uint64_t at);
+    // Every operation from now on is appended to `into` ("write dati.mdb-journal"); null: none.
+    void trace(std::vector<std::string>* into) { trace_ = into; }
     // `noticed` runs at the instant of the cut (the test notes the step under way).
     void on_cut(std::function<void()> noticed) { noticed_ = std::move(noticed); }
     std::uint64_t operations() const { return operations_; }
@@ -93,6 +95,7 @@ private:
     bool cut_ = false;
     std::string cut_at_;
     std::function<void()> noticed_;
+    std::vector<std::string>* trace_ = nullptr;
     int stashed_ = 0;
     std::map<std::string, Track> tracks_;   // by path
     std::map<std::string, Entry> entries_;  // by path
