@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# scripts/powercut.sh [CUTS]: cuts the power CUTS times (default 10000) at random
-# instants of a small shop's run, through the suite's own power-cut test with a larger
-# count, and prints the figures: cuts simulated and survived, in all and per step.
+# scripts/powercut.sh [CUTS]: CUTS runs (default 10000) of a small shop, each with the
+# power cut at a random instant (one in four cut again during the recovery), through the
+# suite's own power-cut test with a larger count, and the figures: cuts simulated and
+# survived, in all and per step.
 # CASSASYNC_POWER_CUT_SEED=N replays a run (each shard prints the seed it used).
 # Exits 1 when a cut was not survived.
 set -euo pipefail
@@ -26,7 +27,7 @@ cmake --build build -j2 --target power_cut_tests cassasync-shop cassasync-regist
 
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
-echo "== $((per_shard * shards)) power cuts in $shards shards of $per_shard, seed $seed"
+echo "== $((per_shard * shards)) runs with a power cut in $shards shards of $per_shard, seed $seed"
 start=$(date +%s)
 run_shard() {
     CASSASYNC_POWER_CUTS="$per_shard" CASSASYNC_POWER_CUT_SEED="$seed" \
