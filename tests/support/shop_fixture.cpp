@@ -14,9 +14,10 @@
 
 namespace cassasync::testing {
 
-TempDir::TempDir() {
-    auto base = std::filesystem::temp_directory_path() / "cassasync-test-XXXXXX";
-    std::string tmpl = base.string();
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+
+TempDir::TempDir(const std::filesystem::path& base) {
+    std::string tmpl = (base / "cassasync-test-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder");
     path_ = tmpl;
 }

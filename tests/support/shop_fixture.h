@@ -22,10 +22,12 @@
 
 namespace cassasync::testing {
 
-// A temporary folder removed with everything in it when the object goes.
+// A temporary folder removed with everything in it when the object goes; below `base`
+// when given, else below the system's temporary folder.
 class TempDir {
 public:
     TempDir();
+    explicit TempDir(const std::filesystem::path& base);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
