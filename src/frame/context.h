@@ -3,8 +3,8 @@
 // the status board, the open databases, the settings loaded by start-up and the
 // per-register state of the processing cycle. Created by the program's main, lives
 // until the program ends. Start-up writes the settings; afterwards only the worker
-// thread reads and writes the rest (the status board and the stop flag are the only
-// members touched from other threads, and both are thread-safe).
+// thread reads and writes the rest (the status board, the health model and the stop flag
+// are the only members touched from other threads, and all are thread-safe).
 #pragma once
 
 #include <array>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "data/connections.h"
+#include "frame/health.h"
 #include "frame/operation_log.h"
 #include "frame/status_board.h"
 #include "platform/clock.h"
@@ -77,6 +78,7 @@ struct Context {
 
     OperationLog log;
     StatusBoard board;
+    Health health;  // thread-safe, like the board
     data::Connections databases;
 
     Settings settings;

@@ -12,6 +12,7 @@
 
 #include "data/database.h"
 #include "support/child_process.h"
+#include "support/service_command.h"
 #include "platform/clock.h"
 #include "platform/pinger.h"
 #include "support/shop_fixture.h"
@@ -23,7 +24,7 @@ namespace fs = std::filesystem;
 using data::Value;
 
 const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
-const std::string kService = CASSASYNC_BINARY_DIR "/app/cassasync";
+const std::string kService = testing::kServiceProgram;
 
 std::vector<std::string> log_messages(const fs::path& folder) {
     std::vector<std::string> out;
@@ -75,7 +76,7 @@ TEST(MasterDataChain, OneCycleTakesABarcodeACustomerAndAnInvoiceCentral) {
                     {Value(std::int64_t{local.tm_year + 1900})});
     }
 
-    ASSERT_EQ(run_program({kService, "--root", root.string(), "--headless", "--cycles", "1", "--tick-ms", "50"},
+    ASSERT_EQ(run_program(testing::service_command({"--root", root.string(), "--headless", "--cycles", "1", "--tick-ms", "50"}),
                           work.path() / "service.txt", std::chrono::minutes(2)),
               0)
         << tail_of(work.path() / "service.txt", 20);

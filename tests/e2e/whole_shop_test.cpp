@@ -22,6 +22,7 @@
 
 #include "data/database.h"
 #include "support/child_process.h"
+#include "support/service_command.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
 #include "platform/pinger.h"
@@ -39,7 +40,7 @@ using data::to_text;
 
 const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
 const std::string kStandIn = CASSASYNC_BINARY_DIR "/tools/cassasync-register";
-const std::string kService = CASSASYNC_BINARY_DIR "/app/cassasync";
+const std::string kService = testing::kServiceProgram;
 
 constexpr int kRegisters = 3;
 constexpr auto kRinging = 6s;           // how long the stand-ins ring while the service cycles
@@ -122,8 +123,8 @@ protected:
         return a;
     }
     std::vector<std::string> service(int cycles) const {
-        return {kService, "--root", root_.path().string(), "--headless", "--tick-ms", "200", "--cycles",
-                std::to_string(cycles)};
+        return testing::service_command({"--root", root_.path().string(), "--headless", "--tick-ms", "200", "--cycles",
+                std::to_string(cycles)});
     }
 
     Database& db(const std::string& windows_path) {

@@ -22,6 +22,7 @@
 #include "data/database.h"
 #include "platform/pinger.h"
 #include "support/child_process.h"
+#include "support/service_command.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::frame {
@@ -31,7 +32,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
-const std::string kService = CASSASYNC_BINARY_DIR "/app/cassasync";
+const std::string kService = testing::kServiceProgram;
 const std::string kShop = CASSASYNC_BINARY_DIR "/tools/cassasync-shop";
 const std::string kStandIn = CASSASYNC_BINARY_DIR "/tools/cassasync-register";
 
@@ -78,7 +79,7 @@ protected:
         ASSERT_EQ(run(argv), 0) << last_->err();
     }
     std::vector<std::string> service(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {kService, "--root", shop_.string(), "--headless"};
+        std::vector<std::string> argv = testing::service_command({"--root", shop_.string(), "--headless"});
         argv.insert(argv.end(), args.begin(), args.end());
         return argv;
     }
@@ -159,7 +160,7 @@ TEST_F(ServiceTest, CyclesZeroEndsAfterStartUp) {
     testing::ChildOptions env;
     env.set_env["CASSASYNC_ROOT"] = shop_.string();
     env.unset_env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-    EXPECT_EQ(run({kService, "--cycles", "0"}, env), 0) << last_->err();
+    EXPECT_EQ(run(testing::service_command({"--cycles", "0"}), env), 0) << last_->err();
     Lines twice = kStartUp;
     twice.push_back(copy_line);
     twice.insert(twice.end(), kStartUp.begin(), kStartUp.end());
@@ -292,9 +293,9 @@ TEST_F(ServiceTest, ALogThatCannotBeOpenedEndsWithStatusOne) {
 }
 
 TEST_F(ServiceTest, CommandLine) {
-    EXPECT_NE(run({kService, "--drive", "12", "--headless", "--cycles", "0", "--root", shop_.string()}), 0);
+    EXPECT_NE(run(testing::service_command({"--drive", "12", "--headless", "--cycles", "0", "--root", shop_.string()})), 0);
     EXPECT_NE(last_->err().find("drive"), std::string::npos) << last_->err();
-    EXPECT_NE(run({kService, "--cycles", "-1", "--root", shop_.string()}), 0);
+    EXPECT_NE(run(testing::service_command({"--cycles", "-1", "--root", shop_.string()})), 0);
     EXPECT_FALSE(fs::exists(log_folder())) << "nothing runs on a bad command line";
 }
 
@@ -325,14 +326,14 @@ TEST_F(ServiceTest, OneServicePerRootAndAClosedConsoleDoesNotStopIt) {
 
     // A console whose reader has gone: the service runs all its cycles and ends normally.
     const fs::path status = work_.path() / "status.txt";
-    EXPECT_EQ(run({"/bin/sh", "-c", "{ \"$0\" --root \"$1\" --headless --cycles 40 --tick-ms 5; echo $? >\"$2\"; } | true",
+    EXPECT_EQ(run({"/bin/sh", "-c", "{ \"$0\" --root \"$1\" --headless --cycles 40 --tick-ms 5 --status-listen off; echo $? >\"$2\"; } | true",
                    kService, shop_.string(), status.string()}),
               0);
     EXPECT_EQ(testing::read_text_file(status), "0\n");
     lines = log_messages();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "- Inizio elaborazione ") - cycles_before, 40);
 
-    EXPECT_EQ(run({kService, "--root", (work_.path() / "nowhere").string(), "--headless", "--cycles", "0"}), 1);
+    EXPECT_EQ(run(testing::service_command({"--root", (work_.path() / "nowhere").string(), "--headless", "--cycles", "0"})), 1);
     EXPECT_NE(last_->err().find("is not a folder"), std::string::npos) << last_->err();
 }
 
@@ -343,7 +344,7 @@ TEST_F(ServiceTest, ADisplayThatIsNotThereMeansHeadless) {
     testing::ChildOptions env;
     env.set_env["DISPLAY"] = ":99";
     env.unset_env = {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-    EXPECT_EQ(run({kService, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
+    EXPECT_EQ(run(testing::service_command({"--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}), env), 0) << last_->err();
     EXPECT_EQ(last_->out().rfind("ciclo 1: ", 0), 0u) << last_->out();
     EXPECT_NE(last_->err().find("the display cannot be opened; running without the window"), std::string::npos)
         << last_->err();
@@ -351,7 +352,7 @@ TEST_F(ServiceTest, ADisplayThatIsNotThereMeansHeadless) {
     // The offscreen platform opens: the window runs, no console line.
     env.set_env["QT_QPA_PLATFORM"] = "offscreen";
     env.unset_env = {"WAYLAND_DISPLAY"};
-    EXPECT_EQ(run({kService, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
+    EXPECT_EQ(run(testing::service_command({"--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}), env), 0) << last_->err();
     EXPECT_EQ(last_->out(), "");
     EXPECT_EQ(last_->err().find("the display cannot be opened"), std::string::npos) << last_->err();
 }

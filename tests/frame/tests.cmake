@@ -4,6 +4,7 @@ add_cassasync_test(NAME frame_tests LABEL unit SOURCES
   frame/cycle_test.cpp
   frame/shop_demo_test.cpp
   frame/backups_test.cpp
+  frame/health_test.cpp
 )
 
 # The real programs, started as processes.
