@@ -26,3 +26,10 @@ target_compile_definitions(version_tests PRIVATE
 add_cassasync_test(NAME held_tool_tests LABEL unit SOURCES
   e2e/held_tool_test.cpp)
 add_dependencies(held_tool_tests cassasync-shop)
+
+# The health views of the real service: status server under bad requests, the service
+# manager's notifications, the page in a headless browser (skipped without one).
+add_cassasync_test(NAME health_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
+  e2e/health_e2e_test.cpp
+  LIBS cassasync_status_page)
+add_dependencies(health_e2e_tests cassasync cassasync-shop)

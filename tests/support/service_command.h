@@ -9,12 +9,12 @@
 namespace cassasync::testing {
 
 inline const std::string kServiceProgram = CASSASYNC_BINARY_DIR "/app/cassasync";
-inline constexpr const char* kStatusOff[] = {"--status-listen", "off"};
 
-// {program, args..., --status-listen off}
-inline std::vector<std::string> service_command(std::vector<std::string> args) {
+// {program, args..., --status-listen LISTEN}; the page's own tests give "127.0.0.1:0".
+inline std::vector<std::string> service_command(std::vector<std::string> args, const std::string& listen = "off") {
     args.insert(args.begin(), kServiceProgram);
-    args.insert(args.end(), std::begin(kStatusOff), std::end(kStatusOff));
+    args.push_back("--status-listen");
+    args.push_back(listen);
     return args;
 }
 
