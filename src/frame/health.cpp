@@ -73,6 +73,11 @@ void Health::set_alert(const std::string& text) {
     s_.service.alert = text;
 }
 
+std::string Health::alert() const {
+    std::lock_guard lock(mutex_);
+    return s_.service.alert;
+}
+
 namespace {
 // Days from 1 January 1970 to a civil date (proleptic Gregorian).
 std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {

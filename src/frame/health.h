@@ -91,6 +91,7 @@ public:
     void note_failed_cycle();
     void set_summary(const std::string& line);
     void set_alert(const std::string& text);
+    std::string alert() const;  // the most serious alert in force, "" when none
 
 private:
     mutable std::mutex mutex_;
