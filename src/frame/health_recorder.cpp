@@ -1,5 +1,7 @@
 #include "frame/health_recorder.h"
 
+#include <sqlite3.h>
+
 #include <filesystem>
 #include <string>
 
@@ -40,6 +42,19 @@ std::int64_t seconds_of_serial(double serial) {
     return static_cast<std::int64_t>((serial - kSerialOfEpoch) * 86400.0 + 0.5);
 }
 
+// The health reads at a register never wait for a lock: a register file another program
+// keeps locked is left uncounted this cycle, and the cycle's own steps report the lock.
+class NoWait {
+public:
+    explicit NoWait(data::Database& db) : db_(db) { sqlite3_busy_timeout(db_.handle(), 0); }
+    ~NoWait() { sqlite3_busy_timeout(db_.handle(), data::kRegisterBusyTimeoutMs); }
+    NoWait(const NoWait&) = delete;
+    NoWait& operator=(const NoWait&) = delete;
+
+private:
+    data::Database& db_;
+};
+
 }  // namespace
 
 void HealthRecorder::cycle_started() {
@@ -58,7 +73,6 @@ void HealthRecorder::checked(int n, bool answered) {
     r.reached = answered;
     if (!answered) return;
     r.last_reached = now;
-    read_register(r);
 }
 
 void HealthRecorder::read_register(RegisterHealth& r) {
@@ -66,6 +80,7 @@ void HealthRecorder::read_register(RegisterHealth& r) {
     const std::int64_t now = clock_seconds(ctx_.clock.now());
     try {
         data::Database& sem = ctx_.databases.open(ctx_.Percorsi_Casse[i], data::FileRole::register_share);
+        const NoWait no_wait(sem);
         const data::Value flag = sem.scalar(kSemaphore);
         SemaphoreState state = SemaphoreState::free;
         if (!data::is_null(flag)) {
@@ -82,6 +97,7 @@ void HealthRecorder::read_register(RegisterHealth& r) {
     try {
         const std::string path = registers::Percorso_Cassa_Int(ctx_, r.number);
         data::Database& reg = ctx_.databases.open(path, data::FileRole::register_share);
+        const NoWait no_wait(reg);
         const std::vector<data::Value> waiting = {data::text(kLineTaken), data::text(kLineWaiting)};
         r.lines_waiting = data::to_int_or(reg.scalar(kWaitingCount, waiting), 0);
         const data::Value oldest = reg.scalar(kOldestWaiting, waiting);
@@ -154,7 +170,7 @@ void HealthRecorder::cycle_finished(bool database_named) {
     s.service.last_cycle_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                   std::chrono::steady_clock::now() - started_).count();
     s.service.last_cycle_end = now_s;
-    s.service.last_cycle_failed = !database_named || errors_;
+    s.service.last_cycle_failed = errors_;
     read_disk(s.service);
     const int served = ctx_.served_registers();
     for (int n = 1; n <= served; ++n) {
@@ -162,6 +178,9 @@ void HealthRecorder::cycle_finished(bool database_named) {
         r.number = n;
         const auto i = static_cast<std::size_t>(n);
         r.failed_last_cycle = failed_[i];
+        // Counted after the register's steps, and only where they met no error: a file
+        // another program keeps locked is not opened again just to count.
+        if (r.reached && !failed_[i]) read_register(r);
         if (r.reached && ran_[i] && !failed_[i]) {
             r.last_complete_cycle = cycle_;
             r.last_complete_at = now_s;

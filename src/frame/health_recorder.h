@@ -20,14 +20,14 @@ public:
     explicit HealthRecorder(Context& ctx) : ctx_(ctx) {}
 
     void cycle_started();
-    // The status pass checked register n; when it answered, its waiting lines and its
-    // semaphore are read.
+    // The status pass checked register n; when it answered and its steps meet no error,
+    // its waiting lines and its semaphore are read at the cycle's end.
     void checked(int n, bool answered);
     void steps_ran(int n);    // a register's steps under its semaphore ended normally
     void step_failed(int n);  // a register's step ended on an error
-    void cycle_error();       // an error outside any register (customer pass, backup)
+    void cycle_error();       // an error outside any register (customer pass, backup): a failed cycle
     // Gathers the central facts and publishes the snapshot. `database_named` false: the
-    // cycle did nothing and counts as failed.
+    // cycle did nothing; start-up and the cycle's own line already say why.
     void cycle_finished(bool database_named);
 
 private:

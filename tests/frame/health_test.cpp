@@ -99,7 +99,7 @@ TEST_F(HealthTest, TheCycleFillsEachRegistersHealthAndTheAlertsFollowIt) {
     EXPECT_TRUE(r1.reached);
     EXPECT_EQ(r1.reached_since, first);
     EXPECT_EQ(r1.last_complete_cycle, 2);
-    EXPECT_EQ(r1.lines_waiting, 0) << "counted before the second cycle's import: all taken by the first";
+    EXPECT_EQ(r1.lines_waiting, 0) << "all taken";
     EXPECT_EQ(r1.lines_today, 3);
     EXPECT_EQ(r1.receipts_today, 2);
     EXPECT_DOUBLE_EQ(r1.takings_today, 10.75);
@@ -182,7 +182,7 @@ TEST_F(HealthTest, TheCycleFillsEachRegistersHealthAndTheAlertsFollowIt) {
     EXPECT_TRUE(reg(s, 1).document_today_registered);
     EXPECT_EQ(reg(s, 1).earlier_documents_waiting, 0);
     EXPECT_EQ(reg(s, 4).semaphore_register_since, 0);
-    EXPECT_EQ(reg(s, 4).lines_waiting, 2) << "counted before this cycle's import";
+    EXPECT_EQ(reg(s, 4).lines_waiting, 0) << "taken once the register let go";
     alerts.evaluate(s);
     EXPECT_EQ(logged("ALLARME RIENTRATO: Cassa 3").size(), 1u);
     EXPECT_EQ(logged("ALLARME RIENTRATO: Cassa 4").size(), 1u);
@@ -198,14 +198,19 @@ TEST_F(HealthTest, TheCycleFillsEachRegistersHealthAndTheAlertsFollowIt) {
     EXPECT_EQ(starter_.started_with.back()[4], "repeated");
 }
 
-TEST_F(HealthTest, ACycleWithoutTheMainDatabaseFailsAndTheDiskAlertFollowsTheLimits) {
-    ctx_->settings.Percorso_Dati.clear();
-    ProcessingCycle cycle(*ctx_);
+TEST_F(HealthTest, ACycleWithAnErrorOutsideTheRegistersFailsAndTheDiskAlertFollowsTheLimits) {
+    CycleSteps steps = CycleSteps::standard();
+    steps.Consolida_Stato_Clienti = [](Context&) { throw data::DbError("disk I/O error"); };
+    ProcessingCycle cycle(*ctx_, steps);
     cycle.Elabora_Casse();
     cycle.Elabora_Casse();
     auto s = ctx_->health.snapshot();
     EXPECT_TRUE(s.service.last_cycle_failed);
     EXPECT_EQ(s.service.cycles_failed, 2);
+    EXPECT_EQ(reg(s, 1).state, RegisterState::ok) << "its own steps completed";
+    ProcessingCycle(*ctx_).Elabora_Casse();
+    EXPECT_FALSE(ctx_->health.snapshot().service.last_cycle_failed);
+    EXPECT_EQ(ctx_->health.snapshot().service.cycles_failed, 2);
     AlertOptions options;
     auto in_force = alerts_in_force(s, now(), options);
     ASSERT_FALSE(in_force.empty());
