@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -18,6 +19,7 @@
 #include <signal.h>
 
 #include "core/back_office_paths.h"
+#include "frame/alerts.h"
 #include "frame/backups.h"
 #include "frame/context.h"
 #include "frame/cycle.h"
@@ -28,6 +30,8 @@
 #include "platform/pinger.h"
 #include "platform/process_starter.h"
 #include "platform/stop_signals.h"
+#include "platform/service_notify.h"
+#include "status_page/status_server.h"
 
 #ifdef CASSASYNC_HAVE_WINDOW
 #include "window/status_window.h"
@@ -120,8 +124,44 @@ int main(int argc, char** argv) {
     app.add_option("--backup-dir", backup_dir, "where the daily copies go (default ROOT/C/tarvi/bkp/copie)");
     app.add_option("--keep-backups", keep_backups, "how many daily copies are kept (default 14)")
         ->check(CLI::Range(1, 3650));
+    std::string status_listen = status_page::kDefaultListen;
+    std::string status_token_file;
+    frame::AlertOptions alert_options;
+    app.add_option("--status-listen", status_listen,
+                   "where the status page listens, ADDR:PORT (port 0: any free one) or off (default 127.0.0.1:8750)")
+        ->check([](const std::string& text) {
+            try {
+                status_page::parse_listen(text);
+                return std::string();
+            } catch (const std::exception& e) {
+                return std::string(e.what());
+            }
+        });
+    app.add_option("--status-token", status_token_file,
+                   "file holding the token every status request must carry (needed beyond 127.0.0.0/8)");
+    app.add_option("--alert-command", alert_options.command,
+                   "shell command run for each alert: $1 started|repeated|cleared, $2 error|warning, $3 key, $4 text");
+    app.add_option("--alert-unreached-min", alert_options.unreached_minutes,
+                   "minutes a register may stay unreached before an alert (default 15)")
+        ->check(CLI::Range(1, 24 * 60));
     app.set_version_flag("--version", std::string("cassasync ") + CASSASYNC_VERSION);
     CLI11_PARSE(app, argc, argv);
+
+    const auto listen = status_page::parse_listen(status_listen);
+    std::string status_token;
+    if (!status_token_file.empty()) {
+        try {
+            status_token = status_page::read_token(status_token_file);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "cassasync: %s\n", e.what());
+            return 1;
+        }
+    }
+    if (listen && !status_page::is_loopback(listen->host) && status_token.empty()) {
+        std::fprintf(stderr, "cassasync: --status-listen %s is beyond 127.0.0.0/8: give --status-token FILE\n",
+                     status_listen.c_str());
+        return 1;
+    }
 
     // A console that goes away (a closed pipe) must not end the service: writes to it fail
     // and are ignored.
@@ -167,9 +207,31 @@ int main(int argc, char** argv) {
         }
     }
 
+    ctx.health.set_started(frame::clock_seconds(clock.now()), ctx.log.file().string());
+    // The page is for people: a port in use is said once and the service goes on without it.
+    std::unique_ptr<status_page::StatusServer> status_server;
+    if (listen) {
+        status_server = std::make_unique<status_page::StatusServer>(
+            ctx.health, status_page::ServerOptions{*listen, status_token});
+        const Status served = status_server->start();
+        const std::string line = served.is_ok() ? "Pagina di stato: " + status_server->url() : served.message();
+        std::fprintf(stderr, "cassasync: %s\n", line.c_str());
+        ctx.log.progress(line);
+    }
+
+    platform::SystemdNotifier notifier;
+    frame::Alerts alerts(ctx, alert_options);
     frame::WorkerOptions options;
     options.tick = std::chrono::milliseconds(tick_ms);
     options.cycles = cycles;
+    // Pinged only when a cycle completes: a cycle stuck on a dead share lets the
+    // service manager's watchdog restart the service.
+    options.after_cycle = [&](const std::string& line) {
+        alerts.evaluate(ctx.health.snapshot());
+        notifier.status(line);
+        notifier.watchdog();
+    };
+    notifier.ready();
 
     int status = 0;
 #ifdef CASSASYNC_HAVE_WINDOW
@@ -186,6 +248,8 @@ int main(int argc, char** argv) {
 #else
     status = run_headless(ctx, options, started);
 #endif
+    notifier.stopping();
+    if (status_server) status_server->stop();
     ctx.databases.close_all();
     ctx.log.close();
     return status;

@@ -4,7 +4,7 @@
 # a rule; 0 with a one-line summary otherwise. Rules are by folder, so a new file in an
 # existing folder is covered as it appears.
 #
-#   base/ <- platform/ <- data/ <- core/ <- subsystems <- frame/ <- window/, app/, tools/
+#   base/ <- platform/ <- data/ <- core/ <- subsystems <- frame/ <- window/, status_page/ <- app/, tools/
 #
 # A folder may include its own headers and those of any folder below it; a subsystem
 # may include another subsystem only along an edge listed in EDGES below (acyclic).
@@ -18,7 +18,7 @@ declare -A RANK=(
   [base]=0 [platform]=1 [data]=2 [core]=3
   [registers]=4 [masterdata]=4 [loyalty]=4 [sales]=4 [invoices]=4
   [register_side]=4
-  [frame]=5 [window]=6
+  [frame]=5 [window]=6 [status_page]=6
 )
 # The programs and the benchmarks sit above everything in the engine.
 declare -A OUTSIDE_RANK=([app]=7 [tools]=7 [bench]=7)

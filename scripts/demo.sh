@@ -38,6 +38,7 @@ TICK_MS=1000          # a cycle every second tick: about every two seconds
 CYCLES=28             # about a minute
 RING_SECONDS=40       # the registers ring for the first forty seconds
 RATE=3                # actions per second and register
+STATUS_LISTEN=127.0.0.1:8750  # the status page, up as long as the service runs
 
 echo "== demo shop in $SHOP"
 rm -rf "$SHOP"
@@ -66,8 +67,11 @@ else
     if [ "$mode" = window ]; then echo "demo.sh: no display, so the console status line instead of the window"; fi
     echo "== the service runs headless for about a minute (one status line per cycle)"
 fi
-"$SERVICE" --root "$SHOP" "${window_args[@]}" --tick-ms "$TICK_MS" --cycles "$CYCLES" &
+"$SERVICE" --root "$SHOP" "${window_args[@]}" --tick-ms "$TICK_MS" --cycles "$CYCLES" \
+    --status-listen "$STATUS_LISTEN" &
 service_pid=$!
+echo "== status page: http://$STATUS_LISTEN/ (also /status.json and /metrics) while the service runs"
+echo "   (the service's own line says so too, or why the address could not be used)"
 pids+=("$service_pid")
 
 register_pids=()

@@ -1,7 +1,8 @@
 # Sourced by the set-up scripts: installs the Debian 12 packages cassasync needs,
 # only those that are missing.
 CASSASYNC_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev sqlite3 qt6-base-dev libcli11-dev
-                    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core faketime)
+                    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core faketime
+                    libcpp-httplib-dev libsystemd-dev chromium)
 
 # install_missing_packages [EXTRA...]: the packages above and the EXTRA ones a script
 # needs besides.

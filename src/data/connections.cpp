@@ -9,11 +9,6 @@
 namespace cassasync::data {
 
 namespace {
-// How long a statement waits for a lock on a register's file. The register's software
-// holds it for a few milliseconds; a longer lock is another program's (a copy, a
-// repair), and each of the cycle's attempts on that register waits this long, while
-// the other registers wait for their turn: a second keeps the cycle short.
-constexpr int kRegisterBusyTimeoutMs = 1000;
 // The back office's own files are written by this service alone.
 constexpr int kCentralBusyTimeoutMs = 5000;
 constexpr const char* kIndice = "Indice ";

@@ -21,6 +21,12 @@ namespace cassasync::data {
 inline constexpr const char* kSalesSchema = "vendite";
 inline constexpr const char* kLoyaltySchema = "fidel";
 
+// How long a statement waits for a lock on a register's file. The register's software
+// holds it for a few milliseconds; a longer lock is another program's (a copy, a
+// repair), and each of the cycle's attempts on that register waits this long, while
+// the other registers wait for their turn: a second keeps the cycle short.
+inline constexpr int kRegisterBusyTimeoutMs = 1000;
+
 class Connections {
 public:
     // `notice` receives a line for the operation log when a central file is changed on

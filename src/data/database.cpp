@@ -269,6 +269,8 @@ Database::~Database() {
     cache_.clear();  // statements before the connection
 }
 
+void Database::set_busy_timeout(int ms) { sqlite3_busy_timeout(db_.get(), ms); }
+
 void Database::exec(std::string_view sql) {
     std::string text(sql);
     char* err = nullptr;

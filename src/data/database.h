@@ -119,6 +119,8 @@ public:
     const std::filesystem::path& file() const { return file_; }
     FileRole role() const { return role_; }
     sqlite3* handle() const { return db_.get(); }
+    // How long a statement waits for another connection's lock before it fails busy.
+    void set_busy_timeout(int ms);
 
     void exec(std::string_view sql);  // a script without parameters (schema, pragmas)
     // A cached statement, reset and with its parameters bound. The reference stays

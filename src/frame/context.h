@@ -1,12 +1,14 @@
 // The process-wide values of the service, in one object created by the program's main
 // and living until the program ends: the step context every register step receives,
-// plus what only start-up and the cycle keep (the tick counter, the backup options and
-// the day of the last backup tried).
+// plus what only start-up and the cycle keep (the tick counter, the health model, the
+// backup options and the day of the last backup tried). The health model is read by
+// other threads (window, status server) and is thread-safe, like the status board.
 #pragma once
 
 #include <filesystem>
 
 #include "core/step_context.h"
+#include "frame/health.h"
 
 namespace cassasync::frame {
 
@@ -20,6 +22,7 @@ struct Context : core::StepContext {
     using core::StepContext::StepContext;
 
     int Contatore_Cicli = 0;
+    Health health;  // thread-safe, like the board
 
     BackupOptions backups;
     // The day serial of the last backup tried after a close: a failed copy is tried once

@@ -58,9 +58,11 @@ bool ProcessingCycle::tick() {
 void ProcessingCycle::Elabora_Casse() {
     report_ = {};
     locked_ = {};
+    health_.cycle_started();  // health
     if (ctx_.settings.Percorso_Dati.empty()) {
         report_.database_named = false;
         ctx_.log.progress(kNomeDbNonEsiste);
+        health_.cycle_finished(false);  // health
         return;
     }
     status_pass();
@@ -72,6 +74,7 @@ void ProcessingCycle::Elabora_Casse() {
     } catch (const std::exception& e) {
         log_error(e);
     }
+    health_.cycle_finished(true);  // health
 }
 
 bool ProcessingCycle::stopping() const { return ctx_.stop_requested.load(); }
@@ -82,7 +85,9 @@ void ProcessingCycle::status_pass() {
         const auto i = static_cast<std::size_t>(n);
         ctx_.Casse_Elaborate[i] = false;
         const std::string prefix = kControlloCassa + std::to_string(n);
-        if (registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) {
+        const bool answered = registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n);
+        health_.checked(n, answered);  // health
+        if (answered) {
             ++report_.reachable;
             ctx_.board.set_lamp(n, core::kLampGreen);
             ctx_.log.progress(prefix + kCassaOk);
@@ -105,7 +110,7 @@ void ProcessingCycle::transfer_pass() {
         // A register that stopped answering since the status pass is skipped quietly.
         if (!registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) continue;
         under_semaphore(n, n >= kFirstTestedRegister, [this, n, i] {
-            if (!ctx_.Casse_Elaborate[i]) run_register_steps(ctx_, n, steps_);
+            if (!ctx_.Casse_Elaborate[i] && !run_register_steps(ctx_, n, steps_)) health_.step_failed(n);  // health
         });
     }
 }
@@ -121,6 +126,7 @@ void ProcessingCycle::card_pass() {
         try {
             steps_.Trasmetti_Tessere(ctx_, 1);
         } catch (const std::exception& e) {
+            health_.step_failed(1);  // health
             if (!note_locked(1, e)) log_error(e);
             registers::forget_register(ctx_, 1);
         }
@@ -156,8 +162,10 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
         registers::SemaphoreTurns turns(ctx_, n, turn_limits_);
         ctx_.between_batches = [&turns] { return turns.between_batches(); };
         body();
+        health_.steps_ran(n);  // health
         report_.longest_hold = std::max(report_.longest_hold, turns.longest_hold());
     } catch (const std::exception& e) {
+        health_.step_failed(n);  // health
         const bool locked = note_locked(n, e);
         if (!locked) log_error(e);
         // A take that met another program's lock changed nothing, and a release would
@@ -169,7 +177,10 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
     if (taking) registers::Rilascia_Semaforo(ctx_, n);
 }
 
-void ProcessingCycle::log_error(const std::exception& e) { ctx_.log.progress(e.what()); }
+void ProcessingCycle::log_error(const std::exception& e) {
+    health_.cycle_error();  // health
+    ctx_.log.progress(e.what());
+}
 
 bool ProcessingCycle::note_locked(int n, const std::exception& e) {
     if (!is_locked_elsewhere(e)) return false;
@@ -209,6 +220,7 @@ void run_worker(Context& ctx, const WorkerOptions& options) {
             // The cycle handles its own errors; this only keeps the worker alive.
             ctx.log.progress(e.what());
             ctx.Contatore_Cicli = 1;
+            ctx.health.note_failed_cycle();  // health
         }
         ++done;
         const auto elapsed =
@@ -217,6 +229,8 @@ void run_worker(Context& ctx, const WorkerOptions& options) {
         for (const auto& r : ctx.board.snapshot().registers) held += r.held;
         const std::string line = cycle_summary(done, cycle.last_report(), elapsed, held);
         ctx.board.set_last_cycle(line);
+        ctx.health.set_summary(line);  // health
+        if (options.after_cycle) options.after_cycle(line);  // health: service manager, alerts
         if (options.on_cycle) {
             try {
                 options.on_cycle(line);

@@ -13,6 +13,7 @@
 
 #include "frame/context.h"
 #include "frame/register_steps.h"
+#include "frame/health_recorder.h"
 #include "registers/semaphores.h"
 
 namespace cassasync::frame {
@@ -56,6 +57,7 @@ private:
     CycleSteps steps_;
     registers::TurnLimits turn_limits_;
     CycleReport report_;
+    HealthRecorder health_{ctx_};
     // Registers found locked by another program in this cycle.
     std::array<bool, core::kMaxRegisters + 1> locked_{};
 };
@@ -68,6 +70,8 @@ struct WorkerOptions {
     int cycles = -1;
     // Called after every cycle with the cycle's summary line (console status).
     std::function<void(const std::string&)> on_cycle;
+    // Called after every completed cycle whatever the view (service manager, alerts).
+    std::function<void(const std::string&)> after_cycle;
     CycleSteps steps = CycleSteps::standard();
 };
 void run_worker(Context& ctx, const WorkerOptions& options);

@@ -25,15 +25,17 @@ constexpr const char* kStepScontrini = "Travaso scontrini";
 
 // Runs one step; a failure is its one log line, and the register's files are opened
 // afresh by whatever runs next. A file locked by another program is passed on: every
-// later step would only wait on the same lock again.
-void run_step(Context& ctx, int n, const char* name, const std::function<void(Context&, int)>& step) {
-    if (!step || ctx.stop_requested.load()) return;
+// later step would only wait on the same lock again. False when the step failed.
+bool run_step(Context& ctx, int n, const char* name, const std::function<void(Context&, int)>& step) {
+    if (!step || ctx.stop_requested.load()) return true;
     try {
         step(ctx, n);
+        return true;
     } catch (const std::exception& e) {
         if (is_locked_elsewhere(e)) throw;
         ctx.log.progress(std::string(name) + " cassa Nr. " + std::to_string(n) + ": " + e.what());
         registers::forget_register(ctx, n);
+        return false;
     }
 }
 
@@ -58,36 +60,37 @@ bool is_locked_elsewhere(const std::exception& e) {
     return db_error && db_error->is_busy();
 }
 
-void run_intake(Context& ctx, int n, const CycleSteps& steps) {
-    run_step(ctx, n, kStepArticoli, steps.Aggiorna_Articoli);
+bool run_intake(Context& ctx, int n, const CycleSteps& steps) {
+    bool completed = run_step(ctx, n, kStepArticoli, steps.Aggiorna_Articoli);
     // With `bbb` other than 0 the register's intake ends at the articles: customers,
     // invoices and receipts are then left to another program, as they always were.
-    if (!core::switch_off(ctx.settings.bbb)) return;
+    if (!core::switch_off(ctx.settings.bbb)) return completed;
     // Each of these reads and marks only its own rows at the register, and a row that
     // needs what an earlier step failed to bring is refused or held on its own. So a
     // failed customer step never keeps the register's invoices, receipts or day closing
     // waiting.
-    run_step(ctx, n, kStepClienti, steps.Aggiorna_Clienti);
-    run_step(ctx, n, kStepFatture, steps.Recupero_Fatture);
-    run_step(ctx, n, kStepScontrini, steps.Travaso_Scontrini);
+    completed = run_step(ctx, n, kStepClienti, steps.Aggiorna_Clienti) && completed;
+    completed = run_step(ctx, n, kStepFatture, steps.Recupero_Fatture) && completed;
+    completed = run_step(ctx, n, kStepScontrini, steps.Travaso_Scontrini) && completed;
+    return completed;
 }
 
 bool run_card_reads(Context& ctx, int n, const CycleSteps& steps) {
     // The card-read step logs its own failure, naming itself and the register.
     if (steps.Leggi_Tessere_Cassa && !steps.Leggi_Tessere_Cassa(ctx, n)) return false;
-    run_intake(ctx, n, steps);
-    return true;
+    return run_intake(ctx, n, steps);
 }
 
-void run_register_steps(Context& ctx, int n, const CycleSteps& steps) {
-    if (n == 1) run_step(ctx, n, "Invio totali tessere", steps.Invia_Totali_Tessere);
-    run_step(ctx, n, "Ricezione totali tessere", steps.Ricevi_Totali_Tessere);
-    if (ctx.stop_requested.load()) return;
+bool run_register_steps(Context& ctx, int n, const CycleSteps& steps) {
+    bool completed = n != 1 || run_step(ctx, n, "Invio totali tessere", steps.Invia_Totali_Tessere);
+    completed = run_step(ctx, n, "Ricezione totali tessere", steps.Ricevi_Totali_Tessere) && completed;
+    if (ctx.stop_requested.load()) return completed;
     // The intake runs twice: once as the card reads' own sequel, unless they stopped on
     // an error, and once more directly. The second run finds what the register marked
     // meanwhile; nothing is taken twice.
-    run_card_reads(ctx, n, steps);
-    run_intake(ctx, n, steps);
+    completed = run_card_reads(ctx, n, steps) && completed;
+    completed = run_intake(ctx, n, steps) && completed;
+    return completed;
 }
 
 }  // namespace cassasync::frame

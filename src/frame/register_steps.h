@@ -30,16 +30,17 @@ struct CycleSteps {
 // then the totals received, the card reads and the register's intake (see run_intake).
 // A step that fails is one log line naming it and the register; the steps after it
 // still run. A register file locked by another program is raised to the caller, which
-// leaves the register alone for the rest of the cycle.
-void run_register_steps(Context& ctx, int n, const CycleSteps& steps);
+// leaves the register alone for the rest of the cycle. True when every step completed.
+bool run_register_steps(Context& ctx, int n, const CycleSteps& steps);
 
 // Register n's card reads followed, unless they stopped on an error, by its intake;
-// whether the card reads finished.
+// whether the card reads and the intake completed.
 bool run_card_reads(Context& ctx, int n, const CycleSteps& steps);
 
 // Register n's intake: articles, then, when `bbb` reads 0, customers, invoices and
-// receipts (the receipt import ends with the closing check). Failures as above.
-void run_intake(Context& ctx, int n, const CycleSteps& steps);
+// receipts (the receipt import ends with the closing check). Failures as above; true
+// when every step completed.
+bool run_intake(Context& ctx, int n, const CycleSteps& steps);
 
 // Whether an error is a register file kept locked by another program past the busy wait.
 bool is_locked_elsewhere(const std::exception& e);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <string>
+#include <vector>
 
 namespace cassasync::platform {
 namespace {
@@ -32,7 +33,7 @@ void mark_descriptors_close_on_exec() {
     }
 }
 
-[[noreturn]] void become_program(const char* program, int pipe_fd) {
+[[noreturn]] void become_program(const char* program, char* const* argv, char* const* envp, int pipe_fd) {
     // The program starts with default signal handling and nothing blocked, whatever
     // the service set up for itself.
     struct sigaction default_action{};
@@ -52,16 +53,50 @@ void mark_descriptors_close_on_exec() {
     if (null_fd > 2) ::close(null_fd);
     mark_descriptors_close_on_exec();
 
-    char* const argv[] = {const_cast<char*>(program), nullptr};
-    ::execv(program, argv);
+    if (envp) {
+        ::execve(program, argv, envp);
+    } else {
+        ::execv(program, argv);
+    }
     report_and_exit(pipe_fd, 127);
 }
 
 }  // namespace
 
+Status ProcessStarter::start_detached_with(const std::filesystem::path& program, const std::vector<std::string>&,
+                                           const std::map<std::string, std::string>&) {
+    return Status::error("cannot start " + program.string() + " with arguments here");
+}
+
 Status PosixProcessStarter::start_detached(const std::filesystem::path& program) {
+    return start_detached_with(program, {}, {});
+}
+
+Status PosixProcessStarter::start_detached_with(const std::filesystem::path& program,
+                                                const std::vector<std::string>& args,
+                                                const std::map<std::string, std::string>& env) {
     const std::string name = program.string();
     if (name.empty()) return Status::error("cannot start a program: no program path given");
+
+    // Built before the fork: nothing may allocate between fork and exec.
+    std::vector<std::string> arg_texts = {name};
+    arg_texts.insert(arg_texts.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : arg_texts) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_texts;
+    std::vector<char*> envp;
+    if (!env.empty()) {
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const auto eq = entry.find('=');
+            if (eq != std::string::npos && env.count(entry.substr(0, eq))) continue;
+            env_texts.push_back(entry);
+        }
+        for (const auto& [key, value] : env) env_texts.push_back(key + "=" + value);
+        for (auto& e : env_texts) envp.push_back(e.data());
+        envp.push_back(nullptr);
+    }
 
     // The pipe stays silent and closes when exec succeeds (close-on-exec); a failed
     // exec writes its errno into it first.
@@ -82,7 +117,7 @@ Status PosixProcessStarter::start_detached(const std::filesystem::path& program)
         if (::setsid() < 0) report_and_exit(report[1], 1);
         const pid_t grandchild = ::fork();
         if (grandchild < 0) report_and_exit(report[1], 1);
-        if (grandchild == 0) become_program(name.c_str(), report[1]);
+        if (grandchild == 0) become_program(name.c_str(), argv.data(), envp.empty() ? nullptr : envp.data(), report[1]);
         ::_exit(0);
     }
 

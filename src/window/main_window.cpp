@@ -16,6 +16,8 @@ namespace cassasync::window {
 
 namespace {
 
+// Before the most serious alert in the status text, as the log writes it.
+constexpr const char* kAlertPrefix = "ALLARME: ";
 constexpr const char* kDesignCounter = "0000000";
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
@@ -141,8 +143,10 @@ void MainWindow::blink_tick() {
 
 void MainWindow::refresh_from_board() {
     const core::StatusSnapshot s = ctx_.board.snapshot();
-    if (shown_version_ && *shown_version_ == s.version) return;
+    const std::string alert = ctx_.health.alert();
+    if (shown_version_ && *shown_version_ == s.version && alert == shown_alert_) return;
     shown_version_ = s.version;
+    shown_alert_ = alert;
 
     for (int n = 1; n <= core::kMaxRegisters; ++n) {
         const auto& r = s.registers[static_cast<std::size_t>(n)];
@@ -157,7 +161,9 @@ void MainWindow::refresh_from_board() {
     for (int n = served_ + 1; n <= core::kMaxRegisters; ++n) lamp(n)->setHidden(false);
 
     nrposw_->setText(q(s.nrposw));
-    const QString status = q(s.txt_status);
+    QString status = q(s.txt_status);
+    // The most serious alert in force stays in view below what the steps write.
+    if (!alert.empty()) status += (status.isEmpty() ? QString() : QStringLiteral("\n")) + q(kAlertPrefix + alert);
     if (txt_status_->toPlainText() != status) txt_status_->setPlainText(status);
     last_cycle_->setText(q(s.last_cycle));
 }

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "frame/context.h"
 #include "window/lamp.h"
@@ -74,6 +75,7 @@ private:
 
     int served_ = 0;
     std::optional<std::uint64_t> shown_version_;
+    std::string shown_alert_;
     bool closing_ = false;
     bool closed_ = false;
 };

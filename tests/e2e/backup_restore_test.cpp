@@ -63,8 +63,7 @@ protected:
         return a;
     }
     std::vector<std::string> service(int cycles) const {
-        return {kServiceProgram, "--root", shop().string(), "--headless", "--tick-ms", "100", "--cycles",
-                std::to_string(cycles)};
+        return service_args(shop(), {"--tick-ms", "100", "--cycles", std::to_string(cycles)});
     }
     std::int64_t waiting() {
         std::int64_t total = 0;

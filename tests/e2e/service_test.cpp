@@ -138,7 +138,7 @@ TEST_F(ServiceTest, CyclesZeroEndsAfterStartUp) {
     testing::ChildOptions env;
     env.set_env["CASSASYNC_ROOT"] = shop_.string();
     env.unset_env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-    EXPECT_EQ(run({kServiceProgram, "--cycles", "0"}, env), 0) << last_->err();
+    EXPECT_EQ(run(testing::service_command({"--cycles", "0"}), env), 0) << last_->err();
     Lines twice = kStartUp;
     twice.push_back(copy_line);
     twice.insert(twice.end(), kStartUp.begin(), kStartUp.end());
@@ -271,9 +271,9 @@ TEST_F(ServiceTest, ALogThatCannotBeOpenedEndsWithStatusOne) {
 }
 
 TEST_F(ServiceTest, CommandLine) {
-    EXPECT_NE(run({kServiceProgram, "--drive", "12", "--headless", "--cycles", "0", "--root", shop_.string()}), 0);
+    EXPECT_NE(run(testing::service_command({"--drive", "12", "--headless", "--cycles", "0", "--root", shop_.string()})), 0);
     EXPECT_NE(last_->err().find("drive"), std::string::npos) << last_->err();
-    EXPECT_NE(run({kServiceProgram, "--cycles", "-1", "--root", shop_.string()}), 0);
+    EXPECT_NE(run(testing::service_command({"--cycles", "-1", "--root", shop_.string()})), 0);
     EXPECT_FALSE(fs::exists(log_folder())) << "nothing runs on a bad command line";
 }
 
@@ -304,14 +304,14 @@ TEST_F(ServiceTest, OneServicePerRootAndAClosedConsoleDoesNotStopIt) {
 
     // A console whose reader has gone: the service runs all its cycles and ends normally.
     const fs::path status = work_.path() / "status.txt";
-    EXPECT_EQ(run({"/bin/sh", "-c", "{ \"$0\" --root \"$1\" --headless --cycles 40 --tick-ms 5; echo $? >\"$2\"; } | true",
+    EXPECT_EQ(run({"/bin/sh", "-c", "{ \"$0\" --root \"$1\" --headless --cycles 40 --tick-ms 5 --status-listen off; echo $? >\"$2\"; } | true",
                    kServiceProgram, shop_.string(), status.string()}),
               0);
     EXPECT_EQ(testing::read_text_file(status), "0\n");
     lines = log_messages();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "- Inizio elaborazione ") - cycles_before, 40);
 
-    EXPECT_EQ(run({kServiceProgram, "--root", (work_.path() / "nowhere").string(), "--headless", "--cycles", "0"}), 1);
+    EXPECT_EQ(run(testing::service_command({"--root", (work_.path() / "nowhere").string(), "--headless", "--cycles", "0"})), 1);
     EXPECT_NE(last_->err().find("is not a folder"), std::string::npos) << last_->err();
 }
 
@@ -322,7 +322,7 @@ TEST_F(ServiceTest, ADisplayThatIsNotThereMeansHeadless) {
     testing::ChildOptions env;
     env.set_env["DISPLAY"] = ":99";
     env.unset_env = {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-    EXPECT_EQ(run({kServiceProgram, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
+    EXPECT_EQ(run(testing::service_command({"--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}), env), 0) << last_->err();
     EXPECT_EQ(last_->out().rfind("ciclo 1: ", 0), 0u) << last_->out();
     EXPECT_NE(last_->err().find("the display cannot be opened; running without the window"), std::string::npos)
         << last_->err();
@@ -330,7 +330,7 @@ TEST_F(ServiceTest, ADisplayThatIsNotThereMeansHeadless) {
     // The offscreen platform opens: the window runs, no console line.
     env.set_env["QT_QPA_PLATFORM"] = "offscreen";
     env.unset_env = {"WAYLAND_DISPLAY"};
-    EXPECT_EQ(run({kServiceProgram, "--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}, env), 0) << last_->err();
+    EXPECT_EQ(run(testing::service_command({"--root", shop_.string(), "--cycles", "1", "--tick-ms", "10"}), env), 0) << last_->err();
     EXPECT_EQ(last_->out(), "");
     EXPECT_EQ(last_->err().find("the display cannot be opened"), std::string::npos) << last_->err();
 }

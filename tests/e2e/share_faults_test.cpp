@@ -58,7 +58,7 @@ protected:
     void start_service(ChildOptions options = {}) {
         options.truncate = true;  // the cycles counted are this run's
         service_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{kServiceProgram, "--root", shop().string(), "--headless", "--tick-ms", "100"},
+            service_args(shop(), {"--tick-ms", "100"}),
             out("service"), options);
     }
     void start_ringing(int n) {

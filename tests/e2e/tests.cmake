@@ -49,3 +49,10 @@ add_dependencies(share_fault_e2e_tests cassasync cassasync-shop cassasync-regist
 add_cassasync_test(NAME backup_restore_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
   e2e/backup_restore_test.cpp)
 add_dependencies(backup_restore_e2e_tests cassasync cassasync-shop cassasync-register)
+
+# The health views of the real service: status server under bad requests, the service
+# manager's notifications, the page in a headless browser (skipped without one).
+add_cassasync_test(NAME health_e2e_tests LABEL e2e TIMEOUT 300 SOURCES
+  e2e/health_e2e_test.cpp
+  LIBS cassasync_status_page)
+add_dependencies(health_e2e_tests cassasync cassasync-shop)

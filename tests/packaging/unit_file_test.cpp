@@ -94,10 +94,23 @@ TEST(UnitFile, HoldsWhatTheReadmePromises) {
     const std::set<std::string> ordinary = {"Description", "After", "Wants", "RequiresMountsFor", "Type",
                                             "Environment", "WorkingDirectory", "ExecStart", "KillSignal",
                                             "TimeoutStopSec", "Restart", "RestartSec", "SyslogIdentifier",
-                                            "WantedBy"};
+                                            "WantedBy", "NotifyAccess", "WatchdogSec"};
     for (const auto& [key, values] : unit) {
         EXPECT_TRUE(ordinary.count(key) || promised.count(key)) << key << " is in the unit but not in the README";
     }
+}
+
+TEST(UnitFile, TheServiceManagerWaitsForReadyAndWatchesTheCycles) {
+    const Settings unit = unit_settings(kUnit);
+    EXPECT_EQ(unit.at("Type"), std::multiset<std::string>{"notify"});
+    EXPECT_EQ(unit.at("NotifyAccess"), std::multiset<std::string>{"main"});
+    ASSERT_EQ(unit.at("WatchdogSec").size(), 1u);
+    // Pinged after each cycle: at the default tick a cycle ends about every ten seconds,
+    // so the watchdog must allow several, and restart one stuck for minutes.
+    const int watchdog = std::stoi(*unit.at("WatchdogSec").begin());
+    EXPECT_GE(watchdog, 60);
+    EXPECT_LE(watchdog, 600);
+    EXPECT_EQ(unit.at("Restart"), std::multiset<std::string>{"on-failure"}) << "a watchdog stop is a failure";
 }
 
 TEST(UnitFile, SystemdRatesItsExposureAtMostTwo) {

@@ -1,6 +1,8 @@
 // Command lines of the shop's programs for tests (programs.h).
 #include "support/programs.h"
 
+#include <algorithm>
+
 namespace cassasync::testing {
 
 namespace {
@@ -15,7 +17,19 @@ Args shop_args(const std::filesystem::path& root, const Args& more) {
 }
 
 Args service_args(const std::filesystem::path& root, const Args& more) {
-    return with({kServiceProgram, "--root", root.string(), "--headless"}, more);
+    Args args = with({kServiceProgram, "--root", root.string(), "--headless"}, more);
+    if (std::find(more.begin(), more.end(), "--status-listen") == more.end()) {
+        args.push_back("--status-listen");
+        args.push_back("off");
+    }
+    return args;
+}
+
+Args service_command(Args args, const std::string& listen) {
+    args.insert(args.begin(), kServiceProgram);
+    args.push_back("--status-listen");
+    args.push_back(listen);
+    return args;
 }
 
 Args stand_in_args(const std::filesystem::path& root, int n, const Args& more) {

@@ -24,8 +24,13 @@ using Args = std::vector<std::string>;
 
 // cassasync-shop --root ROOT MORE...
 Args shop_args(const std::filesystem::path& root, const Args& more);
-// cassasync --root ROOT --headless MORE...
+// cassasync --root ROOT --headless MORE... Tests run in parallel, so a service a test
+// starts never listens on the status page's fixed port: unless MORE names a
+// --status-listen of its own, the page is switched off.
 Args service_args(const std::filesystem::path& root, const Args& more);
+// cassasync ARGS... --status-listen LISTEN, for a test that sets every option itself; the
+// page's own tests give "127.0.0.1:0", a free loopback port.
+Args service_command(Args args, const std::string& listen = "off");
 // cassasync-register --root ROOT --register N MORE...
 Args stand_in_args(const std::filesystem::path& root, int n, const Args& more);
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -55,7 +56,18 @@ public:
         started.push_back(program);
         return Status::ok();
     }
+    // Recorded as the program followed by its arguments; the environment beside it.
+    Status start_detached_with(const std::filesystem::path& program, const std::vector<std::string>& args,
+                               const std::map<std::string, std::string>& env) override {
+        std::vector<std::string> call = {program.string()};
+        call.insert(call.end(), args.begin(), args.end());
+        started_with.push_back(call);
+        environments.push_back(env);
+        return Status::ok();
+    }
     std::vector<std::filesystem::path> started;
+    std::vector<std::vector<std::string>> started_with;
+    std::vector<std::map<std::string, std::string>> environments;
 };
 
 std::uint32_t address_of(const std::string& dotted);  // "127.0.0.1" -> memory-order address

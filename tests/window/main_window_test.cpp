@@ -215,8 +215,19 @@ TEST_F(MainWindowTest, RefreshTimerShowsTheBoardTexts) {
     EXPECT_EQ(window.lamp(3)->colour(), QColor(255, 0, 0));
     EXPECT_EQ(window.lamp(2)->colour(), QColor(kNeutralLamp));
 
+    // The most serious alert in force follows the step's text, and goes when it clears.
+    ctx_->health.set_alert("Cassa 3: non collegata da 16 minuti");
+    ASSERT_TRUE(process_until([&] {
+        return status->toPlainText() ==
+               QStringLiteral("Travaso scontrini cassa 2\nALLARME: Cassa 3: non collegata da 16 minuti");
+    })) << status->toPlainText().toStdString();
+
     // The receipt import empties the status text at its end.
     board().set_status_text("");
+    ASSERT_TRUE(process_until([&] {
+        return status->toPlainText() == QStringLiteral("ALLARME: Cassa 3: non collegata da 16 minuti");
+    })) << status->toPlainText().toStdString();
+    ctx_->health.set_alert("");
     ASSERT_TRUE(process_until([&] { return status->toPlainText().isEmpty(); }));
 }
 
