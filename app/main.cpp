@@ -89,8 +89,14 @@ int run_headless(frame::Context& ctx, const frame::WorkerOptions& options, const
     if (!started.message.empty()) std::fprintf(stderr, "cassasync: %s\n", started.message.c_str());
     print_startup_failure(started);
     frame::WorkerOptions console = options;
-    console.on_cycle = [](const std::string& line) {
-        std::printf("%s\n", line.c_str());
+    // The cycle's line, and the most serious alert in force, as the window shows it.
+    console.on_cycle = [&ctx](const std::string& line) {
+        const std::string alert = ctx.health.alert();
+        if (alert.empty()) {
+            std::printf("%s\n", line.c_str());
+        } else {
+            std::printf("%s  %s%s\n", line.c_str(), frame::kAlertMark, alert.c_str());
+        }
         std::fflush(stdout);
     };
     frame::run_worker(ctx, console);

@@ -18,6 +18,9 @@
 
 namespace cassasync::frame {
 
+// How the window and the console line put the most serious alert in force.
+inline constexpr const char* kAlertMark = "ALLARME: ";
+
 // The register's semaphore as last read: free, taken by the service, taken by the
 // register's own software; unknown while the register was never reached.
 enum class SemaphoreState { unknown, free, service, register_software };

@@ -17,7 +17,6 @@ namespace cassasync::window {
 namespace {
 
 // Before the most serious alert in the status text, as the log writes it.
-constexpr const char* kAlertPrefix = "ALLARME: ";
 constexpr const char* kDesignCounter = "0000000";
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
@@ -163,7 +162,7 @@ void MainWindow::refresh_from_board() {
     nrposw_->setText(q(s.nrposw));
     QString status = q(s.txt_status);
     // The most serious alert in force stays in view below what the steps write.
-    if (!alert.empty()) status += (status.isEmpty() ? QString() : QStringLiteral("\n")) + q(kAlertPrefix + alert);
+    if (!alert.empty()) status += (status.isEmpty() ? QString() : QStringLiteral("\n")) + q(frame::kAlertMark + alert);
     if (txt_status_->toPlainText() != status) txt_status_->setPlainText(status);
     last_cycle_->setText(q(s.last_cycle));
 }
