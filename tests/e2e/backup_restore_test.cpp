@@ -45,6 +45,7 @@ protected:
         ASSERT_EQ(run_program({kShopProgram, "demo", "--articles", "20", "--root", shop().string()}, out("shop"), 60s), 0)
             << read_text_file(out("shop"));
         yesterday_clock_.set_env = {{"LD_PRELOAD", kFakeTime.string()},
+                                    {"ASAN_OPTIONS", asan_options_with_preload()},
                                     {"FAKETIME", "-1d"},
                                     {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}};
     }

@@ -238,8 +238,7 @@ TEST_F(ServiceTest, AfterMidnightTheLogContinuesInTheNewDaysFile) {
     testing::ChildOptions env;
     // The faked clock comes as a preloaded library, which the sanitizer runtime would
     // otherwise refuse to follow.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    env.set_env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+    env.set_env["ASAN_OPTIONS"] = testing::asan_options_with_preload();
     std::vector<std::string> argv = {faketime, "-f", "@2026-12-31 23:59:40 x10"};
     for (const auto& a : service({"--cycles", "15", "--tick-ms", "2000"})) argv.push_back(a);
     ASSERT_EQ(run(argv, env), 0) << last_->err();

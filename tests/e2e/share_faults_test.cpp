@@ -221,6 +221,7 @@ TEST_F(ShareFaultTest, TheClockSteppingBackAnHourLeavesDocumentsCountersAndTheLo
     std::ofstream(offset) << "+0\n";
     ChildOptions clock;
     clock.set_env = {{"LD_PRELOAD", kFakeTime.string()},
+                     {"ASAN_OPTIONS", asan_options_with_preload()},
                      {"FAKETIME_TIMESTAMP_FILE", offset.string()},
                      {"FAKETIME_NO_CACHE", "1"},
                      {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}};

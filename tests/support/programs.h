@@ -2,6 +2,7 @@
 // command lines on a shop root, so that every process test starts them the same way.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +16,13 @@ inline const std::string kStandInProgram = kBinaryDir + "/tools/cassasync-regist
 
 // From the Debian package faketime: preloaded, it shifts the wall clock of one program.
 inline const std::filesystem::path kFakeTime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+
+// ASAN_OPTIONS for a program started with a preloaded library (the faked clock): the
+// sanitizer runtime of the sanitizer build would otherwise refuse to start it.
+inline std::string asan_options_with_preload() {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+}
 
 // Why a process test cannot run without ICMP echo.
 inline constexpr const char* kNoIcmp =
