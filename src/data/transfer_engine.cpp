@@ -23,8 +23,6 @@ constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle ri
 
 }  // namespace
 
-bool caused_by_row(const DbError& e) { return e.failure() == Failure::refused_row; }
-
 std::size_t RecordSetRows::read(const std::vector<std::int64_t>&, std::size_t) {
     // The rows were read whole by their owner; a second read has nothing more to give.
     if (read_) {
@@ -106,7 +104,7 @@ bool TransferEngine::take(TransferRows& rows) {
     } catch (const DbError& e) {
         // A failure that ended the whole transaction, or one of the files rather than of
         // the row, ends the run: every later row would meet it too.
-        if (!savepoint.undo() || !caused_by_row(e)) {
+        if (!savepoint.undo() || e.failure() != Failure::refused_row) {
             const std::string where = rows.where();
             if (where.empty()) throw;
             throw DbError(where + ": " + e.what(), e.code());

@@ -51,10 +51,6 @@ public:
     explicit RowRefused(const std::string& cause) : DbError(DbError::refused_row(cause)) {}
 };
 
-// A failure the row itself causes, rather than the files or the machine: those end the
-// run, since every later row would fail the same way.
-bool caused_by_row(const DbError& e);
-
 // The rows of one transfer and their work. The engine walks them in order and calls
 // every member on the thread that runs it.
 class TransferRows {
