@@ -27,6 +27,9 @@ Status backup_database(Database& source, const std::string& schema, const std::f
         OpenOptions options;
         options.create = true;
         Database copy(target, options);
+        // The copy's journal is removed when the copy is complete; without the folder
+        // synced after that, a power cut may bring it back and undo the copy.
+        copy.exec("PRAGMA synchronous=EXTRA");
         struct Finisher {
             void operator()(sqlite3_backup* b) const { sqlite3_backup_finish(b); }
         };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <system_error>
 
@@ -9,6 +10,7 @@
 #include "data/online_backup.h"
 #include "data/sha256.h"
 #include "frame/shop_admin.h"
+#include "platform/file_system.h"
 
 namespace cassasync::frame {
 
@@ -20,6 +22,9 @@ constexpr const char* kChecked = ": 4 file copiati e verificati";
 constexpr const char* kOk = "ok";
 constexpr const char* kMain = "main";
 constexpr const char* kFailedSuffix = "-non-riuscita";
+// A copy under way: renamed to its own name only once every file and the manifest are on
+// disk, so a power cut or a crash half-way never leaves a folder that passes for a copy.
+constexpr const char* kUnderWaySuffix = "-in-corso";
 constexpr std::size_t kFolderNameLength = 15;  // YYYYMMDD-HHMMSS
 
 // The tables whose row counts describe a copy.
@@ -78,12 +83,12 @@ std::vector<std::filesystem::path> backup_folders(const std::filesystem::path& r
 
 namespace {
 
-Status copy_into(Context& ctx, const std::filesystem::path& folder) {
+Status copy_into(Context& ctx, const std::filesystem::path& folder, const std::string& name_of_copy) {
     const std::vector<Source> sources = {{kCompanyPath, {}},
                                          {ctx.settings.Percorso_Dati, kMain},
                                          {ctx.settings.Percorso_Vendite, data::kSalesSchema},
                                          {core::kLoyaltyPath, data::kLoyaltySchema}};
-    std::string manifest = "# cassasync backup " + folder.filename().string() + "\n";
+    std::string manifest = "# cassasync backup " + name_of_copy + "\n";
     try {
         data::Database& central = ctx.databases.central();
         for (const auto& source : sources) {
@@ -115,27 +120,54 @@ Status copy_into(Context& ctx, const std::filesystem::path& folder) {
     out << manifest;
     out.flush();
     if (!out) return Status::error("cannot write the manifest in " + folder.string());
-    return Status::ok();
+    out.close();
+    if (Status synced = platform::sync_to_disk(folder / kManifestName); !synced) return synced;
+    return platform::sync_to_disk(folder);
+}
+
+// Folders of copies a power cut or a crash stopped half-way: nobody's copy, and in the way
+// of the next one.
+void remove_unfinished(const std::filesystem::path& root) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> unfinished;
+    for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > std::strlen(kUnderWaySuffix) &&
+            name.compare(name.size() - std::strlen(kUnderWaySuffix), std::string::npos, kUnderWaySuffix) == 0) {
+            unfinished.push_back(it->path());
+        }
+    }
+    for (const auto& folder : unfinished) std::filesystem::remove_all(folder, ec);
 }
 
 }  // namespace
 
 BackupResult make_backup(Context& ctx, const platform::LocalTime& now) {
     BackupResult result;
-    const std::filesystem::path folder = backup_root(ctx) / folder_name(now);
+    const std::filesystem::path root = backup_root(ctx);
+    const std::filesystem::path folder = root / folder_name(now);
+    const std::filesystem::path under_way = folder.string() + kUnderWaySuffix;
+    remove_unfinished(root);
     std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
+    std::filesystem::create_directories(under_way, ec);
     if (ec) {
-        result.status = Status::error("cannot create " + folder.string() + ": " + ec.message());
+        result.status = Status::error("cannot create " + under_way.string() + ": " + ec.message());
         return result;
     }
-    result.status = copy_into(ctx, folder);
-    if (result.status) {
-        result.folder = folder;
-    } else {
+    result.status = copy_into(ctx, under_way, folder.filename().string());
+    if (!result.status) {
         // Kept for a look, under a name that is no copy's: never counted, never restored.
-        std::filesystem::rename(folder, folder.string() + kFailedSuffix, ec);
+        std::filesystem::rename(under_way, folder.string() + kFailedSuffix, ec);
+        return result;
     }
+    std::filesystem::rename(under_way, folder, ec);
+    if (ec) {
+        result.status = Status::error("cannot name the copy " + folder.string() + ": " + ec.message());
+        return result;
+    }
+    // The new name must outlast a power cut too, or the copy is lost with it.
+    result.status = platform::sync_to_disk(root);
+    if (result.status) result.folder = folder;
     return result;
 }
 

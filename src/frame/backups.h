@@ -2,7 +2,8 @@
 // first close of each day, and at start-up when the newest copy is more than a day old,
 // the service copies them with SQLite's online backup API into a folder of their own,
 // ROOT/C/tarvi/bkp/copie/YYYYMMDD-HHMMSS/ unless told otherwise, checks each copy, writes
-// a manifest and keeps the newest `keep` folders. A failed backup is one log line; the
+// a manifest and keeps the newest `keep` folders. A folder takes its name only once all
+// of it is on disk. A failed backup is one log line; the
 // cycle goes on. The options live in the context; the folders on disk are the only state
 // that outlives the process, so a restart knows what was already copied.
 #pragma once
@@ -36,7 +37,9 @@ std::vector<std::filesystem::path> backup_folders(const std::filesystem::path& r
 
 // Copies the four files now into a new folder named after `now`, checks them and writes
 // the manifest: one line per file ("file NAME SIZE SHA256") and per main table ("rows
-// NAME TABLE COUNT"). A copy that fails leaves its folder renamed "...-non-riuscita".
+// NAME TABLE COUNT"). The copy is made in "NAME-in-corso" and renamed when every file
+// and the manifest are synced; a copy that fails leaves its folder renamed
+// "NAME-non-riuscita"; one a crash or power cut stopped is removed by the next copy.
 // REQUIRES: the central connection holds no transaction.
 BackupResult make_backup(Context& ctx, const platform::LocalTime& now);
 

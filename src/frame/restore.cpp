@@ -19,6 +19,7 @@
 #include "frame/context.h"
 #include "frame/shop_admin.h"
 #include "frame/startup.h"
+#include "platform/file_system.h"
 #include "platform/instance_lock.h"
 
 namespace cassasync::frame {
@@ -160,9 +161,12 @@ RestoreResult restore_backup(const platform::PathMap& paths, const std::filesyst
         }
         std::filesystem::create_directories(current.parent_path(), ec);
         std::filesystem::copy_file(result.from / sources[name], current, ec);
-        if (ec) {
-            result.status = Status::error("cannot put " + name + " in place: " + ec.message() + " (the files replaced are in " +
-                                          result.set_aside.string() + ")");
+        // In place for good before the service opens it, not only in the system's memory.
+        Status placed = ec ? Status::error(ec.message()) : platform::sync_to_disk(current);
+        if (placed) placed = platform::sync_to_disk(current.parent_path());
+        if (!placed) {
+            result.status = Status::error("cannot put " + name + " in place: " + placed.message() +
+                                          " (the files replaced are in " + result.set_aside.string() + ")");
             return result;
         }
         const std::string integrity = data::integrity_of(current);

@@ -34,6 +34,11 @@ std::vector<std::filesystem::path> match_files(const std::filesystem::path& fold
 // Deletes every matching ordinary file; returns how many were deleted.
 int delete_matching(const std::filesystem::path& folder, const std::string& pattern);
 
+// Makes a file's written content, or a folder's entries (files created, renamed or
+// removed in it), durable with fsync(2): until then the system may hold them in memory
+// only, and a power cut loses them.
+Status sync_to_disk(const std::filesystem::path& p);
+
 // A file open for appending whole lines (the operation log). Each append is one
 // write(2) on an O_APPEND descriptor, with no buffer in between: an append the disk can
 // take only part of is cut off again, so the file never holds half a line with the next

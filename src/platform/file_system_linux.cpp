@@ -77,6 +77,19 @@ int delete_matching(const std::filesystem::path& folder, const std::string& patt
     return deleted;
 }
 
+Status sync_to_disk(const std::filesystem::path& p) {
+    // Read-only is enough for fsync, and the only way to open a folder.
+    const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno_status("cannot open " + p.string() + " to sync it");
+    int rc = 0;
+    do {
+        rc = ::fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    const Status status = rc == 0 ? Status::ok() : errno_status("cannot sync " + p.string());
+    ::close(fd);
+    return status;
+}
+
 AppendFile::~AppendFile() {
     if (fd_ >= 0) ::close(fd_);
 }

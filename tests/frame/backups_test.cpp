@@ -140,6 +140,24 @@ TEST_F(BackupTest, DueAfterTheFirstCloseOfADayAndAtStartUpWhenStale) {
     EXPECT_EQ(log_count("- Copia di sicurezza in "), 1u) << "the new day's log names its one copy";
 }
 
+TEST_F(BackupTest, ACopyStoppedHalfWayIsNoCopyAndMakesWayForTheNext) {
+    // What a power cut during a copy leaves: a folder without its manifest, under the
+    // name of a copy under way.
+    const auto stopped = copies() / "20261207-090000-in-corso";
+    std::filesystem::create_directories(stopped);
+    std::ofstream(stopped / "dati.mdb") << "half a page";
+    EXPECT_TRUE(backup_folders(copies()).empty()) << "a copy under way is not one";
+
+    back_up_if_due(*ctx_, true);  // so start-up still finds no copy, and makes one
+    const auto folders = backup_folders(copies());
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(folders.front().filename(), "20261207-100000");
+    EXPECT_TRUE(std::filesystem::exists(folders.front() / kManifestName));
+    EXPECT_FALSE(std::filesystem::exists(stopped)) << "the stopped copy is cleared away";
+    EXPECT_FALSE(std::filesystem::exists(copies() / "20261207-100000-in-corso")) << "the new copy took its name";
+    EXPECT_EQ(log_count("- Copia di sicurezza in "), 1u);
+}
+
 TEST_F(BackupTest, AnUnwritableFolderIsOneLogLineAndTheCycleGoesOn) {
     // A folder below a plain file can be created by nobody, root included.
     const auto blocker = root_.path() / "not-a-folder";

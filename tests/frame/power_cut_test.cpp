@@ -62,7 +62,8 @@ constexpr int kRegisters = 3;  // as the demo shop has them
 constexpr int kCycles = 3;     // a run without a cut has nothing left to take after these
 constexpr int kShards = 4;
 const char* const kRecoveryStep = "the recovery, cut again";
-const std::string kFailedBackup = "-non-riuscita";  // the folder of a copy that failed
+// The folders of a copy that failed, and of one a cut stopped half-way.
+const std::vector<std::string> kNoCopyFolders = {"-non-riuscita", "-in-corso"};
 
 std::uint64_t env_number(const char* name, std::uint64_t fallback) {
     const char* v = std::getenv(name);
@@ -217,12 +218,14 @@ bool is_database(const fs::path& p) {
     return in && std::string(head, 15) == "SQLite format 3";
 }
 
-// A backup the service marked as failed is not a copy anyone restores; its folder may
-// hold anything a cut left.
+// A backup the service marked as failed, or one it never finished, is not a copy anyone
+// restores; its folder may hold anything a cut left.
 bool in_failed_backup(const fs::path& p) {
     for (const auto& part : p) {
         const std::string s = part.string();
-        if (s.size() > kFailedBackup.size() && s.compare(s.size() - kFailedBackup.size(), kFailedBackup.size(), kFailedBackup) == 0) return true;
+        for (const std::string& suffix : kNoCopyFolders) {
+            if (s.size() > suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0) return true;
+        }
     }
     return false;
 }
