@@ -7,6 +7,7 @@
 // stop flag are the only members touched from other threads, and both are thread-safe).
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -53,6 +54,14 @@ struct StepContext : RegisterTable {
     // The day serial of the last close request carried out (0: none since start); the
     // cycle takes a backup after one.
     long last_close_day = 0;
+
+    // Each register's last closed day as checked against the central rows (the alerts
+    // tell a difference until that register's next checked close agrees).
+    struct DayCheck {
+        long day = 0;         // day serial; 0: none checked since start
+        int differences = 0;  // 0: it agreed
+    };
+    std::array<DayCheck, kMaxRegisters + 1> day_checks{};  // index 0 unused
 
     // Registers actually served: Numero_Casse bounded to the ten the system has.
     int served_registers() const { return served(settings.Numero_Casse); }

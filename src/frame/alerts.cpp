@@ -25,6 +25,9 @@ std::vector<Alert> alerts_in_force(const HealthSnapshot& s, std::int64_t now, co
         out.push_back({"cycles", AlertLevel::error,
                        "cicli non riusciti: " + std::to_string(v.cycles_failed) + " dall'avvio"});
     }
+    if (!v.backup_failure.empty()) {
+        out.push_back({"backup", AlertLevel::error, "copia di sicurezza non riuscita: " + v.backup_failure});
+    }
     if (v.disk_free_bytes && v.disk_total_bytes) {
         const auto free = *v.disk_free_bytes;
         if (free < o.min_free_bytes ||
@@ -43,6 +46,12 @@ std::vector<Alert> alerts_in_force(const HealthSnapshot& s, std::int64_t now, co
             now - r.semaphore_register_since > o.semaphore_minutes * 60LL) {
             out.push_back({register_key("semaphore", r.number), AlertLevel::warning,
                            cassa + "semaforo tenuto dalla cassa da " + minutes(now - r.semaphore_register_since)});
+        }
+        if (r.day_differences > 0) {
+            out.push_back({register_key("reconciliation", r.number), AlertLevel::error,
+                           cassa + "la giornata del " + platform::short_date_of_serial(static_cast<double>(r.day_checked)) + " non torna: " +
+                               std::to_string(r.day_differences) +
+                               (r.day_differences == 1 ? " differenza" : " differenze") + " (cassasync-shop reconcile)"});
         }
         if (r.held > 0) {
             out.push_back({register_key("held", r.number), AlertLevel::warning,

@@ -1,6 +1,7 @@
 // Alerts: the conditions of the health model a person must act on (a register not
 // reached, a semaphore kept by the register's own software, held rows, an earlier day
-// not registered, the disk nearly full, cycles failing). Each condition, when it starts
+// not registered, a closed day that does not agree, the disk nearly full, cycles
+// failing, the last backup failed). Each condition, when it starts
 // and when it clears, writes one log line, one journal message (error or warning) and
 // runs the shop's alert command, if any, detached with the alert in its arguments and
 // environment; a condition still in force is told again at most once an hour. Evaluated

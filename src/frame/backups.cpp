@@ -202,8 +202,10 @@ void back_up_if_due(Context& ctx, bool at_startup) {
     const BackupResult made = make_backup(ctx, now);
     if (!made.status) {
         ctx.log.write(kFailedLine + made.status.message());
+        ctx.backup_failure = made.status.message();
         return;
     }
+    ctx.backup_failure.clear();
     ctx.log.write(kMadeLine + made.folder.string() + kChecked);
     keep_newest(root, ctx.backups.keep);
 }

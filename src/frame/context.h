@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "core/step_context.h"
 #include "frame/health.h"
@@ -28,6 +29,8 @@ struct Context : core::StepContext {
     // The day serial of the last backup tried after a close: a failed copy is tried once
     // a day, not per cycle.
     long backup_tried_day = 0;
+    // Why the last backup failed; empty when it was made (or none was tried yet).
+    std::string backup_failure;
 };
 
 }  // namespace cassasync::frame

@@ -62,6 +62,10 @@ struct RegisterHealth {
     bool document_today_registered = false;
     std::int64_t earlier_documents_waiting = 0;  // earlier days' documents not registered
     std::int64_t cards_waiting = 0;
+    // The last closed day checked against the central rows: its day serial (0: none
+    // since start) and the differences found (0: it agreed).
+    long day_checked = 0;
+    std::int64_t day_differences = 0;
     RegisterState state = RegisterState::unknown;
 };
 
@@ -75,6 +79,7 @@ struct ServiceHealth {
     std::optional<std::uint64_t> disk_free_bytes;
     std::optional<std::uint64_t> disk_total_bytes;
     std::string log_file;
+    std::string backup_failure;  // why the last backup failed, "" when it was made
     std::string summary;  // the console's line for the last cycle
     std::string alert;    // the most serious alert in force, "" when none
 };

@@ -170,12 +170,15 @@ void HealthRecorder::cycle_finished(bool database_named) {
     s.service.last_cycle_end = now_s;
     s.service.last_cycle_failed = errors_;
     read_disk(s.service);
+    s.service.backup_failure = ctx_.backup_failure;
     const int served = ctx_.served_registers();
     for (int n = 1; n <= served; ++n) {
         auto& r = regs_.at(static_cast<std::size_t>(n));
         r.number = n;
         const auto i = static_cast<std::size_t>(n);
         r.failed_last_cycle = failed_[i];
+        r.day_checked = ctx_.day_checks.at(i).day;
+        r.day_differences = ctx_.day_checks.at(i).differences;
         // Counted after the register's steps, and only where they met no error: a file
         // another program keeps locked is not opened again just to count.
         if (r.reached && !failed_[i]) read_register(r);

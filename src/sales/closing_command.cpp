@@ -49,6 +49,10 @@ void log_reconciliation(core::StepContext& ctx, int n, const std::string& regist
     try {
         const RegisterDayCheck check = reconcile_register(ctx, n, register_path, today);
         ctx.log.write(kReconciled + verdict_line(check));
+        if (check.verdict != Verdict::not_checked) {
+            ctx.day_checks.at(static_cast<std::size_t>(n)) = {
+                today, check.verdict == Verdict::differs ? static_cast<int>(check.differences.size()) : 0};
+        }
         if (check.verdict == Verdict::differs) {
             for (const auto& difference : check.differences) ctx.log.write(kDifference + difference);
         }

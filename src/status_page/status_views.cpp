@@ -90,6 +90,8 @@ std::string register_json(const RegisterHealth& r) {
         .boolean("document_today_registered", r.document_today_registered)
         .integer("earlier_documents_waiting", r.earlier_documents_waiting)
         .integer("cards_waiting", r.cards_waiting)
+        .field("day_checked", r.day_checked ? "\"" + platform::short_date_of_serial(static_cast<double>(r.day_checked)) + "\"" : "null")
+        .integer("day_differences", r.day_differences)
         .done();
 }
 
@@ -133,6 +135,7 @@ std::string status_json(const HealthSnapshot& s) {
             .text("log_file", v.log_file)
             .text("summary", v.summary)
             .text("alert", v.alert)
+            .text("backup_failure", v.backup_failure)
             .done();
     return Object().field("service", service).field("registers", regs).done();
 }
@@ -183,6 +186,11 @@ std::string metrics_text(const HealthSnapshot& s) {
            [](const RegisterHealth& r) { return static_cast<double>(r.earlier_documents_waiting); });
     family(out, s, "cassasync_register_cards_waiting", "gauge", "Card records waiting to be sent.",
            [](const RegisterHealth& r) { return static_cast<double>(r.cards_waiting); });
+    family(out, s, "cassasync_register_day_differences", "gauge",
+           "Differences the check of the register's last closed day found (0: it agreed).",
+           [](const RegisterHealth& r) { return static_cast<double>(r.day_differences); });
+    single(out, "cassasync_backup_failed", "gauge", "1 while the last backup tried failed.",
+           s.service.backup_failure.empty() ? 0.0 : 1.0);
     return out;
 }
 

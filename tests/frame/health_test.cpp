@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,8 +41,10 @@ protected:
     void line(int n, double day, double time, std::int64_t receipt, const std::string& quantity, double total) {
         register_db(n).execute(
             "INSERT INTO movimenti (bflag3, aggiornogiacenza, bdator, bora, bnumer, eanrig, descrizione, quantita,"
-            " prezzo, totrig, codrep, tiporecord) VALUES ('S', 'N', ?, ?, ?, '2000000000017', 'VARIE', ?, ?, ?, 1, 1)",
-            {Value(day), Value(time), Value(receipt), data::text(quantity), Value(total), Value(total)});
+            " prezzo, totrig, codrep, tiporecord, numcassa) VALUES ('S', 'N', ?, ?, ?, '2000000000017', 'VARIE', ?, ?, ?,"
+            " 1, 1, ?)",
+            {Value(day), Value(time), Value(receipt), data::text(quantity), Value(total), Value(total),
+             Value(std::int64_t{n})});
     }
     const RegisterHealth& reg(const HealthSnapshot& s, int n) {
         const auto it = std::find_if(s.registers.begin(), s.registers.end(),
@@ -49,6 +53,12 @@ protected:
         return *it;
     }
     std::int64_t now() const { return clock_seconds(clock_.now()); }
+    // Register n asks to close its day: the file its software leaves on its own machine.
+    void close_request(int n) {
+        const auto flag = local("\\\\127.0.0." + std::to_string(n) + "\\cash\\cisonodati.txt");
+        std::filesystem::create_directories(flag.parent_path());
+        std::ofstream(flag) << "1";
+    }
     // Messages of the log that start with `prefix`.
     std::vector<std::string> logged(const std::string& prefix) const {
         std::vector<std::string> out;
@@ -232,6 +242,52 @@ TEST_F(HealthTest, ACycleWithAnErrorOutsideTheRegistersFailsAndTheDiskAlertFollo
         const bool disk = std::any_of(in_force.begin(), in_force.end(), [](const Alert& a) { return a.key == "disk"; });
         EXPECT_EQ(disk, c.alert) << c.free / mb << " MB free of " << c.total / mb;
     }
+}
+
+TEST_F(HealthTest, ADayThatDoesNotAgreeAndAFailedBackupAreAlertsUntilMended) {
+    line(1, kToday, 0.40, 7, "1", 5.5);
+    line(1, kToday, 0.41, 8, "2", 4.0);
+    ProcessingCycle cycle(*ctx_);
+    cycle.Elabora_Casse();
+    // A sales row deleted by hand; the copies asked for below a plain file, where nobody
+    // can create a folder.
+    sales_db().execute("DELETE FROM venmo WHERE bns = (SELECT max(bns) FROM venmo)");
+    const auto blocker = root_.path() / "not-a-folder";
+    std::ofstream(blocker) << "x";
+    ctx_->backups.folder = blocker / "copie";
+    close_request(1);
+    clock_.advance_seconds(10);
+    cycle.Elabora_Casse();
+    auto s = ctx_->health.snapshot();
+    EXPECT_EQ(reg(s, 1).day_checked, static_cast<long>(kToday));
+    EXPECT_EQ(reg(s, 1).day_differences, 1);
+    EXPECT_EQ(reg(s, 2).day_checked, 0) << "no close asked there";
+    EXPECT_EQ(s.service.backup_failure.rfind("cannot create " + (blocker / "copie").string(), 0), 0u)
+        << s.service.backup_failure;
+
+    Alerts alerts(*ctx_, AlertOptions{}, sink());
+    alerts.evaluate(s);
+    EXPECT_EQ(logged("ALLARME: copia di sicurezza non riuscita: cannot create").size(), 1u);
+    EXPECT_EQ(logged("ALLARME: Cassa 1: la giornata del 07/12/2026 non torna: 1 differenza").size(), 1u);
+    const auto errors = std::count_if(journal_.begin(), journal_.end(), [](const Journalled& j) {
+        return j.priority == platform::JournalPriority::error;
+    });
+    EXPECT_EQ(errors, 2) << "both are errors";
+
+    // Mended: the next day the copy goes where it can, and the register's next close agrees.
+    ctx_->backups.folder.clear();
+    clock_.advance_seconds(86400);
+    line(1, kToday + 1, 0.40, 1, "1", 3.0);
+    cycle.Elabora_Casse();
+    close_request(1);
+    cycle.Elabora_Casse();
+    s = ctx_->health.snapshot();
+    EXPECT_EQ(reg(s, 1).day_checked, static_cast<long>(kToday) + 1);
+    EXPECT_EQ(reg(s, 1).day_differences, 0);
+    EXPECT_EQ(s.service.backup_failure, "");
+    alerts.evaluate(s);
+    EXPECT_EQ(logged("ALLARME RIENTRATO: copia di sicurezza non riuscita").size(), 1u);
+    EXPECT_EQ(logged("ALLARME RIENTRATO: Cassa 1: la giornata del 07/12/2026").size(), 1u);
 }
 
 }  // namespace
