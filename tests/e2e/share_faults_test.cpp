@@ -240,6 +240,11 @@ TEST_F(ShareFaultTest, AFullBackOfficeDiskLosesAndDoublesNothing) {
     fs::remove(central / "filler.bin");
     wait_cycles(2);
     drain_and_reconcile(day);
+    // No journal of a failed commit is left behind once the service has stopped.
+    for (const auto& e : fs::directory_iterator(central)) {
+        EXPECT_EQ(e.path().filename().string().find("-mj"), std::string::npos) << e.path();
+        EXPECT_FALSE(e.path().filename().string().ends_with("-journal")) << e.path();
+    }
 
     // The log, cycle by cycle: in the full spell a line per failed step, naming the
     // register and the step and saying the disk is full; never the same line twice in a
