@@ -141,7 +141,11 @@ public:
         frame::ProcessingCycle cycle(ctx_, labelled(frame::CycleSteps::standard()), no_turns);
         for (int i = 0; i < kCycles && !ctx_.stop_requested; ++i) {
             begin("between steps");
+            const std::uint64_t changes = disk.changes_in_scope();
             cycle.Elabora_Casse();
+            // A cycle that changed none of the back office's files leaves the next one the
+            // same shop and the same clock, so the same nothing to do: the boot ends there.
+            if (disk.changes_in_scope() == changes) break;
         }
         disk.on_cut({});
     }
