@@ -125,6 +125,13 @@ bool insert_row(data::Database& db, const std::string& table, fuzzing::FuzzInput
 
 }  // namespace
 
+// Every input boots a shop afresh: a new context, its start-up and its connections,
+// some megabytes allocated and freed again. The address sanitizer keeps freed memory
+// aside (256 MB by default) to catch a use after free, so a run's resident memory rose
+// to about 400 MB within the first hundred inputs and stayed there, with nothing leaked.
+// A smaller reserve still covers the last few inputs; ASAN_OPTIONS overrides it.
+extern "C" const char* __asan_default_options() { return "quarantine_size_mb=32"; }
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const Shop& s = shop();

@@ -1,6 +1,8 @@
 #include "frame/register_steps.h"
 
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "data/database.h"
 #include "invoices/invoice_recovery.h"
@@ -23,20 +25,53 @@ constexpr const char* kStepClienti = "Importazione clienti";
 constexpr const char* kStepFatture = "Recupero fatture";
 constexpr const char* kStepScontrini = "Travaso scontrini";
 
+// The intake steps of one register's turn that failed on a file (a full disk, a write
+// error): the turn's second intake would only meet the same failure and log it again.
+using FileFailures = std::set<std::string_view>;
+
+bool failed_on_a_file(const std::exception& e) {
+    const auto* db_error = dynamic_cast<const data::DbError*>(&e);
+    return db_error && db_error->failure() == data::Failure::file;
+}
+
 // Runs one step; a failure is its one log line, and the register's files are opened
 // afresh by whatever runs next. A file locked by another program is passed on: every
 // later step would only wait on the same lock again. False when the step failed.
-bool run_step(Context& ctx, int n, const char* name, const std::function<void(Context&, int)>& step) {
+bool run_step(Context& ctx, int n, const char* name, const std::function<void(Context&, int)>& step,
+              FileFailures* file_failures = nullptr) {
     if (!step || ctx.stop_requested.load()) return true;
+    if (file_failures && file_failures->count(name) > 0) return false;
     try {
         step(ctx, n);
         return true;
     } catch (const std::exception& e) {
         if (is_locked_elsewhere(e)) throw;
         ctx.log.progress(std::string(name) + " cassa Nr. " + std::to_string(n) + ": " + e.what());
+        if (file_failures && failed_on_a_file(e)) file_failures->insert(name);
         registers::forget_register(ctx, n);
         return false;
     }
+}
+
+bool intake(Context& ctx, int n, const CycleSteps& steps, FileFailures& file_failures) {
+    bool completed = run_step(ctx, n, kStepArticoli, steps.Aggiorna_Articoli, &file_failures);
+    // With `bbb` other than 0 the register's intake ends at the articles: customers,
+    // invoices and receipts are then left to another program, as they always were.
+    if (!core::switch_off(ctx.settings.bbb)) return completed;
+    // Each of these reads and marks only its own rows at the register, and a row that
+    // needs what an earlier step failed to bring is refused or held on its own. So a
+    // failed customer step never keeps the register's invoices, receipts or day closing
+    // waiting.
+    completed = run_step(ctx, n, kStepClienti, steps.Aggiorna_Clienti, &file_failures) && completed;
+    completed = run_step(ctx, n, kStepFatture, steps.Recupero_Fatture, &file_failures) && completed;
+    completed = run_step(ctx, n, kStepScontrini, steps.Travaso_Scontrini, &file_failures) && completed;
+    return completed;
+}
+
+bool card_reads_then_intake(Context& ctx, int n, const CycleSteps& steps, FileFailures& file_failures) {
+    // The card-read step logs its own failure, naming itself and the register.
+    if (steps.Leggi_Tessere_Cassa && !steps.Leggi_Tessere_Cassa(ctx, n)) return false;
+    return intake(ctx, n, steps, file_failures);
 }
 
 }  // namespace
@@ -61,24 +96,13 @@ bool is_locked_elsewhere(const std::exception& e) {
 }
 
 bool run_intake(Context& ctx, int n, const CycleSteps& steps) {
-    bool completed = run_step(ctx, n, kStepArticoli, steps.Aggiorna_Articoli);
-    // With `bbb` other than 0 the register's intake ends at the articles: customers,
-    // invoices and receipts are then left to another program, as they always were.
-    if (!core::switch_off(ctx.settings.bbb)) return completed;
-    // Each of these reads and marks only its own rows at the register, and a row that
-    // needs what an earlier step failed to bring is refused or held on its own. So a
-    // failed customer step never keeps the register's invoices, receipts or day closing
-    // waiting.
-    completed = run_step(ctx, n, kStepClienti, steps.Aggiorna_Clienti) && completed;
-    completed = run_step(ctx, n, kStepFatture, steps.Recupero_Fatture) && completed;
-    completed = run_step(ctx, n, kStepScontrini, steps.Travaso_Scontrini) && completed;
-    return completed;
+    FileFailures file_failures;
+    return intake(ctx, n, steps, file_failures);
 }
 
 bool run_card_reads(Context& ctx, int n, const CycleSteps& steps) {
-    // The card-read step logs its own failure, naming itself and the register.
-    if (steps.Leggi_Tessere_Cassa && !steps.Leggi_Tessere_Cassa(ctx, n)) return false;
-    return run_intake(ctx, n, steps);
+    FileFailures file_failures;
+    return card_reads_then_intake(ctx, n, steps, file_failures);
 }
 
 bool run_register_steps(Context& ctx, int n, const CycleSteps& steps) {
@@ -87,9 +111,11 @@ bool run_register_steps(Context& ctx, int n, const CycleSteps& steps) {
     if (ctx.stop_requested.load()) return completed;
     // The intake runs twice: once as the card reads' own sequel, unless they stopped on
     // an error, and once more directly. The second run finds what the register marked
-    // meanwhile; nothing is taken twice.
-    completed = run_card_reads(ctx, n, steps) && completed;
-    completed = run_intake(ctx, n, steps) && completed;
+    // meanwhile; nothing is taken twice. A step that failed on a file in the first run
+    // (a full disk) is not run again in the second.
+    FileFailures file_failures;
+    completed = card_reads_then_intake(ctx, n, steps, file_failures) && completed;
+    completed = intake(ctx, n, steps, file_failures) && completed;
     return completed;
 }
 

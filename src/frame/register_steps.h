@@ -29,7 +29,8 @@ struct CycleSteps {
 // Register n's share of the transfer pass: for register 1 the card totals sent first,
 // then the totals received, the card reads and the register's intake (see run_intake).
 // A step that fails is one log line naming it and the register; the steps after it
-// still run. A register file locked by another program is raised to the caller, which
+// still run; one that failed on a file (a full disk, a write error) is not run again in
+// the register's turn. A register file locked by another program is raised to the caller, which
 // leaves the register alone for the rest of the cycle. True when every step completed.
 bool run_register_steps(Context& ctx, int n, const CycleSteps& steps);
 

@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/mount.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +22,7 @@
 #include "support/log_text.h"
 #include "support/programs.h"
 #include "support/shop_fixture.h"
+#include "support/small_file_system.h"
 
 namespace cassasync::frame {
 namespace {
@@ -426,38 +424,12 @@ TEST_F(ServiceTest, ARegisterLockedByAnotherProgramDoesNotHoldUpTheOthers) {
     EXPECT_EQ(flag(2), "0");
 }
 
-// A file system of its own, mounted for one test and gone with it.
-class SmallFileSystem {
-public:
-    SmallFileSystem(const fs::path& where, const char* size) : where_(where) {
-        fs::create_directories(where);
-        const std::string options = std::string("size=") + size;
-        if (::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0) {
-            mounted_ = true;
-        } else {
-            error_ = std::strerror(errno);
-        }
-    }
-    ~SmallFileSystem() {
-        if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
-    }
-    SmallFileSystem(const SmallFileSystem&) = delete;
-    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-    bool mounted() const { return mounted_; }
-    const std::string& error() const { return error_; }
-
-private:
-    fs::path where_;
-    bool mounted_ = false;
-    std::string error_;
-};
-
 // The log's disk fills while the service runs, for many cycles, and then has room again:
 // the service goes on, the log holds only whole lines, and standard error tells of the
 // spell once and of its end once.
 TEST_F(ServiceTest, OnAFullDiskTheLogKeepsWholeLinesAndTheNoticeComesOnce) {
     shop({"init"});
-    SmallFileSystem disk(log_folder(), "128k");
+    testing::SmallFileSystem disk(log_folder(), "128k");
     if (!disk.mounted()) GTEST_SKIP() << "this process may not mount a small file system: " << disk.error();
 
     // The start-up backup goes to another disk: this one is the log's.
@@ -466,12 +438,7 @@ TEST_F(ServiceTest, OnAFullDiskTheLogKeepsWholeLinesAndTheNoticeComesOnce) {
         separate_streams());
     ASSERT_TRUE(wait_for_output(service_process, "ciclo 1:")) << service_process.out();
     const fs::path filler = log_folder() / "filler.bin";
-    {
-        std::ofstream out(filler, std::ios::binary);
-        const std::string block(512, 'f');
-        while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {
-        }
-    }
+    disk.fill(filler.filename());
     const auto full_from = split_lines(service_process.out()).size();
     ASSERT_TRUE(wait_for_output(service_process, "ciclo " + std::to_string(full_from + 200) + ":"))
         << service_process.out();

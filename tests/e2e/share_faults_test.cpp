@@ -15,6 +15,7 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "support/programs.h"
 #include "support/child_process.h"
 #include "support/shop_fixture.h"
+#include "support/small_file_system.h"
 
 namespace cassasync::testing {
 namespace {
@@ -55,11 +57,11 @@ protected:
     fs::path share(int n) const { return shop() / "net" / ("127.0.0." + std::to_string(n)); }
     fs::path register_file(int n) const { return share(n) / "cassa" / "dati.mdb"; }
 
-    void start_service(ChildOptions options = {}) {
+    void start_service(ChildOptions options = {}, const Args& more = {}) {
         options.truncate = true;  // the cycles counted are this run's
-        service_ = std::make_unique<ChildProcess>(
-            service_args(shop(), {"--tick-ms", "100"}),
-            out("service"), options);
+        Args args = {"--tick-ms", "100"};
+        args.insert(args.end(), more.begin(), more.end());
+        service_ = std::make_unique<ChildProcess>(service_args(shop(), args), out("service"), options);
     }
     void start_ringing(int n) {
         ringing_[n] = std::make_unique<ChildProcess>(
@@ -203,6 +205,75 @@ TEST_F(ShareFaultTest, AShareThatFailsHoldsUpNoOtherRegisterAndLosesNothing) {
         if (HasFailure()) return;
         if (today() != day) GTEST_SKIP() << "the run crossed midnight; run it again";
     }
+}
+
+// The back office's disk fills while the registers ring and the service imports, stays
+// full for several cycles and then has room again: the service goes on all along, says
+// of each step that failed, once per cycle, that the disk is full, and once there is
+// room takes every line exactly once.
+TEST_F(ShareFaultTest, AFullBackOfficeDiskLosesAndDoublesNothing) {
+    make_shop();
+    if (HasFatalFailure()) return;
+    const std::string day = today();
+    // The central files move to a small disk of their own; the log keeps a disk of its
+    // own below it, so that it can tell of the spell.
+    const fs::path central = shop() / "C" / "tarvi";
+    const fs::path before = root_.path() / "tarvi-before";
+    fs::rename(central, before);
+    SmallFileSystem disk(central, "2m");
+    if (!disk.mounted()) GTEST_SKIP() << "this process may not mount a small file system: " << disk.error();
+    for (const auto& e : fs::directory_iterator(before)) {
+        if (e.is_regular_file()) fs::copy_file(e.path(), central / e.path().filename());
+    }
+    SmallFileSystem log_disk(central / "bkp", "4m");
+    ASSERT_TRUE(log_disk.mounted()) << log_disk.error();
+
+    start_ringing(1);
+    start_ringing(2);
+    start_service({}, {"--backup-dir", (root_.path() / "copie").string()});
+    wait_cycles(2);
+    ASSERT_GT(disk.fill("filler.bin"), 0u);
+    const int full_from = last_cycle();
+    wait_cycles(8);
+    const int full_until = last_cycle();
+    ASSERT_TRUE(service_->running()) << "the service ended on a full disk";
+    fs::remove(central / "filler.bin");
+    wait_cycles(2);
+    drain_and_reconcile(day);
+    // No journal of a failed commit is left behind once the service has stopped.
+    for (const auto& e : fs::directory_iterator(central)) {
+        EXPECT_EQ(e.path().filename().string().find("-mj"), std::string::npos) << e.path();
+        EXPECT_FALSE(e.path().filename().string().ends_with("-journal")) << e.path();
+    }
+
+    // The log, cycle by cycle: in the full spell a line per failed step, naming the
+    // register and the step and saying the disk is full; never the same line twice in a
+    // cycle.
+    static const std::regex full_line(
+        R"(^-  [A-Z][a-z]+( [a-z]+)* cassa Nr\. ([1-3]): .* failed on .*: database or disk is full$)");
+    int cycle = 0;
+    int full_lines = 0;
+    std::set<std::string> registers_told;
+    std::set<std::string> this_cycle;
+    std::istringstream log(log_text());
+    for (std::string line; std::getline(log, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string message = line.size() > 19 ? line.substr(19) : line;
+        if (message == "- Inizio elaborazione ") {
+            ++cycle;
+            this_cycle.clear();
+            continue;
+        }
+        if (message.find("full") == std::string::npos) continue;
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(message, m, full_line)) << "not one clear line of a step: " << message;
+        EXPECT_TRUE(this_cycle.insert(message).second) << "told twice in one cycle: " << message;
+        if (m.size() > 2) registers_told.insert(m[2]);
+        ++full_lines;
+    }
+    EXPECT_GE(cycle, full_until);
+    EXPECT_GE(full_lines, full_until - full_from) << "the log does not say the disk was full";
+    EXPECT_GE(registers_told.size(), 2u) << "a register was not served while the disk was full";
 }
 
 // The clock steps back an hour under the running service (a time server's correction):

@@ -332,6 +332,24 @@ TEST_F(CycleTest, ARegistersStepsRunInTheirOrderAndAFailedStepStopsNoLaterOne) {
         << ::testing::PrintToString(calls_);
     EXPECT_EQ(std::count(calls_.begin(), calls_.end(), "Fatture(1) 2"), 0);
     EXPECT_EQ(flag(1), "0") << "the semaphore is released";
+
+    // A step that failed on a file (a full disk) is one line in the register's turn: the
+    // turn's second intake passes it by and runs the others.
+    steps.Aggiorna_Clienti = record("Clienti", nullptr);
+    steps.Recupero_Fatture = [this](Context&, int n) {
+        calls_.push_back("Fatture(" + std::to_string(n) + ")");
+        if (n == 1) throw data::DbError("COMMIT failed: database or disk is full", SQLITE_FULL);
+    };
+    ProcessingCycle full(*ctx_, steps);
+    calls_.clear();
+    const auto before_full = log_messages().size();
+    one_cycle(full);
+    const auto full_log = log_messages();
+    EXPECT_EQ(Lines(full_log.begin() + static_cast<long>(before_full), full_log.end()),
+              (Lines{kStart, ok(1), ok(2), "-  Recupero fatture cassa Nr. 1: COMMIT failed: database or disk is full"}));
+    EXPECT_EQ(std::count(calls_.begin(), calls_.end(), "Fatture(1)"), 1);
+    EXPECT_EQ(std::count(calls_.begin(), calls_.end(), "Scontrini(1) 2"), 2) << "a later step was passed by";
+    EXPECT_EQ(std::count(calls_.begin(), calls_.end(), "Fatture(2)"), 2);
 }
 
 TEST_F(CycleTest, WithNoRegistersACycleStillSendsCardsToRegisterOneAndClosesTheCustomers) {

@@ -188,6 +188,9 @@ bool PowerCutDisk::in_scope(const std::string& path) const {
 bool PowerCutDisk::operate(const char* what, const std::string& path) {
     if (cut_) return false;
     ++operations_;
+    if (in_scope(path) && path.find("-journal") == std::string::npos && path.find("-mj") == std::string::npos) {
+        ++changes_in_scope_;
+    }
     if (trace_) trace_->push_back(std::string(what) + " " + path);
     if (operations_ != armed_) return true;
     cut_ = true;

@@ -60,6 +60,9 @@ public:
     // `noticed` runs at the instant of the cut (the test notes the step under way).
     void on_cut(std::function<void()> noticed) { noticed_ = std::move(noticed); }
     std::uint64_t operations() const { return operations_; }
+    // How many of those were on databases below the scope, their journals left aside: a
+    // commit that changed no page of a database still writes its super-journal.
+    std::uint64_t changes_in_scope() const { return changes_in_scope_; }
     bool cut() const { return cut_; }
     // The operation the power was cut at ("write dati.mdb-journal"), empty before a cut.
     const std::string& cut_at() const { return cut_at_; }
@@ -91,6 +94,7 @@ private:
     std::string scope_;
     std::filesystem::path stash_;
     std::uint64_t operations_ = 0;
+    std::uint64_t changes_in_scope_ = 0;
     std::uint64_t armed_ = 0;
     bool cut_ = false;
     std::string cut_at_;
