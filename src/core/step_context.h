@@ -17,6 +17,7 @@
 #include "core/settings.h"
 #include "core/status_board.h"
 #include "data/connections.h"
+#include "data/transfer_engine.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
 #include "platform/pinger.h"
@@ -74,5 +75,19 @@ struct StepContext : RegisterTable {
     // let the register's own software in, or say that the rest waits for the next cycle.
     std::function<BatchTurn()> between_batches;
 };
+
+// The cycle's turns as the transfer engine asks for them (TransferPlan::between_batches),
+// read when asked: empty when the cycle set none.
+inline std::function<data::Turn()> transfer_turns(StepContext& ctx) {
+    if (!ctx.between_batches) return {};
+    return [&ctx] {
+        switch (ctx.between_batches()) {
+            case BatchTurn::go_on: return data::Turn::go_on;
+            case BatchTurn::resumed_after_turn: return data::Turn::reread;
+            case BatchTurn::wait_next_cycle: break;
+        }
+        return data::Turn::stop;
+    };
+}
 
 }  // namespace cassasync::core

@@ -23,12 +23,16 @@ constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle ri
 
 }  // namespace
 
-std::size_t RecordSetRows::read(const std::vector<std::int64_t>&, std::size_t) {
-    // The rows were read whole by their owner; a second read has nothing more to give.
+std::size_t RecordSetRows::read(const std::vector<std::int64_t>& skip, std::size_t) {
+    // The rows were read whole by their owner; a second read comes after a turn, when the
+    // register may have changed them, and has nothing more to give without `reread_`.
     if (read_) {
-        rows_.move_last();
-        if (!rows_.eof()) rows_.move_next();
-        return 0;
+        if (!reread_) {
+            rows_.move_last();
+            if (!rows_.eof()) rows_.move_next();
+            return 0;
+        }
+        reread_(skip);
     }
     read_ = true;
     rows_.move_first();

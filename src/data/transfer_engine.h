@@ -22,6 +22,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/database.h"
@@ -90,13 +91,16 @@ public:
     virtual void mark(const std::vector<TransferLedger::Entry>& taken) = 0;
 };
 
-// Rows a transfer has already read into a record set, walked once from first to last
-// (an intake's changed rows, a register's card readings). The key is the `id` column;
-// the digest covers the whole row, since the register may change it again after it was
-// read.
+// Rows a transfer has already read into a record set, walked from first to last (an
+// intake's changed rows, a register's card readings). The key is the `id` column; the
+// digest covers the whole row, since the register may change it again after it was read.
+// After the register's software had its turn the rows are read again through `reread`,
+// which fills the same record set with the rows still waiting, none of `skip`; without
+// one, the walk ends there and the rest waits for the next run.
 class RecordSetRows : public TransferRows {
 public:
-    explicit RecordSetRows(RecordSet& rows) : rows_(rows) {}
+    using Reread = std::function<void(const std::vector<std::int64_t>& skip)>;
+    explicit RecordSetRows(RecordSet& rows, Reread reread = {}) : rows_(rows), reread_(std::move(reread)) {}
     std::size_t read(const std::vector<std::int64_t>& skip, std::size_t limit) override;
     bool reads_in_parts() const override { return false; }
     bool at_end() const override { return rows_.eof(); }
@@ -108,6 +112,7 @@ protected:
     RecordSet& rows_;
 
 private:
+    Reread reread_;
     bool read_ = false;
 };
 
@@ -118,7 +123,7 @@ struct TransferPlan {
     std::size_t batch_rows = 1000;  // at most this many rows per batch
     std::chrono::milliseconds batch_time{250};  // and no longer than this
     RowFailure on_failure = RowFailure::hold;
-    // Asked before every batch but the first; none: always go on.
+    // Asked before every batch, when nothing is held at the register; none: always go on.
     std::function<Turn()> between_batches;
     // Called after a batch's central commit, before its rows are marked (a test's hook).
     std::function<void()> after_central_commit;

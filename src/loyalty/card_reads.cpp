@@ -41,6 +41,7 @@ constexpr const char* kMarkTaken =
     "UPDATE cartetxrx SET flag = ?, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id IN (SELECT value FROM json_each(?))";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
+constexpr const char* kPendingNotSkipped = "flag = ? AND id NOT IN (SELECT value FROM json_each(?))";
 constexpr const char* kStepHeld = "tessere";  // the held table's name of the card reads
 constexpr const char* kHeldName = "tessera ";
 constexpr const char* kCardTooLong = "tessera piu' lunga di 13 caratteri: ";
@@ -141,8 +142,10 @@ struct Batch {
 class CardReader : public data::RecordSetRows {
 public:
     // `readings`: the register's pending readings in the order they were made.
-    CardReader(core::StepContext& ctx, int n, data::Database& central, data::Database& reg, data::RecordSet& readings)
-        : RecordSetRows(readings), ctx_(ctx), n_(n), central_(central), reg_(reg) {
+    // `reread` reads them again after the register's software had its turn.
+    CardReader(core::StepContext& ctx, int n, data::Database& central, data::Database& reg, data::RecordSet& readings,
+               const Reread& reread)
+        : RecordSetRows(readings, reread), ctx_(ctx), n_(n), central_(central), reg_(reg) {
         holders_ = &clienti2_.select(central, kCustomers, {}, {}, "rowid", data::Fetch::on_demand);
         journal_ = &punti_.select(central, kJournal, {}, {}, {}, data::Fetch::on_demand);
         queue_ = &carte_tx_.select(central, kQueue, {}, {}, "rowid", data::Fetch::on_demand);
@@ -170,6 +173,7 @@ public:
         plan.batch_rows = kBatchReadings;
         plan.batch_time = kBatchTime;
         plan.on_failure = data::RowFailure::hold;
+        plan.between_batches = core::transfer_turns(ctx_);
         plan.now = [this] { return platform::date_time_serial(ctx_.clock.now()); };
         plan.log = [this](const std::string& line) { ctx_.log.progress(line); };
         data::TransferEngine engine(central_, std::move(plan));
@@ -310,8 +314,13 @@ void take_readings(core::StepContext& ctx, int n) {
     data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
     CardReader::settle(central, reg, n);
     data::Channel caselle("caselle");
-    auto& readings = caselle.select(reg, kReadings, "flag = ?", {data::integer(kPending)}, "progressivo");
-    CardReader(ctx, n, central, reg, readings).take_all();
+    // Readings this run has held are left out of a read after a turn: they wait for the next run.
+    const auto pending = [&](const std::vector<std::int64_t>& skip) -> data::RecordSet& {
+        return caselle.select(reg, kReadings, kPendingNotSkipped, {data::integer(kPending), data::key_set(skip)},
+                              "progressivo");
+    };
+    CardReader(ctx, n, central, reg, pending({}), [&](const std::vector<std::int64_t>& skip) { pending(skip); })
+        .take_all();
     mark_register_done(ctx, n);
 }
 

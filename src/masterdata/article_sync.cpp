@@ -4,7 +4,6 @@
 #include <limits>
 #include <string>
 
-#include "core/register_vocabulary.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/value_checks.h"
@@ -146,10 +145,9 @@ void Aggiorna_Articoli(core::StepContext& ctx, int n) {
             // the loader for them.
             const bool settled = settle_intake(central, reg, n, kBarcodes) > 0;
             data::Channel codean2("codean2");
-            auto& changes = codean2.select(reg, "codean", "flagagg = ?", {data::text(core::kChangedAtRegister)}, "id");
             try {
-                take_rows(central, reg, n, kBarcodes, changes, [&](data::RecordSet& row) { intake.take(row); },
-                          holding_of(ctx, [](const data::RecordSet& row) { return kLogHeldName + row.text("eanare"); }));
+                take_changed_rows(central, reg, n, kBarcodes, codean2, [&](data::RecordSet& row) { intake.take(row); },
+                                  hooks_of(ctx, [](const data::RecordSet& row) { return kLogHeldName + row.text("eanare"); }));
             } catch (...) {
                 // The rows before the failing one are taken: they go out all the same.
                 if (settled || intake.changed()) start_qvo(ctx);

@@ -5,7 +5,6 @@
 #include <limits>
 #include <string>
 
-#include "core/register_vocabulary.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/value_checks.h"
@@ -60,8 +59,7 @@ void Aggiorna_Clienti(core::StepContext& ctx, int n) {
         settle_intake(central, reg, n, kCustomers);
         data::Channel data1("Data1");
         data::Channel data2("Data2");
-        auto& changed = data1.select(reg, "clienti", "flagagg = ?", {data::text(core::kChangedAtRegister)}, "id");
-        take_rows(central, reg, n, kCustomers, changed, [&](data::RecordSet& customer) {
+        take_changed_rows(central, reg, n, kCustomers, data1, [&](data::RecordSet& customer) {
             const std::int32_t code = customer_code(customer);
             auto& row = data2.select(central, "clienti", "codcliente = ?", {data::integer(code)}, "rowid");
             if (row.eof()) {
@@ -78,7 +76,7 @@ void Aggiorna_Clienti(core::StepContext& ctx, int n) {
             for (const char* field : kCopied) row.set(field, customer.field(field));
             row.set("stat_t", data::text(kReceivedFromRegister));
             row.update();
-        }, holding_of(ctx, [](const data::RecordSet& customer) { return kLogHeldName + customer.text("codcliente"); }));
+        }, hooks_of(ctx, [](const data::RecordSet& customer) { return kLogHeldName + customer.text("codcliente"); }));
     }
 }
 

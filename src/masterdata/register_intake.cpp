@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "data/transfer_engine.h"
+#include "core/register_vocabulary.h"
 #include "data/transfer_ledger.h"
 #include "platform/clock.h"
 
@@ -18,6 +18,7 @@ constexpr std::size_t kBatchRows = 500;
 constexpr std::chrono::milliseconds kBatchTime{1000};
 constexpr const char* kRowKey = "id";
 constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
+constexpr const char* kChangedNotSkipped = "flagagg = ? AND id NOT IN (SELECT value FROM json_each(?))";
 }  // namespace
 
 int settle_intake(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake) {
@@ -30,9 +31,9 @@ int settle_intake(data::Database& central, data::Database& register_db, int n, c
         [](const data::RecordSet& row) { return std::pair(row.integer(kRowKey), data::row_digest(row.values())); });
 }
 
-IntakeHolding holding_of(core::StepContext& ctx, std::function<std::string(const data::RecordSet&)> name) {
+IntakeHooks hooks_of(core::StepContext& ctx, std::function<std::string(const data::RecordSet&)> name) {
     return {[&ctx] { return platform::date_time_serial(ctx.clock.now()); },
-            [&ctx](const std::string& line) { ctx.log.progress(line); }, std::move(name)};
+            [&ctx](const std::string& line) { ctx.log.progress(line); }, std::move(name), core::transfer_turns(ctx)};
 }
 
 namespace {
@@ -41,11 +42,11 @@ class IntakeRows : public data::RecordSetRows {
 public:
     IntakeRows(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake,
                data::RecordSet& rows, const std::function<void(data::RecordSet&)>& apply,
-               const IntakeHolding& holding)
-        : RecordSetRows(rows), central_(central), register_db_(register_db), n_(n), intake_(intake),
-          apply_(apply), holding_(holding) {}
+               const IntakeHooks& hooks, const Reread& reread)
+        : RecordSetRows(rows, reread), central_(central), register_db_(register_db), n_(n), intake_(intake),
+          apply_(apply), hooks_(hooks) {}
 
-    std::string name() const override { return holding_.name ? holding_.name(rows_) : std::string(); }
+    std::string name() const override { return hooks_.name ? hooks_.name(rows_) : std::string(); }
     void apply() override { apply_(rows_); }
     // The batch's rows are now the ledger's only entries for this table: settling them
     // marks those the register has not changed again since they were read (a row it
@@ -60,14 +61,15 @@ private:
     int n_;
     const IntakeTable& intake_;
     const std::function<void(data::RecordSet&)>& apply_;
-    const IntakeHolding& holding_;
+    const IntakeHooks& hooks_;
 };
 
 }  // namespace
 
 void take_rows(data::Database& central, data::Database& register_db, int n,
                const IntakeTable& intake, data::RecordSet& rows,
-               const std::function<void(data::RecordSet&)>& apply, const IntakeHolding& holding) {
+               const std::function<void(data::RecordSet&)>& apply, const IntakeHooks& hooks,
+               const data::RecordSetRows::Reread& reread) {
     data::TransferPlan plan;
     plan.cassa = n;
     plan.table = std::string(intake.table);
@@ -75,8 +77,9 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
     plan.batch_rows = kBatchRows;
     plan.batch_time = kBatchTime;
     plan.on_failure = intake.step.empty() ? data::RowFailure::fail_batch : data::RowFailure::hold;
-    plan.now = holding.now;
-    plan.log = holding.log;
+    plan.between_batches = hooks.between_batches;
+    plan.now = hooks.now;
+    plan.log = hooks.log;
     data::TransferEngine engine(central, std::move(plan));
     if (!intake.step.empty()) {
         // The record set holds every changed row, so a held row not among them has gone.
@@ -86,8 +89,20 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
             return waiting;
         });
     }
-    IntakeRows walk(central, register_db, n, intake, rows, apply, holding);
+    IntakeRows walk(central, register_db, n, intake, rows, apply, hooks, reread);
     engine.run(walk);
+}
+
+void take_changed_rows(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake,
+                       data::Channel& channel, const std::function<void(data::RecordSet&)>& apply,
+                       const IntakeHooks& hooks) {
+    // Rows this run has held are left out of a read after a turn: they wait for the next run.
+    const auto changed = [&](const std::vector<std::int64_t>& skip) -> data::RecordSet& {
+        return channel.select(register_db, std::string(intake.table), kChangedNotSkipped,
+                              {data::text(core::kChangedAtRegister), data::key_set(skip)}, kRowKey);
+    };
+    take_rows(central, register_db, n, intake, changed({}), apply, hooks,
+              [&](const std::vector<std::int64_t>& skip) { changed(skip); });
 }
 
 }  // namespace cassasync::masterdata

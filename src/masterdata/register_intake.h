@@ -15,9 +15,9 @@
 #include "core/step_context.h"
 #include "data/database.h"
 #include "data/record_set.h"
+#include "data/transfer_engine.h"
 
 namespace cassasync::masterdata {
-
 
 struct IntakeTable {
     std::string_view table;  // the register table, also the ledger's table name
@@ -28,15 +28,17 @@ struct IntakeTable {
     std::string_view step = {};
 };
 
-// What holding a row needs: its time, the log, and how the log names a row after its key.
-struct IntakeHolding {
+// What a walk takes from its step: the time and the log for holding a row, how the log
+// names a row after its key, and the cycle's turns between batches (core::transfer_turns).
+struct IntakeHooks {
     std::function<double()> now;
     std::function<void(const std::string&)> log;
     std::function<std::string(const data::RecordSet&)> name;
+    std::function<data::Turn()> between_batches;
 };
 
-// Holding as a register's step does it: the context's clock and log.
-IntakeHolding holding_of(core::StepContext& ctx, std::function<std::string(const data::RecordSet&)> name);
+// Hooks as a register's step has them: the context's clock, log and turns.
+IntakeHooks hooks_of(core::StepContext& ctx, std::function<std::string(const data::RecordSet&)> name);
 
 // Marks at the register the rows a crash left taken centrally but unmarked; returns how
 // many there were. A row the register changed since it was taken is not marked: it is
@@ -50,9 +52,18 @@ int settle_intake(data::Database& central, data::Database& register_db, int n, c
 // table. Without one, the rows before it are committed and marked, then the error is
 // raised to the caller; the failing row and those after it stay unmarked and are taken
 // again later. A row the register changed again after it was read is not marked
-// either: it is taken again, with its newer values.
+// either: it is taken again, with its newer values. After the register's software had
+// its turn between two batches, `reread` reads the rows again (without it the rest
+// waits for the next run).
 void take_rows(data::Database& central, data::Database& register_db, int n,
                const IntakeTable& intake, data::RecordSet& rows,
-               const std::function<void(data::RecordSet&)>& apply, const IntakeHolding& holding = {});
+               const std::function<void(data::RecordSet&)>& apply, const IntakeHooks& hooks = {},
+               const data::RecordSetRows::Reread& reread = {});
+
+// take_rows over the rows the register marked changed (`flagagg`), in the order of their
+// keys, read through `channel`, and read again the same way after each turn.
+void take_changed_rows(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake,
+                       data::Channel& channel, const std::function<void(data::RecordSet&)>& apply,
+                       const IntakeHooks& hooks);
 
 }  // namespace cassasync::masterdata

@@ -379,16 +379,7 @@ void ReceiptImport::run() {
     plan.batch_rows = tuning_.batch_lines;
     plan.batch_time = tuning_.batch_time;
     plan.on_failure = data::RowFailure::hold;
-    if (ctx_.between_batches) {
-        plan.between_batches = [this] {
-            switch (ctx_.between_batches()) {
-                case core::BatchTurn::go_on: return data::Turn::go_on;
-                case core::BatchTurn::resumed_after_turn: return data::Turn::reread;
-                case core::BatchTurn::wait_next_cycle: break;
-            }
-            return data::Turn::stop;
-        };
-    }
+    plan.between_batches = core::transfer_turns(ctx_);
     plan.after_central_commit = tuning_.after_central_commit;
     plan.now = [this] { return platform::date_time_serial(ctx_.clock.now()); };
     plan.log = [this](const std::string& line) { ctx_.log.progress(line); };

@@ -5,6 +5,7 @@ add_cassasync_test(NAME frame_tests LABEL unit SOURCES
   frame/shop_demo_test.cpp
   frame/backups_test.cpp
   frame/health_test.cpp
+  frame/batch_turns_test.cpp
 )
 
 # Power cuts at the back office, on a disk that loses unsynced writes; in-process, a
