@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/shop_reconcile.h"
 #include "sales/receipt_import.h"
 #include "sales/reconciliation.h"
+#include "shop/shop_reconcile.h"
 #include "support/child_process.h"
 #include "support/programs.h"
 #include "support/receipt_fixture.h"

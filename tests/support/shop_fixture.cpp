@@ -7,9 +7,9 @@
 
 #include "core/back_office_paths.h"
 #include "core/operation_log.h"
-#include "frame/shop_admin.h"
 #include "frame/startup.h"
 #include "registers/register_directory.h"
+#include "shop/shop_admin.h"
 #include "support/log_text.h"
 
 namespace cassasync::testing {
@@ -58,7 +58,7 @@ void FakePinger::set_up(const std::string& dotted, bool answers) {
 
 ShopTest::ShopTest()
     : paths_(root_.path()), clock_(platform::LocalTime{2026, 12, 7, 10, 0, 0}) {
-    auto st = frame::init_shop(paths_);
+    auto st = shop::init_shop(paths_);
     if (!st) throw std::runtime_error(st.message());
     ctx_ = std::make_unique<frame::Context>(paths_, clock_, pinger_, starter_);
 }
@@ -71,7 +71,7 @@ ShopTest::~ShopTest() {
 }
 
 void ShopTest::add_register(int n, bool answers) {
-    auto st = frame::add_register(paths_, n, register_path(n));
+    auto st = shop::add_register(paths_, n, register_path(n));
     ASSERT_TRUE(st) << st.message();
     pinger_.set_up("127.0.0." + std::to_string(n), answers);
 }
