@@ -9,6 +9,7 @@
 
 #include "core/register_vocabulary.h"
 #include "base/text.h"
+#include "data/key_set.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/transfer_ledger.h"
@@ -37,10 +38,9 @@ constexpr const char* kStatoRicevuto = "R";
 constexpr const char* kStatoLettura = "A";
 constexpr std::int64_t kPending = core::kReadingPending;
 
-constexpr const char* kMarkTaken =
-    "UPDATE cartetxrx SET flag = ?, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
-constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id IN (SELECT value FROM json_each(?))";
-constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
+const std::string kKeyIn = data::in_key_set("id");
+const std::string kMarkTaken = "UPDATE cartetxrx SET flag = ?, bdat_lett = ? WHERE " + kKeyIn;
+const std::string kDeleteTaken = "DELETE FROM cartetxrx WHERE " + kKeyIn;
 constexpr const char* kStepHeld = "tessere";  // the held table's name of the card reads
 constexpr const char* kHeldName = "tessera ";
 constexpr const char* kCardTooLong = "tessera piu' lunga di 13 caratteri: ";

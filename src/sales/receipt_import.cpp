@@ -15,6 +15,7 @@
 #include "core/back_office_paths.h"
 #include "core/register_vocabulary.h"
 #include "data/held_rows.h"
+#include "data/key_set.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/transfer_ledger.h"
@@ -59,15 +60,13 @@ constexpr const char* kStep = "scontrini";
 // Waiting lines in receipt date and time order (the row key keeps equal times in the
 // order they were rung up), only those already there when the run began, and none this
 // run has already held: a held line waits for the next run, and the reading goes past it.
-constexpr const char* kWaitingLines =
-    "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? "
-    "and id NOT IN (SELECT value FROM json_each(?)) order by bdator, bora, id LIMIT ?";
+const std::string kWaitingLines = "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? and " +
+                                  data::not_in_key_set("id") + " order by bdator, bora, id LIMIT ?";
 constexpr const char* kLastLineKey = "select max(id) from movimenti";
-constexpr const char* kStillWaiting =
-    "select id from movimenti WHERE bflag3=? and aggiornogiacenza=? and id IN (SELECT value FROM json_each(?))";
-constexpr const char* kLinesByKey = "select * from movimenti WHERE id IN (SELECT value FROM json_each(?))";
-constexpr const char* kMarkImported =
-    "UPDATE movimenti SET aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))";
+const std::string kLineKeyIn = data::in_key_set("id");
+const std::string kStillWaiting = "select id from movimenti WHERE bflag3=? and aggiornogiacenza=? and " + kLineKeyIn;
+const std::string kLinesByKey = "select * from movimenti WHERE " + kLineKeyIn;
+const std::string kMarkImported = "UPDATE movimenti SET aggiornogiacenza='S' WHERE " + kLineKeyIn;
 constexpr const char* kLedgerTable = "movimenti";
 
 // The register's documents of one day that still wait for registration, latest first.
