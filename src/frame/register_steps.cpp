@@ -1,5 +1,6 @@
 #include "frame/register_steps.h"
 
+#include <optional>
 #include <string>
 
 #include "data/database.h"
@@ -10,6 +11,7 @@
 #include "masterdata/article_sync.h"
 #include "masterdata/customer_import.h"
 #include "registers/register_directory.h"
+#include "sales/closing_command.h"
 #include "sales/receipt_import.h"
 
 namespace cassasync::frame {
@@ -22,6 +24,9 @@ constexpr const char* kStepArticoli = "Aggiornamento articoli";
 constexpr const char* kStepClienti = "Importazione clienti";
 constexpr const char* kStepFatture = "Recupero fatture";
 constexpr const char* kStepScontrini = "Travaso scontrini";
+constexpr const char* kStepChiusura = "Controllo chiusura";
+
+constexpr const char* kMsgCloseLater = "Chiusura della cassa rinviata: righe ancora da importare.";
 
 // Runs one step; a failure is its one log line, and the register's files are opened
 // afresh by whatever runs next. A file locked by another program is passed on: every
@@ -41,6 +46,26 @@ bool run_step(Context& ctx, int n, const char* name, const std::function<void(Co
 
 }  // namespace
 
+// The receipt import, then the closing check. A day is registered only once its lines
+// are in: after an import that failed, or whose share of the cycle ran out with lines
+// still waiting, the close request stays at the register for a later cycle (the second
+// case says so in the log).
+bool run_receipts(Context& ctx, int n, const CycleSteps& steps) {
+    if (!steps.Travaso_Scontrini) return true;
+    std::optional<sales::ImportFigures> imported;
+    const bool completed = run_step(ctx, n, kStepScontrini,
+                                    [&](Context& c, int r) { imported = steps.Travaso_Scontrini(c, r); });
+    if (!completed || !imported) return completed;
+    if (imported->cut_short) {
+        ctx.log.progress(kMsgCloseLater);
+        return completed;
+    }
+    const long day = imported->day;
+    return run_step(ctx, n, kStepChiusura,
+                    steps.Controllo_Chiusura ? [&](Context& c, int r) { steps.Controllo_Chiusura(c, r, day); }
+                                             : std::function<void(Context&, int)>());
+}
+
 CycleSteps CycleSteps::standard() {
     CycleSteps s;
     s.Invia_Totali_Tessere = loyalty::Invia_Totali_Tessere;
@@ -49,7 +74,10 @@ CycleSteps CycleSteps::standard() {
     s.Aggiorna_Articoli = masterdata::Aggiorna_Articoli;
     s.Aggiorna_Clienti = masterdata::Aggiorna_Clienti;
     s.Recupero_Fatture = invoices::Recupero_Fatture;
-    s.Travaso_Scontrini = [](Context& ctx, int n) { sales::Travaso_Scontrini(ctx, n); };
+    s.Travaso_Scontrini = [](Context& ctx, int n) { return sales::Travaso_Scontrini(ctx, n); };
+    s.Controllo_Chiusura = [](Context& ctx, int n, long day) {
+        sales::Controllo_Chiusura(ctx, n, registers::Percorso_Cassa_Int(ctx, n), day);
+    };
     s.Trasmetti_Tessere = loyalty::Trasmetti_Tessere;
     s.Consolida_Stato_Clienti = loyalty::Consolida_Stato_Clienti;
     return s;
@@ -71,7 +99,7 @@ bool run_intake(Context& ctx, int n, const CycleSteps& steps) {
     // waiting.
     completed = run_step(ctx, n, kStepClienti, steps.Aggiorna_Clienti) && completed;
     completed = run_step(ctx, n, kStepFatture, steps.Recupero_Fatture) && completed;
-    completed = run_step(ctx, n, kStepScontrini, steps.Travaso_Scontrini) && completed;
+    completed = run_receipts(ctx, n, steps) && completed;
     return completed;
 }
 

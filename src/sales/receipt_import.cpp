@@ -23,7 +23,6 @@
 #include "platform/clock.h"
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
-#include "sales/closing_command.h"
 #include "sales/numbering.h"
 #include "sales/rounding.h"
 #include "sales/row_resolution.h"
@@ -53,7 +52,6 @@ constexpr const char* kMsgDoneRegister = "Travaso vendite cassa  ";
 constexpr const char* kMsgDoneSuccess = "  terminata con successo.";
 constexpr const char* kMsgEnd = "- Fine travaso scontrini ";
 constexpr const char* kMsgCutShort = "  sospeso: le altre righe al prossimo ciclo.";
-constexpr const char* kMsgCloseLater = "Chiusura della cassa rinviata: righe ancora da importare.";
 constexpr const char* kMsgHeldReceipt = "scontrino ";
 constexpr const char* kStep = "scontrini";
 
@@ -439,6 +437,7 @@ ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTunin
     ctx.databases.attach_if_present(data::kSalesSchema, ctx.settings.Percorso_Vendite);
     const platform::LocalTime now = ctx.clock.now();
     const long today = platform::day_serial(now.year, now.month, now.day);
+    figures.day = today;
     ctx.log.progress(kMsgLooking);
     const std::string register_path = registers::Percorso_Cassa_Int(ctx, n);
     if (!registers::Verifica_Cassa(ctx, ctx.Percorsi_Casse.at(static_cast<std::size_t>(n)), n)) {
@@ -462,13 +461,6 @@ ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTunin
             }
         }
     }
-    if (figures.cut_short) {
-        // The day is closed once its lines are in: a close request waits at the register
-        // until the backlog has drained, so no line of the day is left out of it.
-        ctx.log.progress(kMsgCloseLater);
-    } else {
-        Controllo_Chiusura(ctx, n, register_path, today);
-    }
     ctx.board.set_held(n, static_cast<int>(data::HeldRows(ctx.databases.central()).count(n)));
     ctx.board.set_status_text("");
     return figures;
@@ -489,6 +481,6 @@ ImportTuning tuning_from_environment() {
     return tuning;
 }
 
-void Travaso_Scontrini(core::StepContext& ctx, int n) { Travaso_Scontrini(ctx, n, tuning_from_environment()); }
+ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n) { return Travaso_Scontrini(ctx, n, tuning_from_environment()); }
 
 }  // namespace cassasync::sales

@@ -7,6 +7,7 @@
 
 #include "core/back_office_paths.h"
 #include "core/operation_log.h"
+#include "frame/register_steps.h"
 #include "frame/startup.h"
 #include "registers/register_directory.h"
 #include "shop/shop_admin.h"
@@ -113,6 +114,18 @@ data::Database& ShopTest::db(const std::string& windows_path) {
 std::vector<std::string> ShopTest::log_lines() const {
     const auto file = paths_.to_local(std::string(core::kLogFolder) + core::log_file_name(clock_.now()));
     return split_lines(read_text_file(file));
+}
+
+sales::ImportFigures ShopTest::import_and_close(int n) {
+    return import_and_close(n, sales::tuning_from_environment());
+}
+
+sales::ImportFigures ShopTest::import_and_close(int n, const sales::ImportTuning& tuning) {
+    sales::ImportFigures figures;
+    frame::CycleSteps steps = frame::CycleSteps::standard();
+    steps.Travaso_Scontrini = [&](frame::Context& ctx, int r) { return figures = sales::Travaso_Scontrini(ctx, r, tuning); };
+    frame::run_receipts(*ctx_, n, steps);
+    return figures;
 }
 
 std::vector<std::string> ShopTest::log_messages() const { return without_stamps(log_lines()); }
