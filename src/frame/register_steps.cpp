@@ -18,8 +18,11 @@ namespace cassasync::frame {
 
 namespace {
 
-// The step names of the error lines: "<step> cassa Nr. <n>: <cause>", as the card steps
-// write theirs.
+// The step names of the error lines: "<step> cassa Nr. <n>: <cause>".
+constexpr const char* kStepInvioTotali = "Invio totali tessere";
+constexpr const char* kStepRicezioneTotali = "Ricezione totali tessere";
+constexpr const char* kStepLettura = "Lettura tessere";
+constexpr const char* kStepTrasmissione = "Trasmissione tessere";
 constexpr const char* kStepArticoli = "Aggiornamento articoli";
 constexpr const char* kStepClienti = "Importazione clienti";
 constexpr const char* kStepFatture = "Recupero fatture";
@@ -104,14 +107,13 @@ bool run_intake(Context& ctx, int n, const CycleSteps& steps) {
 }
 
 bool run_card_reads(Context& ctx, int n, const CycleSteps& steps) {
-    // The card-read step logs its own failure, naming itself and the register.
-    if (steps.Leggi_Tessere_Cassa && !steps.Leggi_Tessere_Cassa(ctx, n)) return false;
+    if (!run_step(ctx, n, kStepLettura, steps.Leggi_Tessere_Cassa)) return false;
     return run_intake(ctx, n, steps);
 }
 
 bool run_register_steps(Context& ctx, int n, const CycleSteps& steps) {
-    bool completed = n != 1 || run_step(ctx, n, "Invio totali tessere", steps.Invia_Totali_Tessere);
-    completed = run_step(ctx, n, "Ricezione totali tessere", steps.Ricevi_Totali_Tessere) && completed;
+    bool completed = n != 1 || run_step(ctx, n, kStepInvioTotali, steps.Invia_Totali_Tessere);
+    completed = run_step(ctx, n, kStepRicezioneTotali, steps.Ricevi_Totali_Tessere) && completed;
     if (ctx.stop_requested.load()) return completed;
     // The intake runs twice: once as the card reads' own sequel, unless they stopped on
     // an error, and once more directly. The second run finds what the register marked
@@ -119,6 +121,10 @@ bool run_register_steps(Context& ctx, int n, const CycleSteps& steps) {
     completed = run_card_reads(ctx, n, steps) && completed;
     completed = run_intake(ctx, n, steps) && completed;
     return completed;
+}
+
+bool run_card_send(Context& ctx, int n, const CycleSteps& steps) {
+    return run_step(ctx, n, kStepTrasmissione, steps.Trasmetti_Tessere);
 }
 
 }  // namespace cassasync::frame

@@ -15,8 +15,7 @@ namespace cassasync::frame {
 struct CycleSteps {
     std::function<void(Context&, int)> Invia_Totali_Tessere;
     std::function<void(Context&, int)> Ricevi_Totali_Tessere;
-    // False when the card reads stopped on an error (the step logged it).
-    std::function<bool(Context&, int)> Leggi_Tessere_Cassa;
+    std::function<void(Context&, int)> Leggi_Tessere_Cassa;
     std::function<void(Context&, int)> Aggiorna_Articoli;
     std::function<void(Context&, int)> Aggiorna_Clienti;
     std::function<void(Context&, int)> Recupero_Fatture;
@@ -49,6 +48,10 @@ bool run_intake(Context& ctx, int n, const CycleSteps& steps);
 // Register n's receipt import and, right after it, its closing check, when the import
 // brought in every line it found (see run_intake). True when the steps that ran completed.
 bool run_receipts(Context& ctx, int n, const CycleSteps& steps);
+
+// Register n's queued cards sent to it, at the end of the cycle. Failures as above;
+// true when the step completed.
+bool run_card_send(Context& ctx, int n, const CycleSteps& steps);
 
 // Whether an error is a register file kept locked by another program past the busy wait.
 bool is_locked_elsewhere(const std::exception& e);

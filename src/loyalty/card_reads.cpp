@@ -28,7 +28,6 @@ constexpr const char* kTesseraUguale = "TESSERA = ";
 constexpr const char* kLetturaTessera = "Lettura TESSERA ";
 constexpr const char* kCassaNrSpaced = " cassa Nr. ";
 constexpr const char* kSenzaTessera = ": lettura senza numero di tessera";
-constexpr const char* kStepLettura = "Lettura tessere";
 
 constexpr const char* kReadings = "cartetxrx";  // register readings, also the ledger's table name
 constexpr const char* kJournal = "cartetxrx";
@@ -317,17 +316,10 @@ void take_readings(core::StepContext& ctx, int n) {
 
 }  // namespace
 
-bool Leggi_Tessere_Cassa(core::StepContext& ctx, int n) {
-    // With the card reads off nothing is read, and nothing can fail here.
-    if (!card_exchange_on(ctx.settings)) return true;
-    try {
-        take_readings(ctx, n);
-        return true;
-    } catch (const std::exception& e) {
-        // The next cycle takes what is still pending.
-        card_step_failed(ctx, kStepLettura, n, e);
-        return false;
-    }
+void Leggi_Tessere_Cassa(core::StepContext& ctx, int n) {
+    // With the card reads off nothing is read. A failure leaves what is still pending
+    // to the next cycle.
+    if (card_exchange_on(ctx.settings)) take_readings(ctx, n);
 }
 
 }  // namespace cassasync::loyalty

@@ -273,10 +273,13 @@ TEST_F(CycleTest, AStepErrorIsLoggedAndTheSemaphoreReleased) {
     ProcessingCycle cycle(*ctx_, steps);
     one_cycle(cycle);
 
-    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), "-  cassa 2: cartetxrx cannot be read",
+    // The failed card reads are one line naming the step and the register; the intake
+    // that follows them is left out, the register's second intake still runs.
+    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3),
+                                     "-  Lettura tessere cassa Nr. 2: cassa 2: cartetxrx cannot be read",
                                      "-  clienti is locked by another program"}));
     EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2",  //
-                             "Ricevi(2) 2", "Leggi(2) 2",                                  //
+                             "Ricevi(2) 2", "Leggi(2) 2", "Aggiorna(2) 2",                                  //
                              "Ricevi(3) 2", "Leggi(3) 2", "Aggiorna(3) 2", "Aggiorna(3) 2",                 //
                              "Trasmetti(1) 0", "Trasmetti(2) 2", "Trasmetti(3) 2", "Consolida"}));
     for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
