@@ -31,10 +31,10 @@
 #include "bench_shop.h"
 #include "frame/context.h"
 #include "frame/cycle.h"
-#include "frame/shop_admin.h"
 #include "frame/startup.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
+#include "shop/shop_admin.h"
 
 namespace {
 
@@ -198,7 +198,7 @@ double idle_cpu_ms_per_register(const std::filesystem::path& root) {
     build_shop(root, 100, 0, Mix::uniform);
     platform::RootPathMap paths(root);
     for (int n = 2; n <= kRegisters; ++n) {
-        if (auto st = frame::add_register(paths, n, register_path(n)); !st) throw std::runtime_error(st.message());
+        if (auto st = shop::add_register(paths, n, register_path(n)); !st) throw std::runtime_error(st.message());
     }
     Service service(root);
     frame::ProcessingCycle cycle(service.ctx);
@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
         build_shop(built, articles, lines, Mix::uniform);
         platform::RootPathMap paths(built);
         for (int n = 2; n <= 3; ++n) {
-            if (auto st = frame::add_register(paths, n, register_path(n)); !st) throw std::runtime_error(st.message());
+            if (auto st = shop::add_register(paths, n, register_path(n)); !st) throw std::runtime_error(st.message());
         }
         for (const char* copy : {"hold", "turns"}) {
             std::filesystem::copy(built, base / copy, std::filesystem::copy_options::recursive);

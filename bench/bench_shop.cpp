@@ -12,15 +12,15 @@
 #include <vector>
 
 #include "frame/context.h"
-#include "frame/shop_admin.h"
 #include "platform/clock.h"
+#include "shop/shop_admin.h"
 
 namespace cassasync::bench {
 
 void build_shop(const std::filesystem::path& root, int articles, int lines, Mix mix) {
     platform::RootPathMap paths(root);
-    if (auto st = frame::init_shop(paths); !st) throw std::runtime_error(st.message());
-    if (auto st = frame::add_register(paths, 1, kRegister); !st) throw std::runtime_error(st.message());
+    if (auto st = shop::init_shop(paths); !st) throw std::runtime_error(st.message());
+    if (auto st = shop::add_register(paths, 1, kRegister); !st) throw std::runtime_error(st.message());
 
     sqlite3* main = open_raw(paths.to_local(kMain));
     exec(main, "PRAGMA synchronous=OFF; PRAGMA journal_mode=OFF; PRAGMA cache_size=-131072; BEGIN");

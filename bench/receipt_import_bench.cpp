@@ -45,13 +45,13 @@
 #include "data/text_match.h"
 #include "data/transfer_ledger.h"
 #include "frame/context.h"
-#include "frame/shop_admin.h"
 #include "frame/startup.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
 #include "platform/pinger.h"
 #include "platform/process_starter.h"
 #include "sales/receipt_import.h"
+#include "shop/shop_admin.h"
 #include "bench_shop.h"
 
 namespace {

@@ -21,10 +21,9 @@
 
 #include "data/database.h"
 #include "frame/context.h"
-#include "frame/shop_admin.h"
+#include "frame/register_steps.h"
 #include "frame/startup.h"
 #include "fuzz_input.h"
-#include "frame/register_steps.h"
 #include "loyalty/card_reads.h"
 #include "masterdata/article_sync.h"
 #include "masterdata/customer_import.h"
@@ -33,6 +32,7 @@
 #include "platform/pinger.h"
 #include "platform/process_starter.h"
 #include "sales/receipt_import.h"
+#include "shop/shop_admin.h"
 
 using namespace cassasync;
 namespace fs = std::filesystem;
@@ -60,7 +60,7 @@ struct Shop {
         root = base / ("cassasync-fuzz-shop-" + std::to_string(::getpid()));
         fs::remove_all(root);
         const platform::RootPathMap paths(root);
-        if (const auto st = frame::build_demo_shop(paths, 20); !st) {
+        if (const auto st = shop::build_demo_shop(paths, 20); !st) {
             std::fprintf(stderr, "cannot build the demo shop: %s\n", st.message().c_str());
             std::abort();
         }

@@ -15,10 +15,10 @@
 #include "base/text.h"
 #include "cassasync_version.h"
 #include "core/back_office_paths.h"
-#include "frame/shop_admin.h"
 #include "platform/path_map.h"
 #include "platform/stop_signals.h"
 #include "register_side/register_side.h"
+#include "shop/shop_admin.h"
 
 namespace {
 
@@ -70,8 +70,8 @@ int main(int argc, char** argv) {
     app.fallthrough();
     app.set_version_flag("--version", std::string("cassasync-register ") + CASSASYNC_VERSION);
     RegisterOptions options;
-    options.company_path = cassasync::frame::kCompanyPath;
-    options.default_main_path = cassasync::frame::kDefaultMainPath;
+    options.company_path = cassasync::shop::kCompanyPath;
+    options.default_main_path = cassasync::shop::kDefaultMainPath;
     std::string root = cassasync::core::default_root();
     app.add_option("--root", root, "shop root folder (default $CASSASYNC_ROOT or /var/lib/cassasync)");
     auto* number_opt = app.add_option("--register", options.number, "register number, 1 to 10")->check(CLI::Range(1, 10));

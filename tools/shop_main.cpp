@@ -10,13 +10,13 @@
 
 #include "cassasync_version.h"
 #include "core/back_office_paths.h"
-#include "frame/held_report.h"
-#include "frame/shop_admin.h"
-#include "frame/backups.h"
-#include "frame/restore.h"
-#include "frame/shop_reconcile.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
+#include "shop/backup_folders.h"
+#include "shop/held_report.h"
+#include "shop/restore.h"
+#include "shop/shop_admin.h"
+#include "shop/shop_reconcile.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ const char* verdict_name(cassasync::sales::Verdict v) {
     return "";
 }
 
-int print_reconciliation(const cassasync::frame::ShopReconciliation& result, bool json) {
+int print_reconciliation(const cassasync::shop::ShopReconciliation& result, bool json) {
     if (!result.status) {
         std::fprintf(stderr, "cassasync-shop: %s\n", result.status.message().c_str());
         return result.exit_code();
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
 
     auto* init = app.add_subcommand("init", "create the company, main, sales and loyalty databases");
     init->add_option("--root", root, "shop root folder");
-    std::string main_path = cassasync::frame::kDefaultMainPath;
+    std::string main_path = cassasync::shop::kDefaultMainPath;
     init->add_option("--main", main_path, "Windows path of the main database (default C:\\tarvi\\dati.mdb)");
 
     auto* add = app.add_subcommand("add-register", "create a register's database and its casse row");
@@ -170,22 +170,22 @@ int main(int argc, char** argv) {
 
     cassasync::platform::RootPathMap paths(root);
     if (init->parsed()) {
-        cassasync::frame::ShopOptions options;
+        cassasync::shop::ShopOptions options;
         options.main_path = main_path;
-        return report(cassasync::frame::init_shop(paths, options), "shop created under " + root);
+        return report(cassasync::shop::init_shop(paths, options), "shop created under " + root);
     }
     if (add->parsed()) {
-        return report(cassasync::frame::add_register(paths, number, path, path_int),
+        return report(cassasync::shop::add_register(paths, number, path, path_int),
                       "register " + std::to_string(number) + " added at " + path);
     }
     if (held->parsed()) {
         if (retry) {
             int count = 0;
-            const auto st = cassasync::frame::request_held_retry(paths, count);
+            const auto st = cassasync::shop::request_held_retry(paths, count);
             return report(st, std::to_string(count) + " held rows: the next cycle tries them and logs each failure");
         }
         std::string out;
-        const auto st = cassasync::frame::report_held_rows(
+        const auto st = cassasync::shop::report_held_rows(
             paths, held_register > 0 ? std::optional<int>(held_register) : std::nullopt,
             cassasync::platform::SystemClock().now(), out);
         if (!st) return report(st, "");
@@ -193,13 +193,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (demo->parsed()) {
-        return report(cassasync::frame::build_demo_shop(paths, articles), "demo shop built under " + root);
+        return report(cassasync::shop::build_demo_shop(paths, articles), "demo shop built under " + root);
     }
     if (restore->parsed()) {
         const std::filesystem::path backups =
-            backup_dir.empty() ? paths.to_local(std::string(cassasync::frame::kBackupFolder) + "x").parent_path()
+            backup_dir.empty() ? paths.to_local(std::string(cassasync::shop::kBackupFolder) + "x").parent_path()
                                : std::filesystem::path(backup_dir);
-        const auto restored = cassasync::frame::restore_backup(paths, root, backups, from,
+        const auto restored = cassasync::shop::restore_backup(paths, root, backups, from,
                                                                cassasync::platform::SystemClock().now());
         return report(restored.status, "restored from " + restored.from.string() + "; the files replaced are in " +
                                            restored.set_aside.string());
@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cassasync-shop: --day %s is not DD/MM/YYYY, today or yesterday\n", day_text.c_str());
             return 2;
         }
-        const auto result = cassasync::frame::reconcile_shop(
+        const auto result = cassasync::shop::reconcile_shop(
             paths, *day, only_register,
             requeue ? std::filesystem::path(root) / "cassasync.lock" : std::filesystem::path());
         const int status = print_reconciliation(result, json);

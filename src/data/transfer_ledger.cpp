@@ -13,8 +13,8 @@ constexpr const char* kHolds =
     "SELECT 1 FROM registro_trasferimenti WHERE cassa=? AND tabella=? AND chiave=?";
 constexpr const char* kKeys =
     "SELECT chiave, impronta FROM registro_trasferimenti WHERE cassa=? AND tabella=? ORDER BY chiave";
-constexpr const char* kDelete =
-    "DELETE FROM registro_trasferimenti WHERE cassa=? AND tabella=? AND chiave IN (SELECT value FROM json_each(?))";
+const std::string kDelete =
+    "DELETE FROM registro_trasferimenti WHERE cassa=? AND tabella=? AND " + in_key_set("chiave");
 constexpr const char* kLedgerTable = "registro_trasferimenti";
 constexpr const char* kDigestColumn = "impronta";
 
@@ -78,17 +78,6 @@ void TransferLedger::mark_at_register(Database& register_db, const std::string& 
     if (keys.empty()) return;
     // One statement is one transaction: every row is marked, or none.
     register_db.execute(mark_sql, {key_set(keys)});
-}
-
-Value key_set(const std::vector<std::int64_t>& keys) {
-    std::string json = "[";
-    json.reserve(keys.size() * 8 + 2);
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (i > 0) json += ',';
-        json += std::to_string(keys[i]);
-    }
-    json += ']';
-    return Value(std::move(json));
 }
 
 std::int64_t row_digest(const std::vector<Value>& values) {

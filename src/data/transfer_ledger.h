@@ -11,9 +11,8 @@
 // it again after it was taken; a receipt line by what makes it that line, since a
 // register database written anew numbers its lines from 1 again.
 //
-// A register statement reaches a set of rows in one execution: its key set parameter,
-// written `id IN (SELECT value FROM json_each(?))`, is bound to key_set(keys). One
-// statement rather than one per row keeps the register locked for as short as can be.
+// A register statement reaches a set of rows in one execution, through a key set
+// (data/key_set.h).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +24,7 @@
 #include <vector>
 
 #include "data/database.h"
+#include "data/key_set.h"
 #include "data/record_set.h"
 
 namespace cassasync::data {
@@ -48,9 +48,8 @@ public:
     void clear(int cassa, std::string_view table, const std::vector<std::int64_t>& keys);
 
     // Applies `mark_sql` (one parameter: the key set, e.g. "UPDATE movimenti SET
-    // aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))") to every key the
-    // ledger holds for this register and table, then clears them. Returns how many keys
-    // were settled.
+    // aggiornogiacenza='S' WHERE " + in_key_set("id")) to every key the ledger holds for
+    // this register and table, then clears them. Returns how many keys were settled.
     int settle(Database& register_db, int cassa, std::string_view table, const std::string& mark_sql);
 
     // As settle(), for rows recorded with a digest: a key is marked only when its entry
@@ -72,9 +71,6 @@ public:
 private:
     Database& db_;
 };
-
-// The keys as the text a key set parameter takes: a JSON array of integers.
-Value key_set(const std::vector<std::int64_t>& keys);
 
 // A digest of a row's values (types included) as the ledger records it.
 std::int64_t row_digest(const std::vector<Value>& values);

@@ -9,10 +9,18 @@
 #include "core/back_office_paths.h"
 #include "data/online_backup.h"
 #include "data/sha256.h"
-#include "frame/shop_admin.h"
 #include "platform/file_system.h"
+#include "shop/shop_admin.h"
 
 namespace cassasync::frame {
+
+using shop::backup_folders;
+using shop::folder_name;
+using shop::kBackupFolder;
+using shop::kCompanyPath;
+using shop::kFailedSuffix;
+using shop::kManifestName;
+using shop::kUnderWaySuffix;
 
 namespace {
 
@@ -21,11 +29,6 @@ constexpr const char* kFailedLine = "- Copia di sicurezza non riuscita: ";
 constexpr const char* kChecked = ": 4 file copiati e verificati";
 constexpr const char* kOk = "ok";
 constexpr const char* kMain = "main";
-constexpr const char* kFailedSuffix = "-non-riuscita";
-// A copy under way: renamed to its own name only once every file and the manifest are on
-// disk, so a power cut or a crash half-way never leaves a folder that passes for a copy.
-constexpr const char* kUnderWaySuffix = "-in-corso";
-constexpr std::size_t kFolderNameLength = 15;  // YYYYMMDD-HHMMSS
 
 // The tables whose row counts describe a copy.
 const std::vector<std::string> kCountedTables = {"società", "casse",  "listi01", "codean",     "clienti",
@@ -35,12 +38,6 @@ const std::vector<std::string> kCountedTables = {"società", "casse",  "listi01"
 std::string file_name_of(const std::string& windows_path) {
     const auto at = windows_path.find_last_of('\\');
     return at == std::string::npos ? windows_path : windows_path.substr(at + 1);
-}
-
-bool is_backup_folder(const std::filesystem::directory_entry& entry) {
-    const std::string name = entry.path().filename().string();
-    if (!entry.is_directory() || name.size() != kFolderNameLength || name[8] != '-') return false;
-    return std::all_of(name.begin(), name.end(), [](char c) { return c == '-' || (c >= '0' && c <= '9'); });
 }
 
 // The time a folder's name gives, as a serial; nullopt for a name that is none.
@@ -60,25 +57,9 @@ struct Source {
 
 }  // namespace
 
-std::string folder_name(const platform::LocalTime& t) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d-%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
-    return buf;
-}
-
 std::filesystem::path backup_root(const Context& ctx) {
     return ctx.backups.folder.empty() ? ctx.paths.to_local(std::string(kBackupFolder) + "x").parent_path()
                                       : ctx.backups.folder;
-}
-
-std::vector<std::filesystem::path> backup_folders(const std::filesystem::path& root) {
-    std::vector<std::filesystem::path> folders;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        if (is_backup_folder(*it)) folders.push_back(it->path());
-    }
-    std::sort(folders.begin(), folders.end());
-    return folders;
 }
 
 namespace {

@@ -1,11 +1,12 @@
 // Backups of the back office's four files (company, main, sales, loyalty): after the
 // first close of each day, and at start-up when the newest copy is more than a day old,
 // the service copies them with SQLite's online backup API into a folder of their own,
-// ROOT/C/tarvi/bkp/copie/YYYYMMDD-HHMMSS/ unless told otherwise, checks each copy, writes
-// a manifest and keeps the newest `keep` folders. A folder takes its name only once all
-// of it is on disk. A failed backup is one log line; the
-// cycle goes on. The options live in the context; the folders on disk are the only state
-// that outlives the process, so a restart knows what was already copied.
+// ROOT/C/tarvi/bkp/copie/YYYYMMDD-HHMMSS/ unless told otherwise (the names are those of
+// shop/backup_folders.h, which a restore reads back), checks each copy, writes a
+// manifest and keeps the newest `keep` folders. A folder takes its name only once all of
+// it is on disk. A failed backup is one log line; the cycle goes on. The options live in
+// the context; the folders on disk are the only state that outlives the process, so a
+// restart knows what was already copied.
 #pragma once
 
 #include <filesystem>
@@ -15,25 +16,17 @@
 
 #include "frame/context.h"
 #include "platform/clock.h"
+#include "shop/backup_folders.h"
 
 namespace cassasync::frame {
-
-inline constexpr const char* kBackupFolder = "C:\\tarvi\\bkp\\copie\\";
-inline constexpr const char* kManifestName = "manifest.txt";
 
 struct BackupResult {
     Status status = Status::ok();
     std::filesystem::path folder;  // the copy's folder, when one was made
 };
 
-// YYYYMMDD-HHMMSS: a copy's folder name, and the stamp of the files set aside by a restore.
-std::string folder_name(const platform::LocalTime& t);
-
 // The folder the copies go into: BackupOptions::folder, else ROOT/C/tarvi/bkp/copie.
 std::filesystem::path backup_root(const Context& ctx);
-
-// The copies' folders below `root`, oldest first (their names sort by time).
-std::vector<std::filesystem::path> backup_folders(const std::filesystem::path& root);
 
 // Copies the four files now into a new folder named after `now`, checks them and writes
 // the manifest: one line per file ("file NAME SIZE SHA256") and per main table ("rows

@@ -124,7 +124,7 @@ void ProcessingCycle::card_pass() {
     // the register itself.
     if (!locked_[1]) {
         try {
-            steps_.Trasmetti_Tessere(ctx_, 1);
+            if (!run_card_send(ctx_, 1, steps_)) health_.step_failed(1);  // health
         } catch (const std::exception& e) {
             health_.step_failed(1);  // health
             if (!note_locked(1, e)) log_error(e);
@@ -138,7 +138,7 @@ void ProcessingCycle::card_pass() {
         if (locked_[i]) continue;
         if (!registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) continue;
         under_semaphore(n, true, [this, n, i] {
-            if (!ctx_.Casse_Elaborate[i]) steps_.Trasmetti_Tessere(ctx_, n);
+            if (!ctx_.Casse_Elaborate[i] && !run_card_send(ctx_, n, steps_)) health_.step_failed(n);  // health
         });
     }
     if (stopping()) return;

@@ -1,5 +1,6 @@
 #include "frame/register_steps.h"
 
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -12,21 +13,28 @@
 #include "masterdata/article_sync.h"
 #include "masterdata/customer_import.h"
 #include "registers/register_directory.h"
+#include "sales/closing_command.h"
 #include "sales/receipt_import.h"
 
 namespace cassasync::frame {
 
 namespace {
 
-// The step names of the error lines: "<step> cassa Nr. <n>: <cause>", as the card steps
-// write theirs.
+// The step names of the error lines: "<step> cassa Nr. <n>: <cause>".
+constexpr const char* kStepInvioTotali = "Invio totali tessere";
+constexpr const char* kStepRicezioneTotali = "Ricezione totali tessere";
+constexpr const char* kStepLettura = "Lettura tessere";
+constexpr const char* kStepTrasmissione = "Trasmissione tessere";
 constexpr const char* kStepArticoli = "Aggiornamento articoli";
 constexpr const char* kStepClienti = "Importazione clienti";
 constexpr const char* kStepFatture = "Recupero fatture";
 constexpr const char* kStepScontrini = "Travaso scontrini";
+constexpr const char* kStepChiusura = "Controllo chiusura";
 
-// The intake steps of one register's turn that failed on a file (a full disk, a write
-// error): the turn's second intake would only meet the same failure and log it again.
+constexpr const char* kMsgCloseLater = "Chiusura della cassa rinviata: righe ancora da importare.";
+
+// The steps of one register's turn that failed on a file (a full disk, a write error):
+// the turn's second intake would only meet the same failure and log it again.
 using FileFailures = std::set<std::string_view>;
 
 bool failed_on_a_file(const std::exception& e) {
@@ -53,6 +61,27 @@ bool run_step(Context& ctx, int n, const char* name, const std::function<void(Co
     }
 }
 
+// The receipt import, then the closing check. A day is registered only once its lines
+// are in: after an import that failed, or whose share of the cycle ran out with lines
+// still waiting, the close request stays at the register for a later cycle (the second
+// case says so in the log).
+bool receipts(Context& ctx, int n, const CycleSteps& steps, FileFailures* file_failures) {
+    if (!steps.Travaso_Scontrini) return true;
+    std::optional<sales::ImportFigures> imported;
+    const bool completed = run_step(
+        ctx, n, kStepScontrini, [&](Context& c, int r) { imported = steps.Travaso_Scontrini(c, r); }, file_failures);
+    if (!completed || !imported) return completed;
+    if (imported->cut_short) {
+        ctx.log.progress(kMsgCloseLater);
+        return completed;
+    }
+    const long day = imported->day;
+    return run_step(ctx, n, kStepChiusura,
+                    steps.Controllo_Chiusura ? [&](Context& c, int r) { steps.Controllo_Chiusura(c, r, day); }
+                                             : std::function<void(Context&, int)>(),
+                    file_failures);
+}
+
 bool intake(Context& ctx, int n, const CycleSteps& steps, FileFailures& file_failures) {
     bool completed = run_step(ctx, n, kStepArticoli, steps.Aggiorna_Articoli, &file_failures);
     // With `bbb` other than 0 the register's intake ends at the articles: customers,
@@ -64,17 +93,18 @@ bool intake(Context& ctx, int n, const CycleSteps& steps, FileFailures& file_fai
     // waiting.
     completed = run_step(ctx, n, kStepClienti, steps.Aggiorna_Clienti, &file_failures) && completed;
     completed = run_step(ctx, n, kStepFatture, steps.Recupero_Fatture, &file_failures) && completed;
-    completed = run_step(ctx, n, kStepScontrini, steps.Travaso_Scontrini, &file_failures) && completed;
+    completed = receipts(ctx, n, steps, &file_failures) && completed;
     return completed;
 }
 
 bool card_reads_then_intake(Context& ctx, int n, const CycleSteps& steps, FileFailures& file_failures) {
-    // The card-read step logs its own failure, naming itself and the register.
-    if (steps.Leggi_Tessere_Cassa && !steps.Leggi_Tessere_Cassa(ctx, n)) return false;
+    if (!run_step(ctx, n, kStepLettura, steps.Leggi_Tessere_Cassa, &file_failures)) return false;
     return intake(ctx, n, steps, file_failures);
 }
 
 }  // namespace
+
+bool run_receipts(Context& ctx, int n, const CycleSteps& steps) { return receipts(ctx, n, steps, nullptr); }
 
 CycleSteps CycleSteps::standard() {
     CycleSteps s;
@@ -84,7 +114,10 @@ CycleSteps CycleSteps::standard() {
     s.Aggiorna_Articoli = masterdata::Aggiorna_Articoli;
     s.Aggiorna_Clienti = masterdata::Aggiorna_Clienti;
     s.Recupero_Fatture = invoices::Recupero_Fatture;
-    s.Travaso_Scontrini = [](Context& ctx, int n) { sales::Travaso_Scontrini(ctx, n); };
+    s.Travaso_Scontrini = [](Context& ctx, int n) { return sales::Travaso_Scontrini(ctx, n); };
+    s.Controllo_Chiusura = [](Context& ctx, int n, long day) {
+        sales::Controllo_Chiusura(ctx, n, registers::Percorso_Cassa_Int(ctx, n), day);
+    };
     s.Trasmetti_Tessere = loyalty::Trasmetti_Tessere;
     s.Consolida_Stato_Clienti = loyalty::Consolida_Stato_Clienti;
     return s;
@@ -106,8 +139,8 @@ bool run_card_reads(Context& ctx, int n, const CycleSteps& steps) {
 }
 
 bool run_register_steps(Context& ctx, int n, const CycleSteps& steps) {
-    bool completed = n != 1 || run_step(ctx, n, "Invio totali tessere", steps.Invia_Totali_Tessere);
-    completed = run_step(ctx, n, "Ricezione totali tessere", steps.Ricevi_Totali_Tessere) && completed;
+    bool completed = n != 1 || run_step(ctx, n, kStepInvioTotali, steps.Invia_Totali_Tessere);
+    completed = run_step(ctx, n, kStepRicezioneTotali, steps.Ricevi_Totali_Tessere) && completed;
     if (ctx.stop_requested.load()) return completed;
     // The intake runs twice: once as the card reads' own sequel, unless they stopped on
     // an error, and once more directly. The second run finds what the register marked
@@ -117,6 +150,10 @@ bool run_register_steps(Context& ctx, int n, const CycleSteps& steps) {
     completed = card_reads_then_intake(ctx, n, steps, file_failures) && completed;
     completed = intake(ctx, n, steps, file_failures) && completed;
     return completed;
+}
+
+bool run_card_send(Context& ctx, int n, const CycleSteps& steps) {
+    return run_step(ctx, n, kStepTrasmissione, steps.Trasmetti_Tessere);
 }
 
 }  // namespace cassasync::frame

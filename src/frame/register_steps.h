@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "frame/context.h"
+#include "sales/receipt_import.h"
 
 namespace cassasync::frame {
 
@@ -14,12 +15,14 @@ namespace cassasync::frame {
 struct CycleSteps {
     std::function<void(Context&, int)> Invia_Totali_Tessere;
     std::function<void(Context&, int)> Ricevi_Totali_Tessere;
-    // False when the card reads stopped on an error (the step logged it).
-    std::function<bool(Context&, int)> Leggi_Tessere_Cassa;
+    std::function<void(Context&, int)> Leggi_Tessere_Cassa;
     std::function<void(Context&, int)> Aggiorna_Articoli;
     std::function<void(Context&, int)> Aggiorna_Clienti;
     std::function<void(Context&, int)> Recupero_Fatture;
-    std::function<void(Context&, int)> Travaso_Scontrini;
+    // What the import did decides whether the closing check follows it.
+    std::function<sales::ImportFigures(Context&, int)> Travaso_Scontrini;
+    // The register's close request, for the day the import took as today.
+    std::function<void(Context&, int, long day)> Controllo_Chiusura;
     std::function<void(Context&, int)> Trasmetti_Tessere;
     std::function<void(Context&)> Consolida_Stato_Clienti;
 
@@ -39,9 +42,17 @@ bool run_register_steps(Context& ctx, int n, const CycleSteps& steps);
 bool run_card_reads(Context& ctx, int n, const CycleSteps& steps);
 
 // Register n's intake: articles, then, when `bbb` reads 0, customers, invoices and
-// receipts (the receipt import ends with the closing check). Failures as above; true
-// when every step completed.
+// receipts, each import followed by the register's closing check when the import
+// brought in every line it found. Failures as above; true when every step completed.
 bool run_intake(Context& ctx, int n, const CycleSteps& steps);
+
+// Register n's receipt import and, right after it, its closing check, when the import
+// brought in every line it found (see run_intake). True when the steps that ran completed.
+bool run_receipts(Context& ctx, int n, const CycleSteps& steps);
+
+// Register n's queued cards sent to it, at the end of the cycle. Failures as above;
+// true when the step completed.
+bool run_card_send(Context& ctx, int n, const CycleSteps& steps);
 
 // Whether an error is a register file kept locked by another program past the busy wait.
 bool is_locked_elsewhere(const std::exception& e);

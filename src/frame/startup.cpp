@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "data/record_set.h"
@@ -51,9 +52,6 @@ constexpr const char* kMendWithInit =
     "without touching existing ones";
 constexpr const char* kMendDamaged =
     "; restore a damaged file from a backup, or correct the company record";
-
-// The `database` value is searched for the main file among its first eleven parts.
-constexpr int kMaxFolderParts = 11;
 
 // Windows upper-cases a path for display only; the path map still finds the file.
 // ASCII only, so that UTF-8 names stay intact.
@@ -160,7 +158,7 @@ StartupResult locate_and_check(Context& ctx) {
                              " has no database path: enter the path of the main database (dati.mdb)");
     }
     const std::string value = data::to_text(*database);
-    const auto folder = cartella_dati_of(value);
+    const auto folder = core::cartella_dati_of(value);
     if (!folder) {
         throw StartupFailure("company record " + code + " in " + s.Percorso_Societa + ": the database path '" +
                              value + "' names no dati.mdb file");
@@ -204,27 +202,6 @@ StartupResult locate_and_check(Context& ctx) {
 }
 
 }  // namespace
-
-std::optional<std::string> cartella_dati_of(const std::string& database_value) {
-    std::vector<std::string> parts;
-    std::size_t from = 0;
-    while (true) {
-        auto sep = database_value.find('\\', from);
-        parts.push_back(database_value.substr(from, sep == std::string::npos ? std::string::npos : sep - from));
-        if (sep == std::string::npos) break;
-        from = sep + 1;
-    }
-    std::string folder;
-    for (int i = 0; i < kMaxFolderParts; ++i) {
-        // Fewer than eleven parts and none of them the main file: nothing to resolve.
-        if (static_cast<std::size_t>(i) >= parts.size()) return std::nullopt;
-        const std::string& part = parts[static_cast<std::size_t>(i)];
-        const std::string name = base::trim_blanks(part);
-        if (name == "dati.mdb" || name == "Dati.mdb" || name == "DATI.MDB") break;
-        folder += part + "\\";
-    }
-    return folder;
-}
 
 StartupResult run_startup(Context& ctx, char current_drive) {
     auto& s = ctx.settings;

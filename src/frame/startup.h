@@ -5,7 +5,6 @@
 // settings allow. Only a log that cannot be opened stops the program.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "frame/context.h"
@@ -33,11 +32,5 @@ struct StartupResult {
 // Runs start-up once. `current_drive` is the drive the service runs from (Lettera_Unita):
 // the company database is looked for there.
 StartupResult run_startup(Context& ctx, char current_drive = 'C');
-
-// Cartella_Dati from the company record's `database` value: the parts before the first
-// "dati.mdb" among the first eleven, each followed by "\". "" when the value names no
-// folder (the caller then uses drive + ":\tarvi\"); nullopt when it cannot be resolved
-// (no "dati.mdb" among fewer than eleven parts), which is a failed company check.
-std::optional<std::string> cartella_dati_of(const std::string& database_value);
 
 }  // namespace cassasync::frame

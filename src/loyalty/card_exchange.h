@@ -1,18 +1,16 @@
 // What the card steps (reads, transmission, totals) share: the `escludocaselle` switch
 // that turns the card exchange with the registers off, the register path of the card
-// tables, the plain decimal text of a value in their log lines, and how a step ends on
-// a database error. Header-only, no state.
+// tables and the plain decimal text of a value in their log lines. Header-only, no
+// state. A card step's failure is raised to the cycle's failure policy.
 #pragma once
 
 #include <cstddef>
-#include <exception>
 #include <string>
 #include <string_view>
 
 #include "base/text.h"
 #include "core/step_context.h"
 #include "data/value.h"
-#include "registers/register_directory.h"
 
 namespace cassasync::loyalty {
 
@@ -43,13 +41,5 @@ inline std::string mid_characters(const std::string& s, std::size_t from, std::s
 
 // A number as the log lines write it: plain decimal, a whole number without ".0".
 inline std::string log_number(const data::Value& v) { return data::to_text(v); }
-
-// A database error ends a card step with one log line (the step, the register and the
-// error) and the cycle goes on. The register's connections are dropped: a share that
-// failed may hold a stale one, and the next use opens it again.
-inline void card_step_failed(core::StepContext& ctx, const char* step, int n, const std::exception& e) {
-    ctx.log.progress(std::string(step) + " cassa Nr. " + std::to_string(n) + ": " + e.what());
-    registers::forget_register(ctx, n);
-}
 
 }  // namespace cassasync::loyalty

@@ -9,6 +9,7 @@
 
 #include "core/register_vocabulary.h"
 #include "base/text.h"
+#include "data/key_set.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/transfer_ledger.h"
@@ -27,7 +28,6 @@ constexpr const char* kTesseraUguale = "TESSERA = ";
 constexpr const char* kLetturaTessera = "Lettura TESSERA ";
 constexpr const char* kCassaNrSpaced = " cassa Nr. ";
 constexpr const char* kSenzaTessera = ": lettura senza numero di tessera";
-constexpr const char* kStepLettura = "Lettura tessere";
 
 constexpr const char* kReadings = "cartetxrx";  // register readings, also the ledger's table name
 constexpr const char* kJournal = "cartetxrx";
@@ -37,11 +37,10 @@ constexpr const char* kStatoRicevuto = "R";
 constexpr const char* kStatoLettura = "A";
 constexpr std::int64_t kPending = core::kReadingPending;
 
-constexpr const char* kMarkTaken =
-    "UPDATE cartetxrx SET flag = ?, bdat_lett = ? WHERE id IN (SELECT value FROM json_each(?))";
-constexpr const char* kDeleteTaken = "DELETE FROM cartetxrx WHERE id IN (SELECT value FROM json_each(?))";
-constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
-constexpr const char* kPendingNotSkipped = "flag = ? AND id NOT IN (SELECT value FROM json_each(?))";
+const std::string kKeyIn = data::in_key_set("id");
+const std::string kMarkTaken = "UPDATE cartetxrx SET flag = ?, bdat_lett = ? WHERE " + kKeyIn;
+const std::string kDeleteTaken = "DELETE FROM cartetxrx WHERE " + kKeyIn;
+const std::string kPendingNotSkipped = "flag = ? AND " + data::not_in_key_set("id");
 constexpr const char* kStepHeld = "tessere";  // the held table's name of the card reads
 constexpr const char* kHeldName = "tessera ";
 constexpr const char* kCardTooLong = "tessera piu' lunga di 13 caratteri: ";
@@ -326,17 +325,10 @@ void take_readings(core::StepContext& ctx, int n) {
 
 }  // namespace
 
-bool Leggi_Tessere_Cassa(core::StepContext& ctx, int n) {
-    // With the card reads off nothing is read, and nothing can fail here.
-    if (!card_exchange_on(ctx.settings)) return true;
-    try {
-        take_readings(ctx, n);
-        return true;
-    } catch (const std::exception& e) {
-        // The next cycle takes what is still pending.
-        card_step_failed(ctx, kStepLettura, n, e);
-        return false;
-    }
+void Leggi_Tessere_Cassa(core::StepContext& ctx, int n) {
+    // With the card reads off nothing is read. A failure leaves what is still pending
+    // to the next cycle.
+    if (card_exchange_on(ctx.settings)) take_readings(ctx, n);
 }
 
 }  // namespace cassasync::loyalty

@@ -21,8 +21,6 @@ constexpr const char* kDaInviare = "X";      // central total to send to the reg
 constexpr const char* kRicevuto = "R";       // received from a register in this cycle
 constexpr const char* kTrattato = "T";       // dealt with
 constexpr const char* kDaCancellare = "C";   // customer to remove
-constexpr const char* kStepRicevi = "Ricezione totali tessere";
-constexpr const char* kStepInvia = "Invio totali tessere";
 constexpr const char* kStatoRinviato = "Stato clienti rinviato al prossimo ciclo: ";
 
 // Central selections; the marks compare without regard to letter case.
@@ -93,23 +91,11 @@ void send_totals(core::StepContext& ctx, int n) {
 
 }  // namespace
 
-void Ricevi_Totali_Tessere(core::StepContext& ctx, int n) {
-    try {
-        receive_totals(ctx, n);
-    } catch (const std::exception& e) {
-        // Totals are copied again in the next cycle.
-        card_step_failed(ctx, kStepRicevi, n, e);
-    }
-}
+// After a failure totals are copied again in the next cycle.
+void Ricevi_Totali_Tessere(core::StepContext& ctx, int n) { receive_totals(ctx, n); }
 
-void Invia_Totali_Tessere(core::StepContext& ctx, int n) {
-    try {
-        send_totals(ctx, n);
-    } catch (const std::exception& e) {
-        // Marks not cleared are sent in the next cycle.
-        card_step_failed(ctx, kStepInvia, n, e);
-    }
-}
+// After a failure marks not cleared are sent in the next cycle.
+void Invia_Totali_Tessere(core::StepContext& ctx, int n) { send_totals(ctx, n); }
 
 void Consolida_Stato_Clienti(core::StepContext& ctx) {
     data::Database& central = ctx.databases.central();

@@ -25,7 +25,6 @@ constexpr const char* kAggiorno = "Aggiorno TESSERA ";
 constexpr const char* kCassaNr = " cassa Nr. ";
 constexpr const char* kTessera = "TESSERA ";
 constexpr const char* kOltreLimite = ": numero progressivo oltre 32767, tessera non trasmessa";
-constexpr const char* kStepTrasmissione = "Trasmissione tessere";
 
 // Only the last record's number is needed of "SELECT * FROM tessere order by [progressivo]".
 constexpr const char* kLastProgressivo = "SELECT progressivo FROM tessere ORDER BY progressivo DESC LIMIT 1";
@@ -248,13 +247,8 @@ void transmit(core::StepContext& ctx, int n) {
 }  // namespace
 
 void Trasmetti_Tessere(core::StepContext& ctx, int n) {
-    if (!card_exchange_on(ctx.settings)) return;
-    try {
-        transmit(ctx, n);
-    } catch (const std::exception& e) {
-        // What is still queued goes in a later cycle.
-        card_step_failed(ctx, kStepTrasmissione, n, e);
-    }
+    // After a failure what is still queued goes in a later cycle.
+    if (card_exchange_on(ctx.settings)) transmit(ctx, n);
     // The window runs on its own thread: there is no message loop to yield to.
 }
 

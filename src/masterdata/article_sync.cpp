@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "data/key_set.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/value_checks.h"
@@ -26,7 +27,7 @@ constexpr const char* kLogNewArticleCode = "Articolo ";
 constexpr const char* kCreatedByRegister = "A";  // central aggi: barcode created here
 
 const IntakeTable kBarcodes{"codean",
-                            "UPDATE codean SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))",
+                            "UPDATE codean SET flagagg='T' WHERE " + data::in_key_set("id"),
                             "articoli"};
 constexpr const char* kLogHeldName = "codice ";
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "data/key_set.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/value_checks.h"
@@ -25,7 +26,7 @@ constexpr const char* kReceivedFromRegister = "R";  // central stat_t
 constexpr std::size_t kNameLength = 30;          // central dsccliente
 
 const IntakeTable kCustomers{"clienti",
-                             "UPDATE clienti SET flagagg='T' WHERE id IN (SELECT value FROM json_each(?))",
+                             "UPDATE clienti SET flagagg='T' WHERE " + data::in_key_set("id"),
                              "clienti"};
 constexpr const char* kLogHeldName = "cliente ";
 constexpr const char* kNotWhole = " non e' un numero intero: ";

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/register_vocabulary.h"
+#include "data/key_set.h"
+#include "data/transfer_engine.h"
 #include "data/transfer_ledger.h"
 #include "platform/clock.h"
 
@@ -17,8 +19,8 @@ namespace {
 constexpr std::size_t kBatchRows = 500;
 constexpr std::chrono::milliseconds kBatchTime{1000};
 constexpr const char* kRowKey = "id";
-constexpr const char* kKeyIn = "id IN (SELECT value FROM json_each(?))";
-constexpr const char* kChangedNotSkipped = "flagagg = ? AND id NOT IN (SELECT value FROM json_each(?))";
+const std::string kKeyIn = data::in_key_set(kRowKey);
+const std::string kChangedNotSkipped = "flagagg = ? AND " + data::not_in_key_set(kRowKey);
 }  // namespace
 
 int settle_intake(data::Database& central, data::Database& register_db, int n, const IntakeTable& intake) {

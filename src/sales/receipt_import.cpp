@@ -15,6 +15,7 @@
 #include "core/back_office_paths.h"
 #include "core/register_vocabulary.h"
 #include "data/held_rows.h"
+#include "data/key_set.h"
 #include "data/record_set.h"
 #include "data/transfer_engine.h"
 #include "data/transfer_ledger.h"
@@ -22,7 +23,6 @@
 #include "platform/clock.h"
 #include "registers/reachability.h"
 #include "registers/register_directory.h"
-#include "sales/closing_command.h"
 #include "sales/numbering.h"
 #include "sales/rounding.h"
 #include "sales/row_resolution.h"
@@ -52,22 +52,19 @@ constexpr const char* kMsgDoneRegister = "Travaso vendite cassa  ";
 constexpr const char* kMsgDoneSuccess = "  terminata con successo.";
 constexpr const char* kMsgEnd = "- Fine travaso scontrini ";
 constexpr const char* kMsgCutShort = "  sospeso: le altre righe al prossimo ciclo.";
-constexpr const char* kMsgCloseLater = "Chiusura della cassa rinviata: righe ancora da importare.";
 constexpr const char* kMsgHeldReceipt = "scontrino ";
 constexpr const char* kStep = "scontrini";
 
 // Waiting lines in receipt date and time order (the row key keeps equal times in the
 // order they were rung up), only those already there when the run began, and none this
 // run has already held: a held line waits for the next run, and the reading goes past it.
-constexpr const char* kWaitingLines =
-    "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? "
-    "and id NOT IN (SELECT value FROM json_each(?)) order by bdator, bora, id LIMIT ?";
+const std::string kWaitingLines = "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and id <= ? and " +
+                                  data::not_in_key_set("id") + " order by bdator, bora, id LIMIT ?";
 constexpr const char* kLastLineKey = "select max(id) from movimenti";
-constexpr const char* kStillWaiting =
-    "select id from movimenti WHERE bflag3=? and aggiornogiacenza=? and id IN (SELECT value FROM json_each(?))";
-constexpr const char* kLinesByKey = "select * from movimenti WHERE id IN (SELECT value FROM json_each(?))";
-constexpr const char* kMarkImported =
-    "UPDATE movimenti SET aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))";
+const std::string kLineKeyIn = data::in_key_set("id");
+const std::string kStillWaiting = "select id from movimenti WHERE bflag3=? and aggiornogiacenza=? and " + kLineKeyIn;
+const std::string kLinesByKey = "select * from movimenti WHERE " + kLineKeyIn;
+const std::string kMarkImported = "UPDATE movimenti SET aggiornogiacenza='S' WHERE " + kLineKeyIn;
 constexpr const char* kLedgerTable = "movimenti";
 
 // The register's documents of one day that still wait for registration, latest first.
@@ -431,6 +428,7 @@ ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTunin
     ctx.databases.attach_if_present(data::kSalesSchema, ctx.settings.Percorso_Vendite);
     const platform::LocalTime now = ctx.clock.now();
     const long today = platform::day_serial(now.year, now.month, now.day);
+    figures.day = today;
     ctx.log.progress(kMsgLooking);
     const std::string register_path = registers::Percorso_Cassa_Int(ctx, n);
     if (!registers::Verifica_Cassa(ctx, ctx.Percorsi_Casse.at(static_cast<std::size_t>(n)), n)) {
@@ -454,13 +452,6 @@ ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTunin
             }
         }
     }
-    if (figures.cut_short) {
-        // The day is closed once its lines are in: a close request waits at the register
-        // until the backlog has drained, so no line of the day is left out of it.
-        ctx.log.progress(kMsgCloseLater);
-    } else {
-        Controllo_Chiusura(ctx, n, register_path, today);
-    }
     ctx.board.set_held(n, static_cast<int>(data::HeldRows(ctx.databases.central()).count(n)));
     ctx.board.set_status_text("");
     return figures;
@@ -481,6 +472,6 @@ ImportTuning tuning_from_environment() {
     return tuning;
 }
 
-void Travaso_Scontrini(core::StepContext& ctx, int n) { Travaso_Scontrini(ctx, n, tuning_from_environment()); }
+ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n) { return Travaso_Scontrini(ctx, n, tuning_from_environment()); }
 
 }  // namespace cassasync::sales

@@ -1,7 +1,7 @@
 // The receipt import: a register's waiting receipt lines (`movimenti` with `bflag3`
 // "S" and `aggiornogiacenza` "N") become rows of the register's daily sales document,
 // with stock, last-sale, barcode and points bookkeeping, each line taken exactly once.
-// Ends with the closing check of the register.
+// The cycle runs the register's closing check right after it (frame/register_steps.cpp).
 //
 // Exactly once without a transaction spanning the register's machine, through the
 // transfer engine (data/transfer_engine.h): lines are taken in batches; a batch's central effects (sales rows, a new header, the document counter,
@@ -46,6 +46,8 @@ struct ImportFigures {
     // The cycle's share for the register ran out (or the register kept its semaphore):
     // the rest waits for the next cycle, and so does a close request.
     bool cut_short = false;
+    // The day serial the run took as today: the day a close request after it registers.
+    long day = 0;
     // Longest single hold of the register database (a read of waiting lines or a
     // transaction marking them), and all of them together.
     std::chrono::microseconds longest_register_hold{0};
@@ -60,7 +62,7 @@ struct ImportFigures {
 inline constexpr const char* kKillAfterCommitVariable = "CASSASYNC_TEST_KILL_AFTER_COMMIT";
 ImportTuning tuning_from_environment();
 
-void Travaso_Scontrini(core::StepContext& ctx, int n);
+ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n);
 ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTuning& tuning);
 
 }  // namespace cassasync::sales

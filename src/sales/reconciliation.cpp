@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "data/connections.h"
 #include "data/database.h"
+#include "data/key_set.h"
 #include "data/record_set.h"
 #include "loyalty/points_update.h"
 #include "platform/clock.h"
@@ -30,8 +31,8 @@ constexpr const char* kImported = core::kLineTaken;
 constexpr const char* kSalesRows = "SELECT numsco, ora, bdator, totiva FROM venmo WHERE cassa = ? AND bdator >= ? AND bdator < ?";
 constexpr const char* kJournalPoints =
     "SELECT sum(punti) FROM fidel.movtessere WHERE tessera = ? AND data = ? AND numsco = ? AND numcassa = ? AND tipo = ?";
-constexpr const char* kRequeue =
-    "UPDATE movimenti SET aggiornogiacenza = ? WHERE aggiornogiacenza = ? AND id IN (SELECT value FROM json_each(?))";
+const std::string kRequeue =
+    "UPDATE movimenti SET aggiornogiacenza = ? WHERE aggiornogiacenza = ? AND " + data::in_key_set("id");
 constexpr double kCentTolerance = 0.005;
 
 // A line as both sides know it: receipt, line time, line date.

@@ -64,6 +64,32 @@ TEST_F(TransferLedgerTest, OneMarkReachesExactlyTheKeysOfItsSet) {
     EXPECT_EQ(to_text(key_set({-5, 0, 12})), "[-5,0,12]");
 }
 
+TEST_F(TransferLedgerTest, KeySetClausesTakeExactlyTheirKeysOrExactlyTheOthers) {
+    // The fixture's rows are 1 to 4; the sets are bound as the statements bind them.
+    struct Case {
+        std::vector<std::int64_t> keys;
+        std::int64_t in;  // rows whose id is in the set
+    };
+    const Case cases[] = {{{}, 0}, {{3}, 1}, {{1, 3}, 2}, {{2, 99999, -1}, 1}, {{4, 3, 2, 1}, 4}};
+    for (const auto& c : cases) {
+        const Value keys = key_set(c.keys);
+        EXPECT_EQ(to_int(register_db(2).scalar("SELECT count(*) FROM movimenti WHERE " + in_key_set("id"), {keys})),
+                  c.in)
+            << to_text(keys);
+        EXPECT_EQ(
+            to_int(register_db(2).scalar("SELECT count(*) FROM movimenti WHERE " + not_in_key_set("id"), {keys})),
+            4 - c.in)
+            << to_text(keys);
+        std::vector<std::int64_t> shifted;
+        for (auto k : c.keys) shifted.push_back(k + 10);
+        EXPECT_EQ(to_int(register_db(2).scalar(
+                      "SELECT count(*) FROM (SELECT id + 10 AS shifted FROM movimenti) WHERE " + in_key_set("shifted"),
+                      {key_set(shifted)})),
+                  c.in)
+            << "the clause tests the column it names: " << to_text(keys);
+    }
+}
+
 TEST_F(TransferLedgerTest, EntriesRecordedInARolledBackTransactionAreGone) {
     TransferLedger ledger(main_db());
     {

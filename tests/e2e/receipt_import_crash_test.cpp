@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "shop/shop_reconcile.h"
 #include "support/receipt_fixture.h"
-#include "frame/shop_reconcile.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::sales {
@@ -238,7 +238,7 @@ TEST_F(ReceiptImportCrashTest, EveryLineIsImportedExactlyOnceWhateverTheInstantO
     std::int64_t reconciled_points = 0;
     for (const double day : {kYesterday, kToday}) {
         SCOPED_TRACE("day " + std::to_string(static_cast<long>(day)));
-        const auto result = frame::reconcile_shop(paths_, static_cast<long>(day));
+        const auto result = shop::reconcile_shop(paths_, static_cast<long>(day));
         ASSERT_TRUE(result.status) << result.status.message();
         ASSERT_EQ(result.registers.size(), 1u);
         const auto& check = result.registers[0];

@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "data/database.h"
-#include "frame/shop_admin.h"
 #include "platform/clock.h"
+#include "shop/shop_admin.h"
 #include "support/child_process.h"
 #include "support/programs.h"
 #include "support/shop_fixture.h"
@@ -45,7 +45,7 @@ double today_serial() {
 class RegisterStandInTest : public ShopTest {
 protected:
     void SetUp() override {
-        auto st = frame::build_demo_shop(paths_, 40);
+        auto st = shop::build_demo_shop(paths_, 40);
         ASSERT_TRUE(st) << st.message();
     }
 

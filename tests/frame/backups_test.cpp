@@ -13,8 +13,8 @@
 #include "data/sha256.h"
 #include "frame/backups.h"
 #include "frame/cycle.h"
-#include "frame/restore.h"
 #include "platform/instance_lock.h"
+#include "shop/restore.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::frame {
@@ -59,7 +59,7 @@ protected:
     std::filesystem::path copies() const { return root_.path() / "C" / "tarvi" / "bkp" / "copie"; }
     std::map<std::string, std::string> manifest_lines(const std::filesystem::path& folder) {
         std::map<std::string, std::string> by_key;  // "file NAME" / "rows NAME TABLE" -> the rest
-        std::ifstream in(folder / kManifestName);
+        std::ifstream in(folder / shop::kManifestName);
         std::string kind, name, a, b;
         while (in >> kind) {
             if (kind == "#") {
@@ -107,7 +107,7 @@ TEST_F(BackupTest, RotationKeepsTheNewest) {
         clock_.advance_seconds(86400 + 60);
         back_up_if_due(*ctx_, true);
     }
-    const auto folders = backup_folders(copies());
+    const auto folders = shop::backup_folders(copies());
     ASSERT_EQ(folders.size(), 3u);
     EXPECT_EQ(folders.back().filename(), "20261212-100500");
     EXPECT_EQ(folders.front().filename(), "20261210-100300");
@@ -115,28 +115,28 @@ TEST_F(BackupTest, RotationKeepsTheNewest) {
 
 TEST_F(BackupTest, DueAfterTheFirstCloseOfADayAndAtStartUpWhenStale) {
     back_up_if_due(*ctx_, false);
-    EXPECT_TRUE(backup_folders(copies()).empty()) << "no close, not at start-up: nothing";
+    EXPECT_TRUE(shop::backup_folders(copies()).empty()) << "no close, not at start-up: nothing";
     back_up_if_due(*ctx_, true);
-    EXPECT_EQ(backup_folders(copies()).size(), 1u) << "no copy at all at start-up";
+    EXPECT_EQ(shop::backup_folders(copies()).size(), 1u) << "no copy at all at start-up";
 
     clock_.advance_seconds(3600);
     back_up_if_due(*ctx_, true);
-    EXPECT_EQ(backup_folders(copies()).size(), 1u) << "a copy of an hour ago is recent enough";
+    EXPECT_EQ(shop::backup_folders(copies()).size(), 1u) << "a copy of an hour ago is recent enough";
 
     // The first close of the day: a copy of today is already there (made at start-up).
     const long today = platform::day_serial(2026, 12, 7);
     ctx_->last_close_day = today;
     back_up_if_due(*ctx_, false);
-    EXPECT_EQ(backup_folders(copies()).size(), 1u);
+    EXPECT_EQ(shop::backup_folders(copies()).size(), 1u);
 
     // The next day: the first close copies, a second close does not.
     clock_.advance_seconds(86400);
     ctx_->last_close_day = today + 1;
     back_up_if_due(*ctx_, false);
-    EXPECT_EQ(backup_folders(copies()).size(), 2u);
+    EXPECT_EQ(shop::backup_folders(copies()).size(), 2u);
     clock_.advance_seconds(60);
     back_up_if_due(*ctx_, false);
-    EXPECT_EQ(backup_folders(copies()).size(), 2u);
+    EXPECT_EQ(shop::backup_folders(copies()).size(), 2u);
     EXPECT_EQ(log_count("- Copia di sicurezza in "), 1u) << "the new day's log names its one copy";
 }
 
@@ -146,13 +146,13 @@ TEST_F(BackupTest, ACopyStoppedHalfWayIsNoCopyAndMakesWayForTheNext) {
     const auto stopped = copies() / "20261207-090000-in-corso";
     std::filesystem::create_directories(stopped);
     std::ofstream(stopped / "dati.mdb") << "half a page";
-    EXPECT_TRUE(backup_folders(copies()).empty()) << "a copy under way is not one";
+    EXPECT_TRUE(shop::backup_folders(copies()).empty()) << "a copy under way is not one";
 
     back_up_if_due(*ctx_, true);  // so start-up still finds no copy, and makes one
-    const auto folders = backup_folders(copies());
+    const auto folders = shop::backup_folders(copies());
     ASSERT_EQ(folders.size(), 1u);
     EXPECT_EQ(folders.front().filename(), "20261207-100000");
-    EXPECT_TRUE(std::filesystem::exists(folders.front() / kManifestName));
+    EXPECT_TRUE(std::filesystem::exists(folders.front() / shop::kManifestName));
     EXPECT_FALSE(std::filesystem::exists(stopped)) << "the stopped copy is cleared away";
     EXPECT_FALSE(std::filesystem::exists(copies() / "20261207-100000-in-corso")) << "the new copy took its name";
     EXPECT_EQ(log_count("- Copia di sicurezza in "), 1u);
@@ -186,7 +186,7 @@ TEST_F(BackupTest, RestorePutsTheCopyBackAndKeepsTheCurrentFiles) {
         Status status;
         const auto held = platform::InstanceLock::acquire(root_.path() / "cassasync.lock", status);
         ASSERT_TRUE(held) << status.message();
-        const RestoreResult refused = restore_backup(paths_, root_.path(), copies(), "latest", clock_.now());
+        const shop::RestoreResult refused = shop::restore_backup(paths_, root_.path(), copies(), "latest", clock_.now());
         EXPECT_FALSE(refused.status);
         EXPECT_NE(refused.status.message().find("stop it first"), std::string::npos) << refused.status.message();
         EXPECT_EQ(count_clienti(main_file), 3);
@@ -201,7 +201,7 @@ TEST_F(BackupTest, RestorePutsTheCopyBackAndKeepsTheCurrentFiles) {
         f.seekp(200);
         f.put('\x5a');
     }
-    const RestoreResult damaged = restore_backup(paths_, root_.path(), copies(), "latest", clock_.now());
+    const shop::RestoreResult damaged = shop::restore_backup(paths_, root_.path(), copies(), "latest", clock_.now());
     EXPECT_FALSE(damaged.status);
     EXPECT_NE(damaged.status.message().find("does not match its SHA-256"), std::string::npos) << damaged.status.message();
     EXPECT_EQ(count_clienti(main_file), 3);
@@ -209,7 +209,7 @@ TEST_F(BackupTest, RestorePutsTheCopyBackAndKeepsTheCurrentFiles) {
     std::filesystem::remove(original);
 
     clock_.advance_seconds(60);
-    const RestoreResult restored = restore_backup(paths_, root_.path(), copies(), "latest", clock_.now());
+    const shop::RestoreResult restored = shop::restore_backup(paths_, root_.path(), copies(), "latest", clock_.now());
     ASSERT_TRUE(restored.status) << restored.status.message();
     EXPECT_EQ(restored.from, made.folder);
     EXPECT_EQ(count_clienti(main_file), 2) << "the copy is in place";

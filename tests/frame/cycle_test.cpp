@@ -273,10 +273,13 @@ TEST_F(CycleTest, AStepErrorIsLoggedAndTheSemaphoreReleased) {
     ProcessingCycle cycle(*ctx_, steps);
     one_cycle(cycle);
 
-    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3), "-  cassa 2: cartetxrx cannot be read",
+    // The failed card reads are one line naming the step and the register; the intake
+    // that follows them is left out, the register's second intake still runs.
+    EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3),
+                                     "-  Lettura tessere cassa Nr. 2: cassa 2: cartetxrx cannot be read",
                                      "-  clienti is locked by another program"}));
     EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2",  //
-                             "Ricevi(2) 2", "Leggi(2) 2",                                  //
+                             "Ricevi(2) 2", "Leggi(2) 2", "Aggiorna(2) 2",                                  //
                              "Ricevi(3) 2", "Leggi(3) 2", "Aggiorna(3) 2", "Aggiorna(3) 2",                 //
                              "Trasmetti(1) 0", "Trasmetti(2) 2", "Trasmetti(3) 2", "Consolida"}));
     for (int n = 1; n <= 3; ++n) EXPECT_EQ(flag(n), "0") << n;
@@ -294,15 +297,19 @@ TEST_F(CycleTest, ARegistersStepsRunInTheirOrderAndAFailedStepStopsNoLaterOne) {
     };
     steps.Aggiorna_Clienti = record("Clienti", "clienti: codcliente vuoto");
     steps.Recupero_Fatture = record("Fatture", nullptr);
-    steps.Travaso_Scontrini = record("Scontrini", nullptr);
+    steps.Travaso_Scontrini = [scontrini = record("Scontrini", nullptr)](Context& ctx, int n) {
+        scontrini(ctx, n);
+        return sales::ImportFigures{};
+    };
+    steps.Controllo_Chiusura = [chiusura = record("Chiusura", nullptr)](Context& ctx, int n, long) { chiusura(ctx, n); };
     ctx_->settings.bbb = "0";
     ProcessingCycle cycle(*ctx_, steps);
     one_cycle(cycle);
 
     const std::string failed = "-  Importazione clienti cassa Nr. 1: clienti: codcliente vuoto";
     EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), failed, failed}));
-    const Lines intake1 = {"Aggiorna(1) 2", "Clienti(1) 2", "Fatture(1) 2", "Scontrini(1) 2"};
-    const Lines intake2 = {"Aggiorna(2) 2", "Clienti(2) 2", "Fatture(2) 2", "Scontrini(2) 2"};
+    const Lines intake1 = {"Aggiorna(1) 2", "Clienti(1) 2", "Fatture(1) 2", "Scontrini(1) 2", "Chiusura(1) 2"};
+    const Lines intake2 = {"Aggiorna(2) 2", "Clienti(2) 2", "Fatture(2) 2", "Scontrini(2) 2", "Chiusura(2) 2"};
     EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2"} + intake1 + intake1 +
                        Lines{"Ricevi(2) 2", "Leggi(2) 2"} + intake2 + intake2 +
                        Lines{"Trasmetti(1) 0", "Trasmetti(2) 2", "Consolida"}));
@@ -350,6 +357,54 @@ TEST_F(CycleTest, ARegistersStepsRunInTheirOrderAndAFailedStepStopsNoLaterOne) {
     EXPECT_EQ(std::count(calls_.begin(), calls_.end(), "Fatture(1)"), 1);
     EXPECT_EQ(std::count(calls_.begin(), calls_.end(), "Scontrini(1) 2"), 2) << "a later step was passed by";
     EXPECT_EQ(std::count(calls_.begin(), calls_.end(), "Fatture(2)"), 2);
+}
+
+TEST_F(CycleTest, TheCloseFollowsOnlyAnImportThatBroughtEveryLineIn) {
+    registers(1);
+    ready();
+    ctx_->settings.bbb = "0";
+    struct Case {
+        const char* name;
+        bool fails;
+        bool cut_short;
+        Lines calls;  // of register 1, once per intake run
+        Lines log;    // after the start and the register's check
+    };
+    const std::string failed = "-  Travaso scontrini cassa Nr. 1: movimenti cannot be read";
+    const std::string later = "-  Chiusura della cassa rinviata: righe ancora da importare.";
+    const Case cases[] = {
+        {"all lines in: the close runs for the import's day", false, false, {"Scontrini", "Chiusura 45000"}, {}},
+        {"share used up: the close waits, and says so", false, true, {"Scontrini"}, {later}},
+        {"import failed: no close", true, false, {"Scontrini"}, {failed}},
+    };
+    for (const auto& c : cases) {
+        auto steps = recorders();
+        steps.Aggiorna_Articoli = nullptr;
+        steps.Travaso_Scontrini = [this, &c](Context&, int) {
+            calls_.push_back("Scontrini");
+            if (c.fails) throw data::DbError("movimenti cannot be read");
+            sales::ImportFigures figures;
+            figures.cut_short = c.cut_short;
+            figures.day = 45000;
+            return figures;
+        };
+        steps.Controllo_Chiusura = [this](Context&, int, long day) {
+            calls_.push_back("Chiusura " + std::to_string(day));
+        };
+        ProcessingCycle cycle(*ctx_, steps);
+        const auto before = log_messages().size();
+        calls_.clear();
+        one_cycle(cycle);
+        Lines expected_calls = {"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2"};
+        Lines expected_log = {kStart, ok(1)};
+        for (int run = 0; run < 2; ++run) {
+            expected_calls = expected_calls + c.calls;
+            expected_log = expected_log + c.log;
+        }
+        EXPECT_EQ(calls_, (expected_calls + Lines{"Trasmetti(1) 0", "Consolida"})) << c.name;
+        const auto log = log_messages();
+        EXPECT_EQ(Lines(log.begin() + static_cast<long>(before), log.end()), expected_log) << c.name;
+    }
 }
 
 TEST_F(CycleTest, WithNoRegistersACycleStillSendsCardsToRegisterOneAndClosesTheCustomers) {

@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "base/text.h"
+#include "core/back_office_paths.h"
 #include "core/operation_log.h"
 #include "data/database.h"
 #include "data/text_match.h"
-#include "frame/shop_admin.h"
 #include "frame/startup.h"
 #include "platform/pinger.h"
+#include "shop/shop_admin.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::frame {
@@ -47,7 +48,7 @@ TEST(CartellaDatiOf, TakesThePartsBeforeTheMainFile) {
         {"empty value: unresolvable", "", std::nullopt},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(cartella_dati_of(c.value), c.folder) << c.name;
+        EXPECT_EQ(core::cartella_dati_of(c.value), c.folder) << c.name;
     }
 }
 
@@ -233,16 +234,16 @@ TEST_F(StartupTest, MissingSettingRowsLeaveTheDefaults) {
 }
 
 TEST_F(StartupTest, MainDatabaseInItsOwnFolderOnAnotherDrive) {
-    ShopOptions options;
+    shop::ShopOptions options;
     options.main_path = "D:\\Negozio\\Dati\\dati.mdb";
-    ASSERT_TRUE(init_shop(paths_, options));
+    ASSERT_TRUE(shop::init_shop(paths_, options));
     db("C:\\vurk\\tarvi.mdb").execute("UPDATE società SET database = ?", {data::text(options.main_path)});
     // The register goes to the main database the company record names.
-    ASSERT_TRUE(frame::add_register(paths_, 1, testing::register_path(1)));
-    EXPECT_EQ(data::to_int(db(kDefaultMainPath).scalar("SELECT count(*) FROM casse")), 0);
+    ASSERT_TRUE(shop::add_register(paths_, 1, testing::register_path(1)));
+    EXPECT_EQ(data::to_int(db(shop::kDefaultMainPath).scalar("SELECT count(*) FROM casse")), 0);
     // Without the company record's main database nothing is created, and the message says why.
     fs::rename(paths_.to_local(options.main_path), paths_.to_local(options.main_path).string() + ".away");
-    const Status missing = frame::add_register(paths_, 2, testing::register_path(2));
+    const Status missing = shop::add_register(paths_, 2, testing::register_path(2));
     EXPECT_NE(missing.message().find("D:\\Negozio\\Dati\\dati.mdb does not exist"), std::string::npos)
         << missing.message();
     EXPECT_FALSE(fs::exists(paths_.to_local(testing::register_path(2))));
@@ -268,20 +269,20 @@ TEST(InitShop, RefusesAMainDatabasePathTheServiceCannotUse) {
     for (const char* main : refused) {
         testing::TempDir root;
         platform::RootPathMap paths(root.path());
-        ShopOptions options;
+        shop::ShopOptions options;
         options.main_path = main;
-        const Status st = init_shop(paths, options);
+        const Status st = shop::init_shop(paths, options);
         EXPECT_FALSE(st) << main;
         EXPECT_NE(st.message().find(main), std::string::npos) << main << ": " << st.message();
         EXPECT_NE(st.message().find("dati.mdb"), std::string::npos) << main << ": " << st.message();
-        EXPECT_FALSE(fs::exists(paths.to_local(kCompanyPath))) << main << ": nothing is half made";
+        EXPECT_FALSE(fs::exists(paths.to_local(shop::kCompanyPath))) << main << ": nothing is half made";
     }
     for (const char* main : {"D:\\Negozio\\Dati\\dati.mdb", "\\\\127.0.0.9\\dati\\DATI.MDB"}) {
         testing::TempDir root;
         platform::RootPathMap paths(root.path());
-        ShopOptions options;
+        shop::ShopOptions options;
         options.main_path = main;
-        const Status st = init_shop(paths, options);
+        const Status st = shop::init_shop(paths, options);
         EXPECT_TRUE(st) << main << ": " << st.message();
         EXPECT_TRUE(fs::exists(paths.to_local(main))) << main;
     }

@@ -11,6 +11,10 @@
 
 #include "data/database.h"
 #include "data/record_set.h"
+#include "frame/register_steps.h"
+#include "loyalty/card_reads.h"
+#include "loyalty/card_totals.h"
+#include "loyalty/card_transmission.h"
 #include "platform/clock.h"
 #include "support/shop_fixture.h"
 
@@ -62,6 +66,25 @@ protected:
         auto all = log_messages();
         return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(log_mark_), all.end());
     }
+    // Each card step alone, as the cycle runs it: a failure is the cycle's one log line
+    // naming the step and the register, not raised.
+    void receive_totals(int n) {
+        frame::CycleSteps only;
+        only.Ricevi_Totali_Tessere = Ricevi_Totali_Tessere;
+        frame::run_register_steps(*ctx_, n, only);
+    }
+    void send_totals() {  // register 1's step only
+        frame::CycleSteps only;
+        only.Invia_Totali_Tessere = Invia_Totali_Tessere;
+        frame::run_register_steps(*ctx_, 1, only);
+    }
+    void read_cards_alone(int n) {
+        frame::CycleSteps only;
+        only.Leggi_Tessere_Cassa = Leggi_Tessere_Cassa;
+        frame::run_card_reads(*ctx_, n, only);
+    }
+    void transmit(int n) { frame::run_card_send(*ctx_, n, frame::CycleSteps::standard()); }
+
     void mark_log() { log_mark_ = log_messages().size(); }
     // The new lines that start with `prefix`.
     std::vector<std::string> new_lines_starting(const std::string& prefix) const {

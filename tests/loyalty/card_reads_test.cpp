@@ -312,7 +312,7 @@ TEST_F(CardReadsTest, AFailingReadingIsHeldAloneAndTheOnesBeforeAndAfterItAreTak
 
     // Mended centrally: the next call takes it, once.
     main_db().exec("DROP TRIGGER refuse");
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards_alone(2);
     EXPECT_EQ(count_rows(main_db(), "cartetxrx", "tessera = 'BAD'"), 1);
     EXPECT_EQ(count_rows(register_db(2), "cartetxrx"), 0);
     EXPECT_EQ(count_rows(main_db(), "righe_trattenute"), 0);
@@ -327,7 +327,7 @@ TEST_F(CardReadsTest, AnUnreadablePointCountIsHeldNamedOncePerDayAndLeavesWhenTh
     for (int call = 1; call <= 2; ++call) {
         SCOPED_TRACE("call " + std::to_string(call));
         mark_log();
-        EXPECT_NO_THROW(Leggi_Tessere_Cassa(*ctx_, 2));
+        EXPECT_NO_THROW(read_cards_alone(2));
         const auto log = new_log();
         EXPECT_EQ(std::count(log.begin(), log.end(), held), call == 1 ? 1 : 0) << "once per day, not once per call";
         EXPECT_EQ(count_rows(register_db(2), "cartetxrx", "flag = 1"), 1);
@@ -343,7 +343,7 @@ TEST_F(CardReadsTest, AnUnreadablePointCountIsHeldNamedOncePerDayAndLeavesWhenTh
     // The register's software drops the bad reading: nothing of it is left to take.
     register_db(2).execute("DELETE FROM cartetxrx WHERE progressivo = 1");
     mark_log();
-    Leggi_Tessere_Cassa(*ctx_, 2);
+    read_cards_alone(2);
     EXPECT_EQ(new_log(), (std::vector<std::string>{"-  Cassa 2, tessere: riga " + std::to_string(bad) +
                                                    " non piu' in attesa alla cassa: tolta dalle righe trattenute"}));
     EXPECT_EQ(count_rows(main_db(), "righe_trattenute"), 0);
@@ -386,7 +386,7 @@ TEST_F(CardReadsTest, HostileReadingsAreHeldWithTheirCauseOrTakenSoundly) {
                                          {"dcum", data::kNull}, {"dutil", data::kNull}, {"bdat_scr", data::kNull}});
     add_reading(1, progressivo++, kCard, integer(1));
 
-    EXPECT_NO_THROW(Leggi_Tessere_Cassa(*ctx_, 1));
+    EXPECT_NO_THROW(read_cards_alone(1));
 
     std::int64_t held_cases = 0;
     for (std::size_t i = 0; i < cases.size(); ++i) {

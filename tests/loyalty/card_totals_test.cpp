@@ -79,7 +79,7 @@ TEST_F(CardTotalsTest, TotalsComeInFromTheRegistersExchangePath) {
     // Stored padded and in lower case: the register's "CARD5" all the same.
     const auto card5 = add_holder("card5        ", {{"totcard", data::real(1)}});
 
-    Ricevi_Totali_Tessere(*ctx_, 2);
+    receive_totals(2);
 
     EXPECT_EQ(central_total(a1), 12.5);
     EXPECT_EQ(central_total(a2), 2) << "only the first holder of a card";
@@ -92,10 +92,10 @@ TEST_F(CardTotalsTest, TotalsComeInFromTheRegistersExchangePath) {
     // An unreachable register gives nothing.
     register_customer(reg, "B", 4);
     pinger_.set_up("127.0.0.2", false);
-    Ricevi_Totali_Tessere(*ctx_, 2);
+    receive_totals(2);
     EXPECT_EQ(central_total(b), 9);
     pinger_.set_up("127.0.0.2", true);
-    Ricevi_Totali_Tessere(*ctx_, 2);
+    receive_totals(2);
     EXPECT_EQ(central_total(b), 4);
 }
 
@@ -113,12 +113,12 @@ TEST_F(CardTotalsTest, MarkedTotalsGoOutAndLoseTheirMarkWhetherTheCardIsThereOrN
 
     // Unreachable: the marks stay.
     pinger_.set_up("127.0.0.1", false);
-    Invia_Totali_Tessere(*ctx_, 1);
+    send_totals();
     EXPECT_EQ(data::to_text(central_sel(a)), "X");
     EXPECT_EQ(register_total(register_db(1), "A"), 5);
 
     pinger_.set_up("127.0.0.1", true);
-    Invia_Totali_Tessere(*ctx_, 1);
+    send_totals();
     EXPECT_EQ(register_total(register_db(1), "A"), 20);
     EXPECT_EQ(register_total(register_db(1), "Q"), 1) << "an unmarked total stays home";
     EXPECT_EQ(register_total(register_db(2), "A"), 5) << "register 1 only";
@@ -144,7 +144,7 @@ TEST_F(CardTotalsTest, AFailingTotalsPassIsLoggedOnceAndTriedAgainInTheNextCycle
     for (int call = 1; call <= 2; ++call) {
         SCOPED_TRACE("call " + std::to_string(call));
         mark_log();
-        EXPECT_NO_THROW(Ricevi_Totali_Tessere(*ctx_, 2));
+        EXPECT_NO_THROW(receive_totals(2));
         const auto log = new_log();
         ASSERT_EQ(log.size(), 1u);
         EXPECT_EQ(log[0].rfind("-  Ricezione totali tessere cassa Nr. 2: ", 0), 0u) << log[0];
@@ -154,7 +154,7 @@ TEST_F(CardTotalsTest, AFailingTotalsPassIsLoggedOnceAndTriedAgainInTheNextCycle
     }
     main_db().exec("DROP TRIGGER refuse");
     mark_log();
-    Ricevi_Totali_Tessere(*ctx_, 2);
+    receive_totals(2);
     EXPECT_TRUE(new_log().empty());
     EXPECT_EQ(central_total(b), 13);
 
@@ -162,7 +162,7 @@ TEST_F(CardTotalsTest, AFailingTotalsPassIsLoggedOnceAndTriedAgainInTheNextCycle
     const auto x = add_holder("X", {{"totcard", data::real(20)}, {"sel", text("X")}});
     register_db(1).exec("CREATE TRIGGER refuse BEFORE UPDATE ON clienti BEGIN SELECT RAISE(ABORT, 'refused'); END");
     mark_log();
-    EXPECT_NO_THROW(Invia_Totali_Tessere(*ctx_, 1));
+    EXPECT_NO_THROW(send_totals());
     const auto log = new_log();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].rfind("-  Invio totali tessere cassa Nr. 1: ", 0), 0u) << log[0];
@@ -170,7 +170,7 @@ TEST_F(CardTotalsTest, AFailingTotalsPassIsLoggedOnceAndTriedAgainInTheNextCycle
     EXPECT_EQ(register_total(register_db(1), "X"), 5);
     register_db(1).exec("DROP TRIGGER refuse");
     mark_log();
-    Invia_Totali_Tessere(*ctx_, 1);
+    send_totals();
     EXPECT_TRUE(new_log().empty());
     EXPECT_EQ(register_total(register_db(1), "X"), 20);
     EXPECT_EQ(data::to_text(central_sel(x)), "");

@@ -64,7 +64,7 @@ TEST_F(CardTransmissionTest, QueuedCardsBecomeNumberedRegisterRecordsByTheMap) {
     queue("B", 2);  // another register's queue
     clock_.set({2026, 12, 7, 17, 5, 0});
 
-    Trasmetti_Tessere(*ctx_, 1);
+    transmit(1);
 
     EXPECT_EQ(new_log(), (std::vector<std::string>{kControllo, kInizio,
                                                    "-  Aggiorno TESSERA 123456789012345 cassa Nr. 1 150",
@@ -122,12 +122,12 @@ TEST_F(CardTransmissionTest, NumbersContinueFromTheRegistersLastRecord) {
     existing_record(1, 12, "Z");
     add_holder("D");
     queue("D", 1);
-    Trasmetti_Tessere(*ctx_, 1);
+    transmit(1);
     EXPECT_EQ(data::to_int(record(1, "D", "progressivo")), 42);
 }
 
 TEST_F(CardTransmissionTest, AnEmptyQueueAnUnreachableRegisterAndTheSwitch) {
-    Trasmetti_Tessere(*ctx_, 2);
+    transmit(2);
     EXPECT_EQ(new_log(), (std::vector<std::string>{kControllo, kNessuna}));
     EXPECT_TRUE(ctx_->Casse_Elaborate[2]);
 
@@ -136,7 +136,7 @@ TEST_F(CardTransmissionTest, AnEmptyQueueAnUnreachableRegisterAndTheSwitch) {
     pinger_.set_up("127.0.0.2", false);
     ctx_->Casse_Elaborate[2] = false;
     mark_log();
-    Trasmetti_Tessere(*ctx_, 2);
+    transmit(2);
     EXPECT_EQ(new_log(), (std::vector<std::string>{kControllo}));
     EXPECT_EQ(count_rows(main_db(), "cartetx"), 1);
     EXPECT_FALSE(ctx_->Casse_Elaborate[2]);
@@ -144,13 +144,13 @@ TEST_F(CardTransmissionTest, AnEmptyQueueAnUnreachableRegisterAndTheSwitch) {
     pinger_.set_up("127.0.0.2", true);
     ctx_->settings.escludocaselle = "1";
     mark_log();
-    Trasmetti_Tessere(*ctx_, 2);
+    transmit(2);
     EXPECT_TRUE(new_log().empty());
     EXPECT_EQ(count_rows(main_db(), "cartetx"), 1);
     EXPECT_EQ(count_rows(register_db(2), "tessere"), 0);
 
     ctx_->settings.escludocaselle = "";
-    Trasmetti_Tessere(*ctx_, 2);
+    transmit(2);
     EXPECT_EQ(count_rows(register_db(2), "tessere"), 1);
 }
 
@@ -158,7 +158,7 @@ TEST_F(CardTransmissionTest, HoldersWithoutCustomerCodeAreDroppedAndCardsWithout
     add_holder("NOCODE", {{"codcliente", data::kNull}});
     queue("NOCODE", 1);
     queue("NOHOLDER", 1);
-    Trasmetti_Tessere(*ctx_, 1);
+    transmit(1);
     EXPECT_EQ(count_rows(register_db(1), "tessere"), 0);
     EXPECT_EQ(count_rows(main_db(), "cartetx", "tessera = 'NOCODE'"), 0);
     EXPECT_EQ(count_rows(main_db(), "cartetx", "tessera = 'NOHOLDER'"), 1);
@@ -174,7 +174,7 @@ TEST_F(CardTransmissionTest, ASequenceNumberPast32767IsLoggedAndTheCardWaits) {
     queue("NOCODE", 1);
     queue("F", 1);
     queue("G", 1);
-    Trasmetti_Tessere(*ctx_, 1);
+    transmit(1);
     EXPECT_EQ(new_log(),
               (std::vector<std::string>{kControllo, kInizio,
                                         "-  TESSERA F cassa Nr. 1: numero progressivo oltre 32767, tessera non "
@@ -193,7 +193,7 @@ TEST_F(CardTransmissionTest, ALastNumberOutsideTheWholeNumberRangeIsLoggedAndThe
     for (int call = 1; call <= 2; ++call) {
         SCOPED_TRACE("call " + std::to_string(call));
         mark_log();
-        Trasmetti_Tessere(*ctx_, 1);
+        transmit(1);
         EXPECT_EQ(new_log(), (std::vector<std::string>{
                                  kControllo, std::string(kErrore) + "cannot convert 1e+19 to a whole number: "
                                                                     "outside the 64-bit range"}));
@@ -217,7 +217,7 @@ TEST_F(CardTransmissionTest, ASendCutShortIsFinishedWithoutSendingTheCardTwice) 
     // K: number 5 was noted for it, but record 5 is another card's.
     queue("K", 1, integer(5));
 
-    Trasmetti_Tessere(*ctx_, 1);
+    transmit(1);
 
     EXPECT_EQ(count_rows(register_db(1), "tessere", "tessera = 'H            '"), 1);
     EXPECT_EQ(count_rows(register_db(1), "tessere", "tessera = 'H'"), 0) << "not sent a second time";
@@ -235,7 +235,7 @@ TEST_F(CardTransmissionTest, AFailureAtEitherCommitNeverSendsACardTwice) {
 
     // The register refuses the record: the number stays noted, the card queued.
     register_db(1).exec("CREATE TRIGGER refuse BEFORE INSERT ON tessere BEGIN SELECT RAISE(ABORT, 'locked'); END");
-    Trasmetti_Tessere(*ctx_, 1);
+    transmit(1);
     auto errors = new_lines_starting(kErrore);
     ASSERT_EQ(errors.size(), 1u) << "one line per failing call";
     EXPECT_NE(errors[0].find("locked"), std::string::npos) << errors[0];
@@ -247,14 +247,14 @@ TEST_F(CardTransmissionTest, AFailureAtEitherCommitNeverSendsACardTwice) {
     // The queue row cannot be deleted once the record is written.
     main_db().exec("CREATE TRIGGER keep BEFORE DELETE ON cartetx BEGIN SELECT RAISE(ABORT, 'locked'); END");
     mark_log();
-    Trasmetti_Tessere(*ctx_, 1);
+    transmit(1);
     EXPECT_EQ(new_lines_starting(kErrore).size(), 1u);
     EXPECT_EQ(count_rows(register_db(1), "tessere"), 1);
     EXPECT_EQ(count_rows(main_db(), "cartetx"), 1);
     main_db().exec("DROP TRIGGER keep");
 
     mark_log();
-    Trasmetti_Tessere(*ctx_, 1);
+    transmit(1);
     EXPECT_TRUE(new_lines_starting(kErrore).empty());
     EXPECT_EQ(count_rows(register_db(1), "tessere"), 1) << "sent once";
     EXPECT_EQ(data::to_int(record(1, "L", "progressivo")), 1);

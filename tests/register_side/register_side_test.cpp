@@ -7,8 +7,8 @@
 #include <string>
 
 #include "core/register_vocabulary.h"
-#include "frame/shop_admin.h"
 #include "register_side/register_side.h"
+#include "shop/shop_admin.h"
 #include "support/shop_fixture.h"
 
 namespace cassasync::register_side {
@@ -46,8 +46,8 @@ protected:
         o.path = path;
         o.lock_wait_ms = lock_wait_ms;
         o.seed = 7;
-        o.company_path = frame::kCompanyPath;
-        o.default_main_path = frame::kDefaultMainPath;
+        o.company_path = shop::kCompanyPath;
+        o.default_main_path = shop::kDefaultMainPath;
         return o;
     }
     std::int64_t flag1() { return data::to_int(register_db(1).scalar("SELECT Flag1 FROM Semafori ORDER BY rowid LIMIT 1")); }

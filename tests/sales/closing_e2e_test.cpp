@@ -54,7 +54,7 @@ TEST_F(ClosingEndToEndTest, ClosedDayCarriesItsVatSummaryAndTotals) {
     std::filesystem::create_directories(flag.parent_path());
     std::ofstream(flag) << "chiudi";
 
-    Travaso_Scontrini(*ctx_, kRegister);
+    import_and_close(kRegister);
 
     if (testing::count_rows(sales_db(), "venmo") == 0) {
         GTEST_SKIP() << "receipt import not built yet";

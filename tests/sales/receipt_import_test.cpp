@@ -311,7 +311,7 @@ TEST_F(ReceiptImportTest, ABacklogIsTakenInTurnsAndTheCloseWaitsForIt) {
     tuning.batch_lines = 3;
     tuning.batch_time = std::chrono::milliseconds(0);
     mark_log();
-    const auto figures = Travaso_Scontrini(*ctx_, 1, tuning);
+    const auto figures = import_and_close(1, tuning);
 
     EXPECT_TRUE(figures.cut_short);
     EXPECT_EQ(figures.lines, 2);
@@ -327,7 +327,7 @@ TEST_F(ReceiptImportTest, ABacklogIsTakenInTurnsAndTheCloseWaitsForIt) {
 
     // The next cycle drains the rest and then carries the close out.
     ctx_->between_batches = [] { return core::BatchTurn::go_on; };
-    EXPECT_FALSE(Travaso_Scontrini(*ctx_, 1, tuning).cut_short);
+    EXPECT_FALSE(import_and_close(1, tuning).cut_short);
     EXPECT_EQ(waiting(), 0);
     EXPECT_EQ(count_rows(sales_db(), "venmo"), 7);
     EXPECT_EQ(data::to_int(sales_db().scalar("SELECT max(bns) FROM venmo")), 7) << "one document, rows in order";

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/shop_reconcile.h"
 #include "sales/receipt_import.h"
 #include "sales/reconciliation.h"
+#include "shop/shop_reconcile.h"
 #include "support/child_process.h"
 #include "support/programs.h"
 #include "support/receipt_fixture.h"
@@ -56,7 +56,7 @@ protected:
         // A line of the day before: another day, never counted in this one.
         ring({.bdator = testing::kYesterday, .bnumer = 9, .eanrig = "8000000000011", .prezzo = 2.5, .totrig = 2.5});
         close_request();
-        Travaso_Scontrini(*ctx_, 1);
+        import_and_close(1);
         ASSERT_EQ(waiting(), 0);
         ASSERT_FALSE(std::filesystem::exists(local(kFlag))) << "the close was carried out";
         // Rung after the import: waiting, which is no difference.

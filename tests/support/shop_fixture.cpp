@@ -7,9 +7,10 @@
 
 #include "core/back_office_paths.h"
 #include "core/operation_log.h"
-#include "frame/shop_admin.h"
+#include "frame/register_steps.h"
 #include "frame/startup.h"
 #include "registers/register_directory.h"
+#include "shop/shop_admin.h"
 #include "support/log_text.h"
 
 namespace cassasync::testing {
@@ -58,7 +59,7 @@ void FakePinger::set_up(const std::string& dotted, bool answers) {
 
 ShopTest::ShopTest()
     : paths_(root_.path()), clock_(platform::LocalTime{2026, 12, 7, 10, 0, 0}) {
-    auto st = frame::init_shop(paths_);
+    auto st = shop::init_shop(paths_);
     if (!st) throw std::runtime_error(st.message());
     ctx_ = std::make_unique<frame::Context>(paths_, clock_, pinger_, starter_);
 }
@@ -71,7 +72,7 @@ ShopTest::~ShopTest() {
 }
 
 void ShopTest::add_register(int n, bool answers) {
-    auto st = frame::add_register(paths_, n, register_path(n));
+    auto st = shop::add_register(paths_, n, register_path(n));
     ASSERT_TRUE(st) << st.message();
     pinger_.set_up("127.0.0." + std::to_string(n), answers);
 }
@@ -113,6 +114,18 @@ data::Database& ShopTest::db(const std::string& windows_path) {
 std::vector<std::string> ShopTest::log_lines() const {
     const auto file = paths_.to_local(std::string(core::kLogFolder) + core::log_file_name(clock_.now()));
     return split_lines(read_text_file(file));
+}
+
+sales::ImportFigures ShopTest::import_and_close(int n) {
+    return import_and_close(n, sales::tuning_from_environment());
+}
+
+sales::ImportFigures ShopTest::import_and_close(int n, const sales::ImportTuning& tuning) {
+    sales::ImportFigures figures;
+    frame::CycleSteps steps = frame::CycleSteps::standard();
+    steps.Travaso_Scontrini = [&](frame::Context& ctx, int r) { return figures = sales::Travaso_Scontrini(ctx, r, tuning); };
+    frame::run_receipts(*ctx_, n, steps);
+    return figures;
 }
 
 std::vector<std::string> ShopTest::log_messages() const { return without_stamps(log_lines()); }

@@ -16,6 +16,7 @@
 
 #include "data/database.h"
 #include "frame/context.h"
+#include "sales/receipt_import.h"
 #include "platform/clock.h"
 #include "platform/path_map.h"
 #include "platform/pinger.h"
@@ -95,6 +96,11 @@ protected:
     data::Database& loyalty_db() { return db("C:\\tarvi\\fidel.mdb"); }
     data::Database& register_db(int n) { return db(register_path(n)); }
     std::filesystem::path local(const std::string& windows_path) const { return paths_.to_local(windows_path); }
+
+    // Register n's receipt import and then its closing check, as the cycle runs them;
+    // the import's figures. A failure is the cycle's log line, not raised.
+    sales::ImportFigures import_and_close(int n);
+    sales::ImportFigures import_and_close(int n, const sales::ImportTuning& tuning);
 
     // The messages of today's log, without the date and time stamp.
     std::vector<std::string> log_messages() const;

@@ -1,20 +1,19 @@
-#include "frame/shop_reconcile.h"
+#include "shop/shop_reconcile.h"
 
 #include <filesystem>
 #include <memory>
 
 #include "base/text.h"
 #include "core/back_office_paths.h"
-#include "frame/context.h"
-#include "frame/shop_admin.h"
-#include "frame/startup.h"
+#include "core/step_context.h"
 #include "platform/clock.h"
 #include "platform/instance_lock.h"
 #include "platform/pinger.h"
 #include "platform/process_starter.h"
 #include "registers/register_directory.h"
+#include "shop/shop_admin.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 
 namespace {
 
@@ -48,11 +47,11 @@ ShopReconciliation reconcile_shop(const platform::PathMap& paths, long day, int 
         }
     }
     // The check reaches no register by the network and starts nothing: these are only
-    // what a context is made of.
+    // what a step context is made of.
     platform::SystemClock clock;
     platform::IcmpPinger pinger;
     platform::PosixProcessStarter starter;
-    Context ctx(paths, clock, pinger, starter);
+    core::StepContext ctx(paths, clock, pinger, starter);
     try {
         const auto company_local = paths.to_local(kCompanyPath);
         if (!std::filesystem::exists(company_local)) {
@@ -66,7 +65,7 @@ ShopReconciliation reconcile_shop(const platform::PathMap& paths, long day, int 
             data::Database company(company_local, options);
             const auto value =
                 base::trim_blanks(data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
-            const auto found = cartella_dati_of(value);
+            const auto found = core::cartella_dati_of(value);
             if (!found) {
                 result.status = Status::error("the company record names no usable main database ('" + value + "')");
                 return result;
@@ -98,4 +97,4 @@ ShopReconciliation reconcile_shop(const platform::PathMap& paths, long day, int 
     return result;
 }
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop

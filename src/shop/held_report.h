@@ -11,7 +11,7 @@
 #include "platform/error.h"
 #include "platform/path_map.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 
 // The held rows, of register `n` or of all, one per line, into `out`; a line saying so
 // when there are none. Ages are counted to `now`.
@@ -21,4 +21,4 @@ Status report_held_rows(const platform::PathMap& paths, std::optional<int> n, co
 // The next failure of every held row is written to the log again; `count`: how many rows.
 Status request_held_retry(const platform::PathMap& paths, int& count);
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop

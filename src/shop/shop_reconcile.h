@@ -12,7 +12,7 @@
 #include "platform/path_map.h"
 #include "sales/reconciliation.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 
 struct ShopReconciliation {
     Status status = Status::ok();  // not ok: the shop's files could not be read, nothing checked
@@ -30,4 +30,4 @@ struct ShopReconciliation {
 ShopReconciliation reconcile_shop(const platform::PathMap& paths, long day, int only = 0,
                                   const std::filesystem::path& requeue_lock_file = {});
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop

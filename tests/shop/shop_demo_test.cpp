@@ -5,12 +5,11 @@
 #include <string>
 
 #include "data/database.h"
-#include "frame/shop_admin.h"
-#include "frame/startup.h"
 #include "platform/clock.h"
+#include "shop/shop_admin.h"
 #include "support/shop_fixture.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 namespace {
 
 using testing::count_rows;
@@ -117,4 +116,4 @@ TEST_F(DemoShopTest, ASecondDemoIntoTheSameShopIsRefused) {
 }
 
 }  // namespace
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop

@@ -1,14 +1,14 @@
-#include "frame/shop_admin.h"
+#include "shop/shop_admin.h"
 
 #include <filesystem>
 #include <system_error>
 
 #include "base/text.h"
+#include "core/back_office_paths.h"
 #include "data/database.h"
 #include "data/schema.h"
-#include "frame/startup.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 
 using data::Database;
 using data::DatabaseKind;
@@ -41,7 +41,7 @@ bool has_row(Database& db, const std::string& sql, const std::vector<Value>& par
 Status init_shop(const platform::PathMap& paths, const ShopOptions& options) {
     // The service finds the main database only as dati.mdb in a named folder, and the
     // sales database beside it: a shop made around any other path could never start.
-    const auto folder = cartella_dati_of(options.main_path);
+    const auto folder = core::cartella_dati_of(options.main_path);
     if (!folder || folder->empty() || *folder != folder_of(options.main_path)) {
         return Status::error("the main database path '" + options.main_path +
                              "' cannot be used: it must name a file dati.mdb in a folder, such as " +
@@ -148,4 +148,4 @@ Status add_register(const platform::PathMap& paths, int n, const std::string& pa
     }
 }
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop

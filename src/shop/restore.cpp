@@ -1,4 +1,4 @@
-#include "frame/restore.h"
+#include "shop/restore.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,14 +15,12 @@
 #include "data/database.h"
 #include "data/online_backup.h"
 #include "data/sha256.h"
-#include "frame/backups.h"
-#include "frame/context.h"
-#include "frame/shop_admin.h"
-#include "frame/startup.h"
 #include "platform/file_system.h"
 #include "platform/instance_lock.h"
+#include "shop/backup_folders.h"
+#include "shop/shop_admin.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 
 namespace {
 
@@ -72,7 +70,7 @@ Status targets_of(const std::filesystem::path& folder, std::map<std::string, std
     options.read_only = true;
     data::Database company(folder / kCompanyCopy, options);
     const auto value = base::trim_blanks(data::to_text(company.scalar("SELECT database FROM società WHERE codute = 1")));
-    const auto found = cartella_dati_of(value);
+    const auto found = core::cartella_dati_of(value);
     if (!found) return Status::error("the copy's company record names no usable main database ('" + value + "')");
     const std::string data_folder = found->empty() ? kDefaultFolder : *found;
     windows_paths = {{kCompanyCopy, kCompanyPath},
@@ -178,4 +176,4 @@ RestoreResult restore_backup(const platform::PathMap& paths, const std::filesyst
     return result;
 }
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop

@@ -13,7 +13,7 @@
 #include "platform/error.h"
 #include "platform/path_map.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 
 struct RestoreResult {
     Status status = Status::ok();
@@ -28,4 +28,4 @@ RestoreResult restore_backup(const platform::PathMap& paths, const std::filesyst
                              const std::filesystem::path& backups, const std::string& from,
                              const platform::LocalTime& now);
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop

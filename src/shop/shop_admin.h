@@ -9,7 +9,7 @@
 #include "platform/error.h"
 #include "platform/path_map.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 
 inline constexpr const char* kCompanyPath = "C:\\vurk\\tarvi.mdb";
 inline constexpr const char* kDefaultMainPath = "C:\\tarvi\\dati.mdb";
@@ -39,4 +39,4 @@ Status find_main_database(const platform::PathMap& paths, std::string& windows_p
 // and three registers at \\127.0.0.1\cassa\dati.mdb .. \\127.0.0.3\cassa\dati.mdb.
 Status build_demo_shop(const platform::PathMap& paths, int articles = 200);
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop

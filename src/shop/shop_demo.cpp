@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "data/database.h"
-#include "frame/shop_admin.h"
 #include "platform/clock.h"
+#include "shop/shop_admin.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 
 namespace {
 
@@ -269,4 +269,4 @@ Status build_demo_shop(const platform::PathMap& paths, int articles) {
     }
 }
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop

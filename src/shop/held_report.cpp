@@ -1,4 +1,4 @@
-#include "frame/held_report.h"
+#include "shop/held_report.h"
 
 #include <cmath>
 #include <memory>
@@ -6,9 +6,9 @@
 #include "data/database.h"
 #include "data/held_rows.h"
 #include "data/schema.h"
-#include "frame/shop_admin.h"
+#include "shop/shop_admin.h"
 
-namespace cassasync::frame {
+namespace cassasync::shop {
 
 namespace {
 
@@ -64,4 +64,4 @@ Status request_held_retry(const platform::PathMap& paths, int& count) {
     }
 }
 
-}  // namespace cassasync::frame
+}  // namespace cassasync::shop
