@@ -89,7 +89,7 @@ struct Shop {
     }
 };
 
-const Shop& shop() {
+const Shop& demo_shop() {
     static const Shop s;
     return s;
 }
@@ -134,7 +134,7 @@ extern "C" const char* __asan_default_options() { return "quarantine_size_mb=32"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    const Shop& s = shop();
+    const Shop& s = demo_shop();
     s.reset();
     fuzzing::FuzzInput in(data, size);
     const int intake = in.byte() % 5;
