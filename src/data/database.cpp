@@ -322,8 +322,10 @@ bool Database::undo_savepoint(const std::string& name) {
     return true;
 }
 
+// Begun and released once per row a transfer takes: through the statement cache, not
+// parsed again each time.
 Savepoint::Savepoint(Database& db, std::string name) : db_(db), name_(std::move(name)) {
-    db_.exec("SAVEPOINT " + quote_identifier(name_));
+    db_.execute("SAVEPOINT " + quote_identifier(name_));
 }
 
 Savepoint::~Savepoint() {
@@ -336,7 +338,7 @@ Savepoint::~Savepoint() {
 }
 
 void Savepoint::release() {
-    db_.exec("RELEASE " + quote_identifier(name_));
+    db_.execute("RELEASE " + quote_identifier(name_));
     open_ = false;
 }
 

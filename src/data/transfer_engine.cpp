@@ -100,8 +100,14 @@ bool TransferEngine::take(TransferRows& rows) {
     try {
         rows.apply();
         ledger_.record(plan_.cassa, plan_.table, rows.key(), rows.digest());
-        if (const auto tries = held_.release(plan_.cassa, plan_.step, rows.key())) {
-            notes_.push_back(row_name(rows) + kMsgTakenAfter + std::to_string(*tries + 1) + kMsgTries);
+        if (!held_before_) {
+            const auto keys = held_.keys(plan_.cassa, plan_.step);
+            held_before_.emplace(keys.begin(), keys.end());
+        }
+        if (held_before_->count(rows.key()) > 0) {
+            if (const auto tries = held_.release(plan_.cassa, plan_.step, rows.key())) {
+                notes_.push_back(row_name(rows) + kMsgTakenAfter + std::to_string(*tries + 1) + kMsgTries);
+            }
         }
         savepoint.release();
         return true;

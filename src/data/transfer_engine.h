@@ -20,8 +20,10 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -181,6 +183,9 @@ private:
     TransferPlan plan_;
     TransferLedger ledger_;
     HeldRows held_;
+    // The keys held for this register and step when the run took its first row: only
+    // those can be released when taken (this run's own failures are not tried again).
+    std::optional<std::unordered_set<std::int64_t>> held_before_;
     TransferFigures figures_;
     std::vector<std::int64_t> held_now_;
     std::vector<std::string> notes_;
