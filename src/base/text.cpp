@@ -90,4 +90,15 @@ std::string leading_number_text(std::string_view value) {
     return out;
 }
 
+std::vector<std::string> split(std::string_view s, char separator) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    while (true) {
+        const auto at = s.find(separator, from);
+        parts.emplace_back(s.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from));
+        if (at == std::string_view::npos) return parts;
+        from = at + 1;
+    }
+}
+
 }  // namespace cassasync::base

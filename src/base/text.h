@@ -2,13 +2,14 @@
 // shop's files and Windows names compare, whatever the process's locale), fixed-width
 // fields of the shop's records (a 13-character barcode or card number, a 45-character
 // customer name: cut to a number of characters or left-justified and padded with
-// blanks; texts are UTF-8 and a character is never split), blank trims and the leading
-// number of a switch text. Pure functions, no state.
+// blanks; texts are UTF-8 and a character is never split), blank trims, the parts of a
+// path or address and the leading number of a switch text. Pure functions, no state.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cassasync::base {
 
@@ -27,6 +28,10 @@ constexpr char fold_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<
 std::string lower_ascii(std::string_view s);
 // Whether `a` and `b` are the same text apart from ASCII letter case.
 bool equal_folded(std::string_view a, std::string_view b);
+
+// The parts of `s` between the `separator`s, empty ones included: "\\\\host\\x" at a
+// backslash gives "", "", "host", "x"; an empty text gives one empty part.
+std::vector<std::string> split(std::string_view s, char separator);
 
 // The number a text holds in its leading part (leading blanks skipped, an optional sign,
 // digits, an optional fraction) as its plain decimal text: "007" gives "7", "x" gives "0".

@@ -14,14 +14,7 @@ constexpr int kMaxFolderParts = 11;
 }  // namespace
 
 std::optional<std::string> cartella_dati_of(const std::string& database_value) {
-    std::vector<std::string> parts;
-    std::size_t from = 0;
-    while (true) {
-        auto sep = database_value.find('\\', from);
-        parts.push_back(database_value.substr(from, sep == std::string::npos ? std::string::npos : sep - from));
-        if (sep == std::string::npos) break;
-        from = sep + 1;
-    }
+    const std::vector<std::string> parts = base::split(database_value, '\\');
     std::string folder;
     for (int i = 0; i < kMaxFolderParts; ++i) {
         // Fewer than eleven parts and none of them the main file: nothing to resolve.

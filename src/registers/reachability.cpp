@@ -3,6 +3,8 @@
 #include <charconv>
 #include <vector>
 
+#include "base/text.h"
+
 namespace cassasync::registers {
 
 std::optional<std::string> host_of_path(const std::string& path) {
@@ -24,14 +26,7 @@ std::optional<std::string> host_of_path(const std::string& path) {
 }
 
 std::optional<std::uint32_t> Converti_Indirizzo(const std::string& dotted) {
-    std::vector<std::string> parts;
-    std::size_t from = 0;
-    while (true) {
-        auto dot = dotted.find('.', from);
-        parts.push_back(dotted.substr(from, dot == std::string::npos ? std::string::npos : dot - from));
-        if (dot == std::string::npos) break;
-        from = dot + 1;
-    }
+    const std::vector<std::string> parts = base::split(dotted, '.');
     if (parts.size() > 4) return std::nullopt;
     if (parts.size() < 4) return 0u;
     std::uint32_t address = 0;

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/text.h"
 #include "core/register_vocabulary.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -23,22 +24,11 @@ constexpr const char* kReceived = "Ricevuto Comando di chiusura dalla cassa nr "
 constexpr const char* kReconciled = "- Riconciliazione: ";
 constexpr const char* kDifference = "-   ";
 
-std::vector<std::string> split_at_backslash(const std::string& path) {
-    std::vector<std::string> parts;
-    std::size_t from = 0;
-    while (true) {
-        auto at = path.find('\\', from);
-        parts.push_back(path.substr(from, at == std::string::npos ? std::string::npos : at - from));
-        if (at == std::string::npos) return parts;
-        from = at + 1;
-    }
-}
-
 // "\\" + host + "\cash\cisonodati.txt" for a register path "\\host\share\...". A path
 // that is not a network path names no host, and the register cannot have left a
 // request for it: no name.
 std::optional<std::string> flag_file_name(const std::string& register_path) {
-    auto parts = split_at_backslash(register_path);
+    const auto parts = base::split(register_path, '\\');
     if (parts.size() < 4 || !parts[0].empty() || !parts[1].empty() || parts[2].empty()) return std::nullopt;
     return "\\\\" + parts[2] + core::kCloseRequestFolder + core::kCloseRequestFile;
 }

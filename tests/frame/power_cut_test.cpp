@@ -45,6 +45,7 @@
 #include "platform/clock.h"
 #include "platform/path_map.h"
 #include "registers/semaphores.h"
+#include "shop/backup_folders.h"
 #include "support/child_process.h"
 #include "support/power_cut_disk.h"
 #include "support/shop_fixture.h"
@@ -63,7 +64,7 @@ constexpr int kCycles = 3;     // a run without a cut has nothing left to take a
 constexpr int kShards = 4;
 const char* const kRecoveryStep = "the recovery, cut again";
 // The folders of a copy that failed, and of one a cut stopped half-way.
-const std::vector<std::string> kNoCopyFolders = {"-non-riuscita", "-in-corso"};
+const std::vector<std::string> kNoCopyFolders = {shop::kFailedSuffix, shop::kUnderWaySuffix};
 
 std::uint64_t env_number(const char* name, std::uint64_t fallback) {
     const char* v = std::getenv(name);
