@@ -74,20 +74,36 @@ struct StepContext : RegisterTable {
     // transfer calls it before each batch, when it holds nothing at the register: it may
     // let the register's own software in, or say that the rest waits for the next cycle.
     std::function<BatchTurn()> between_batches;
+    // Set beside it: let the register's software in while the service works on rows it has
+    // read and holds nothing there, and take the semaphore back before the service
+    // writes there again.
+    std::function<bool()> let_register_go;
+    std::function<BatchTurn()> take_register_back;
 };
 
 // The cycle's turns as the transfer engine asks for them (TransferPlan::between_batches),
 // read when asked: empty when the cycle set none.
+inline data::Turn to_transfer_turn(BatchTurn turn) {
+    switch (turn) {
+        case BatchTurn::go_on: return data::Turn::go_on;
+        case BatchTurn::resumed_after_turn: return data::Turn::reread;
+        case BatchTurn::wait_next_cycle: break;
+    }
+    return data::Turn::stop;
+}
+
 inline std::function<data::Turn()> transfer_turns(StepContext& ctx) {
     if (!ctx.between_batches) return {};
-    return [&ctx] {
-        switch (ctx.between_batches()) {
-            case BatchTurn::go_on: return data::Turn::go_on;
-            case BatchTurn::resumed_after_turn: return data::Turn::reread;
-            case BatchTurn::wait_next_cycle: break;
-        }
-        return data::Turn::stop;
-    };
+    return [&ctx] { return to_transfer_turn(ctx.between_batches()); };
+}
+
+// All of the cycle's turns for a transfer whose rows can check themselves
+// (TransferRows::can_check): between batches, and around the work on a batch.
+inline void use_turns(StepContext& ctx, data::TransferPlan& plan) {
+    plan.between_batches = transfer_turns(ctx);
+    if (!ctx.let_register_go || !ctx.take_register_back) return;
+    plan.let_go = [&ctx] { return ctx.let_register_go(); };
+    plan.take_back = [&ctx] { return to_transfer_turn(ctx.take_register_back()); };
 }
 
 }  // namespace cassasync::core

@@ -91,6 +91,14 @@ void TransferEngine::fail(TransferRows& rows, const std::string& cause) {
     ++figures_.held;
 }
 
+void TransferEngine::undo_batch(TransferRows& rows, const BatchStart& start) {
+    rows.abandon_batch();
+    held_now_.resize(start.held_rows);
+    figures_.held = start.held;
+    notes_.resize(start.notes);
+    failure_ = nullptr;  // its row is read again, and fails again if it still must
+}
+
 bool TransferEngine::take(TransferRows& rows) {
     if (const std::string cause = rows.refused(); !cause.empty()) {
         fail(rows, cause);
@@ -167,6 +175,10 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
             {
                 Transaction tx(central_);
                 ledger_.clear(plan_.cassa, plan_.table, marked);
+                // A full read means a backlog: its batch is worth the register's turn.
+                const bool let_go = more_waiting && rows.can_check() && plan_.let_go && plan_.take_back &&
+                                    plan_.let_go();
+                const BatchStart start{held_now_.size(), figures_.held, notes_.size()};
                 rows.begin_batch();
                 const auto started = Clock::now();
                 while (!rows.at_end() && !failure_ && taken.size() < plan_.batch_rows &&
@@ -176,6 +188,20 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
                     if (!failure_) rows.next();
                 }
                 rows.end_batch();
+                if (let_go) {
+                    ++figures_.rechecked;
+                    const Turn back = plan_.take_back();
+                    if (back == Turn::stop || !hold_register([&] { return rows.still_as_read(taken); })) {
+                        undo_batch(rows, start);  // the transaction goes with `tx`
+                        if (back == Turn::stop) {
+                            figures_.cut_short = true;
+                            break;
+                        }
+                        ++figures_.undone;
+                        reread = true;
+                        continue;
+                    }
+                }
                 const auto committing = Clock::now();
                 tx.commit();
                 figures_.central_commit_time +=

@@ -91,6 +91,14 @@ public:
     // The second commit: marks the batch's rows taken at the register, in one short
     // transaction. `taken` holds each row's key and digest as recorded.
     virtual void mark(const std::vector<TransferLedger::Entry>& taken) = 0;
+    // Whether the rows can say that they are still as read (still_as_read).
+    virtual bool can_check() const { return false; }
+    // Reads `taken` again at the register: true when every one still waits with the
+    // digest it was taken with.
+    virtual bool still_as_read(const std::vector<TransferLedger::Entry>&) { return false; }
+    // The batch's central transaction was undone whole: what its rows left in memory goes
+    // with it.
+    virtual void abandon_batch() {}
 };
 
 // Rows a transfer has already read into a record set, walked from first to last (an
@@ -127,6 +135,12 @@ struct TransferPlan {
     RowFailure on_failure = RowFailure::hold;
     // Asked before every batch, when nothing is held at the register; none: always go on.
     std::function<Turn()> between_batches;
+    // For rows that can check themselves, once a full batch is read: true when the
+    // register was let go while the batch is applied. Then `take_back` is asked before the
+    // commit: go_on once the register is held again, stop when it could not be (the batch
+    // is undone and the rest waits for the next run).
+    std::function<bool()> let_go;
+    std::function<Turn()> take_back;
     // Called after a batch's central commit, before its rows are marked (a test's hook).
     std::function<void()> after_central_commit;
     // Now, as a day serial with the time as fraction, for the held table.
@@ -140,6 +154,8 @@ struct TransferFigures {
     std::int64_t rows = 0;  // rows taken
     std::int64_t held = 0;  // rows held by this run
     int batches = 0;        // batches that took rows
+    int rechecked = 0;      // batches applied with the register let go
+    int undone = 0;         // of those, batches undone because a row had changed
     bool cut_short = false;  // between_batches said stop
     // Longest single hold of the register database (a read or a mark), and all together.
     std::chrono::microseconds longest_register_hold{0};
@@ -177,6 +193,13 @@ private:
     // fail_batch, left in failure_).
     bool take(TransferRows& rows);
     void fail(TransferRows& rows, const std::string& cause);
+    // What a batch's undo must set back: this run's held rows, its count, its log lines.
+    struct BatchStart {
+        std::size_t held_rows = 0;
+        std::int64_t held = 0;
+        std::size_t notes = 0;
+    };
+    void undo_batch(TransferRows& rows, const BatchStart& start);
     std::string row_name(const TransferRows& rows) const;
 
     Database& central_;

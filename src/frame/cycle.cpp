@@ -161,6 +161,8 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
         taken = true;
         registers::SemaphoreTurns turns(ctx_, n, turn_limits_);
         ctx_.between_batches = [&turns] { return turns.between_batches(); };
+        ctx_.let_register_go = [&turns] { return turns.let_go(); };
+        ctx_.take_register_back = [&turns] { return turns.take_back(); };
         body();
         health_.steps_ran(n);  // health
         report_.longest_hold = std::max(report_.longest_hold, turns.longest_hold());
@@ -174,6 +176,8 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
         registers::forget_register(ctx_, n);
     }
     ctx_.between_batches = nullptr;
+    ctx_.let_register_go = nullptr;
+    ctx_.take_register_back = nullptr;
     if (taking) registers::Rilascia_Semaforo(ctx_, n);
 }
 

@@ -94,33 +94,52 @@ core::BatchTurn SemaphoreTurns::between_batches() {
     last_call_ = now;
     if (ctx_.stop_requested.load() || now - started_ >= limits_.budget) return core::BatchTurn::wait_next_cycle;
     if (now - taken_at_ + batch < limits_.hold) return core::BatchTurn::go_on;
-    longest_hold_ = std::max(longest_hold_, now - taken_at_);
+    if (!release()) return core::BatchTurn::go_on;
     auto& db = register_db(ctx_, n_);
-    // Not Rilascia_Semaforo: an error here must end the transfer, not pass unseen.
-    if (set_first_flag(db, Semaforo::Libero) == 0) {
-        // Not the service's to give: no semaphore row, or the register's own software
-        // held it when the steps began (registers 1 to 3 go ahead regardless).
-        taken_at_ = Clock::now();
-        last_call_ = taken_at_;
-        return core::BatchTurn::go_on;
-    }
-    ++turns_;
-    const auto register_holds = [&] {
-        return data::to_int_or(db.scalar(kFirstFlag), 0) == static_cast<int>(Semaforo::Cassa);
-    };
     // Free until the register's software takes it, or for `pause` when it does not come:
     // the service then goes on as soon as the register has written.
     const auto pause_end = Clock::now() + limits_.pause;
     while (Clock::now() < pause_end) {
         if (!pause_for(ctx_, kPoll)) return core::BatchTurn::wait_next_cycle;
-        if (register_holds()) break;
+        if (holds_it(db)) break;
     }
+    return retake();
+}
+
+bool SemaphoreTurns::let_go() {
+    if (!limits_.free_while_working || ctx_.stop_requested.load() || Clock::now() - started_ >= limits_.budget) return false;
+    return release();
+}
+
+core::BatchTurn SemaphoreTurns::take_back() { return retake(); }
+
+bool SemaphoreTurns::holds_it(data::Database& db) {
+    return data::to_int_or(db.scalar(kFirstFlag), 0) == static_cast<int>(Semaforo::Cassa);
+}
+
+bool SemaphoreTurns::release() {
+    const auto now = Clock::now();
+    longest_hold_ = std::max(longest_hold_, now - taken_at_);
+    // Not Rilascia_Semaforo: an error here must end the transfer, not pass unseen.
+    if (set_first_flag(register_db(ctx_, n_), Semaforo::Libero) == 0) {
+        // Not the service's to give: no semaphore row, or the register's own software
+        // held it when the steps began (registers 1 to 3 go ahead regardless).
+        taken_at_ = Clock::now();
+        last_call_ = taken_at_;
+        return false;
+    }
+    ++turns_;
+    return true;
+}
+
+core::BatchTurn SemaphoreTurns::retake() {
+    auto& db = register_db(ctx_, n_);
     const auto give_up = Clock::now() + limits_.retake_wait;
     // The register may have taken it meanwhile (1): its write is short, wait for it. The
     // wait reads the flag rather than trying to write it: a write would meet the
     // register's own write lock, and SQLite's busy wait backs off far longer than the
     // register writes.
-    while (register_holds() || set_first_flag(db, Semaforo::Servizio) == 0) {
+    while (holds_it(db) || set_first_flag(db, Semaforo::Servizio) == 0) {
         if (Clock::now() >= give_up || !pause_for(ctx_, kPoll)) return core::BatchTurn::wait_next_cycle;
     }
     taken_at_ = Clock::now();

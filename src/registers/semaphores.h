@@ -28,6 +28,8 @@ struct TurnLimits {
     std::chrono::milliseconds pause{40};
     std::chrono::milliseconds budget{2000};     // the register's share of one cycle
     std::chrono::milliseconds retake_wait{1000};  // how long the register may keep it meanwhile
+    // Free while the service works on a batch it has read (SemaphoreTurns::let_go).
+    bool free_while_working = true;
 };
 
 // Turns at a register's semaphore while the service drains a backlog there. Between two
@@ -47,11 +49,21 @@ public:
     // is used up, the register kept its semaphore past `retake_wait`, or a stop was
     // requested.
     core::BatchTurn between_batches();
+    // While the service works on rows it has read and holds nothing at the register: the
+    // semaphore is set to 0 (false when it was not the service's to give, or the share of
+    // the cycle is used up), and taken back once the register's software, if it came,
+    // has written (resumed_after_turn; wait_next_cycle as above).
+    bool let_go();
+    core::BatchTurn take_back();
     // The longest stretch the semaphore was held so far, and how many times it was let go.
     Clock::duration longest_hold() const;
     int turns() const { return turns_; }
 
 private:
+    static bool holds_it(data::Database& db);  // the register's own software holds the semaphore
+    bool release();
+    core::BatchTurn retake();
+
     core::StepContext& ctx_;
     int n_;
     TurnLimits limits_;

@@ -7,8 +7,10 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/text.h"
@@ -64,6 +66,7 @@ constexpr const char* kLastLineKey = "select max(id) from movimenti";
 const std::string kLineKeyIn = data::in_key_set("id");
 const std::string kStillWaiting = "select id from movimenti WHERE bflag3=? and aggiornogiacenza=? and " + kLineKeyIn;
 const std::string kLinesByKey = "select * from movimenti WHERE " + kLineKeyIn;
+const std::string kWaitingByKey = "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and " + kLineKeyIn;
 const std::string kMarkImported = "UPDATE movimenti SET aggiornogiacenza='S' WHERE " + kLineKeyIn;
 constexpr const char* kLedgerTable = "movimenti";
 
@@ -135,6 +138,9 @@ public:
     void begin_batch() override;
     void end_batch() override;
     void mark(const std::vector<data::TransferLedger::Entry>& taken) override;
+    bool can_check() const override { return true; }
+    bool still_as_read(const std::vector<data::TransferLedger::Entry>& taken) override;
+    void abandon_batch() override;
 
 private:
     template <typename F>
@@ -167,6 +173,7 @@ private:
     data::Channel vente_{"vente"};
     data::Channel vendite_{"vendite"};
     data::Channel still_waiting_{"trattenute"};
+    data::Channel recheck_{"ricontrollo"};
     data::RecordSet* new_headers_ = nullptr;
     data::RecordSet* venmo_ = nullptr;
     std::unique_ptr<StockTables> stock_;
@@ -177,6 +184,7 @@ private:
     bool started_ = false;  // a waiting line was read
     Document doc_;
     Document doc_before_;  // as it was before the current line
+    Document doc_at_batch_;  // as it was before the batch
     std::vector<std::int64_t> batch_documents_;  // header rowids that received rows
     std::size_t documents_before_ = 0;
 };
@@ -330,6 +338,38 @@ void ReceiptImport::begin_batch() {
         venmo_ = &vendite_.select(central_, "venmo", {}, {}, {}, data::Fetch::append);
     }
     batch_documents_.clear();
+    doc_at_batch_ = doc_;
+}
+
+void ReceiptImport::abandon_batch() {
+    doc_ = doc_at_batch_;
+    batch_documents_.clear();
+    // The cursors and record sets may hold rows as the undone batch left them: the next
+    // batch starts them afresh.
+    venmo_ = nullptr;
+    new_headers_ = nullptr;
+    resolver_.reset();
+    stock_.reset();
+}
+
+bool ReceiptImport::still_as_read(const std::vector<data::TransferLedger::Entry>& taken) {
+    if (taken.empty()) return true;
+    std::unordered_map<std::int64_t, std::optional<std::int64_t>> digests;
+    std::vector<std::int64_t> keys;
+    keys.reserve(taken.size());
+    for (const auto& entry : taken) {
+        digests.emplace(entry.key, entry.digest);
+        keys.push_back(entry.key);
+    }
+    auto& rs = recheck_.query(*reg_, kWaitingByKey,
+                              {data::text(core::kLineActive), data::text(core::kLineWaiting), data::key_set(keys)});
+    std::size_t same = 0;
+    for (rs.move_first(); !rs.eof(); rs.move_next()) {
+        const auto it = digests.find(rs.integer("id"));
+        if (it == digests.end() || (it->second && *it->second != ReceiptLine::identity_of(rs))) return false;
+        ++same;
+    }
+    return same == taken.size();
 }
 
 void ReceiptImport::end_batch() {
@@ -376,7 +416,7 @@ void ReceiptImport::run() {
     plan.batch_rows = tuning_.batch_lines;
     plan.batch_time = tuning_.batch_time;
     plan.on_failure = data::RowFailure::hold;
-    plan.between_batches = core::transfer_turns(ctx_);
+    core::use_turns(ctx_, plan);
     plan.after_central_commit = tuning_.after_central_commit;
     plan.now = [this] { return platform::date_time_serial(ctx_.clock.now()); };
     plan.log = [this](const std::string& line) { ctx_.log.progress(line); };

@@ -24,26 +24,47 @@ public:
     Lines(Database& central, Database& reg) : central_(central), reg_(reg) {}
     std::set<std::int64_t> refused;
     std::int64_t disk_full = 0;
+    bool checks = false;  // the rows can say whether they are still as read
     int reads = 0;
+    int abandoned = 0;
 
     std::size_t read(const std::vector<std::int64_t>& skip, std::size_t limit) override {
         ++reads;
         auto& rs = channel_.query(reg_,
-                                  "SELECT id FROM movimenti WHERE aggiornogiacenza='N' AND id NOT IN "
+                                  "SELECT id, quantita FROM movimenti WHERE aggiornogiacenza='N' AND id NOT IN "
                                   "(SELECT value FROM json_each(?)) ORDER BY id LIMIT ?",
                                   {key_set(skip), Value(static_cast<std::int64_t>(limit))});
         keys_.clear();
-        for (rs.move_first(); !rs.eof(); rs.move_next()) keys_.push_back(rs.integer("id"));
+        digests_.clear();
+        for (rs.move_first(); !rs.eof(); rs.move_next()) {
+            keys_.push_back(rs.integer("id"));
+            digests_.push_back(digest_of(rs));
+        }
         at_ = 0;
         return keys_.size();
     }
+    bool can_check() const override { return checks; }
+    bool still_as_read(const std::vector<TransferLedger::Entry>& taken) override {
+        std::vector<std::int64_t> keys;
+        for (const auto& e : taken) keys.push_back(e.key);
+        auto& rs = channel_.query(reg_,
+                                  "SELECT id, quantita FROM movimenti WHERE aggiornogiacenza='N' AND id IN "
+                                  "(SELECT value FROM json_each(?))",
+                                  {key_set(keys)});
+        std::size_t same = 0;
+        for (rs.move_first(); !rs.eof(); rs.move_next()) {
+            for (const auto& e : taken) same += e.key == rs.integer("id") && e.digest == digest_of(rs) ? 1 : 0;
+        }
+        return same == taken.size();
+    }
+    void abandon_batch() override { ++abandoned; }
     bool at_end() const override { return at_ >= keys_.size(); }
     void next() override { ++at_; }
     std::int64_t key() const override { return keys_[at_]; }
-    std::int64_t digest() const override { return key() * 7; }
+    std::int64_t digest() const override { return digests_[at_]; }
     std::string name() const override { return "linea " + std::to_string(key()); }
     void apply() override {
-        central_.execute("INSERT INTO presi (chiave) VALUES (?)", {Value(key())});
+        central_.execute("INSERT INTO presi (chiave, impronta) VALUES (?, ?)", {Value(key()), Value(digest())});
         if (refused.count(key())) throw RowRefused("valore rifiutato " + std::to_string(key()));
         if (key() == disk_full) throw DbError::file_failure("database or disk is full");
     }
@@ -57,7 +78,9 @@ private:
     Database& central_;
     Database& reg_;
     Channel channel_{"righe"};
+    static std::int64_t digest_of(const RecordSet& rs) { return rs.integer("id") * 7 + to_int_or(rs.field("quantita"), 0); }
     std::vector<std::int64_t> keys_;
+    std::vector<std::int64_t> digests_;
     std::size_t at_ = 0;
 };
 
@@ -65,7 +88,7 @@ class TransferEngineTest : public testing::ShopTest {
 protected:
     void SetUp() override {
         add_register(2);
-        main_db().exec("CREATE TABLE presi (chiave INTEGER)");
+        main_db().exec("CREATE TABLE presi (chiave INTEGER, impronta INTEGER)");
         Transaction tx(register_db(2));
         for (int i = 0; i < 10; ++i) register_db(2).execute("INSERT INTO movimenti (bflag3, aggiornogiacenza) VALUES ('S','N')");
         tx.commit();
@@ -85,6 +108,10 @@ protected:
     std::int64_t marked() { return testing::count_rows(register_db(2), "movimenti", "aggiornogiacenza='S'"); }
     std::int64_t held() { return testing::count_rows(main_db(), "righe_trattenute", "cassa = 2 AND passo = 'prova'"); }
     std::int64_t ledger() { return testing::count_rows(main_db(), "registro_trasferimenti"); }
+    void reset_lines() {
+        main_db().exec("DELETE FROM presi");
+        register_db(2).exec("UPDATE movimenti SET aggiornogiacenza='N', quantita=NULL");
+    }
     std::vector<std::string> log_;
 };
 
@@ -173,6 +200,56 @@ TEST_F(TransferEngineTest, TheTurnBetweenBatchesIsObeyed) {
         EXPECT_GE(lines.reads, 4) << "one read per batch and one that finds none";
         EXPECT_EQ(marked(), 10);
         EXPECT_EQ(taken(), 10);
+    }
+}
+
+TEST_F(TransferEngineTest, TheRegisterIsLetGoWhileAFullBatchIsAppliedAndAChangedRowIsReadAgain) {
+    struct Case {
+        const char* what;
+        bool let_go;      // the register was the service's to let go
+        bool taken_back;  // and it could be taken back
+        int change_at;    // at this let-go the register's software changes row 5 (0: never)
+        std::int64_t rows;
+        int rechecked, undone, abandoned;
+        bool cut_short;
+    };
+    const std::vector<Case> cases{
+        // Three full reads of three (the last read, of one row, is applied held).
+        {"nothing changed", true, true, 0, 10, 3, 0, 0, false},
+        {"row 5 changed during the second batch's work", true, true, 2, 10, 4, 1, 1, false},
+        {"not the service's to let go", false, true, 0, 10, 0, 0, 0, false},
+        {"the register kept it", true, false, 0, 0, 1, 0, 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reset_lines();
+        Lines lines(main_db(), register_db(2));
+        lines.checks = true;
+        auto p = plan(RowFailure::hold);
+        int let_go = 0;
+        int taken_back = 0;
+        p.let_go = [&] {
+            if (++let_go == c.change_at) register_db(2).execute("UPDATE movimenti SET quantita = 3 WHERE id = 5");
+            return c.let_go;
+        };
+        p.take_back = [&] {
+            ++taken_back;
+            return c.taken_back ? Turn::go_on : Turn::stop;
+        };
+        const auto figures = TransferEngine(main_db(), p).run(lines);
+        EXPECT_EQ(figures.rows, c.rows);
+        EXPECT_EQ(figures.rechecked, c.rechecked);
+        EXPECT_EQ(figures.undone, c.undone);
+        EXPECT_EQ(lines.abandoned, c.abandoned);
+        EXPECT_EQ(figures.cut_short, c.cut_short);
+        EXPECT_EQ(taken_back, c.rechecked) << "taken back after every batch it was let go for";
+        EXPECT_EQ(taken(), c.rows) << "an undone batch leaves nothing behind";
+        EXPECT_EQ(marked(), c.rows);
+        EXPECT_EQ(ledger(), 0);
+        if (c.change_at > 0) {
+            EXPECT_EQ(testing::count_rows(main_db(), "presi", "chiave = 5 AND impronta = 38"), 1)
+                << "taken once, as the register left it";
+        }
     }
 }
 

@@ -3,12 +3,15 @@
 // have its semaphore and change rows still waiting, which are then taken as they now are,
 // and once the register's share of the cycle is used up the rest waits for the next cycle.
 // One table over the intakes; the receipt import's own sequel (a close that waits for the
-// backlog) is in tests/sales/receipt_import_test.cpp.
+// backlog) is in tests/sales/receipt_import_test.cpp. The receipt import also lets the
+// register in while it works on a batch it has read, and checks the batch before it
+// commits.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -163,6 +166,54 @@ TEST_F(BatchTurnsTest, EveryIntakeTakesABacklogInTurnsWithinTheRegistersShareOfT
         EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
         main_db().execute("DELETE FROM righe_trattenute");
     }
+}
+
+TEST_F(BatchTurnsTest, ReceiptLinesChangedWhileTheRegisterWasLetGoAreTakenAsTheyNowAre) {
+    // Batches of 100: yesterday's lines, then today's from line 151, so the second batch
+    // opens today's document and the third goes on in it. The register's software changes
+    // line 120 while the service works on the second batch, and line 250 during the third:
+    // each batch is undone whole and read again.
+    {
+        data::Transaction tx(register_db(1));
+        for (int k = 1; k <= 350; ++k) {
+            ring({.bdator = k <= 150 ? testing::kYesterday : testing::kToday, .bnumer = k, .eanrig = ean(0)});
+        }
+        tx.commit();
+    }
+    int let_go = 0;
+    int taken_back = 0;
+    ctx_->let_register_go = [&] {
+        const std::map<int, int> changes{{2, 120}, {4, 250}};
+        if (const auto change = changes.find(++let_go); change != changes.end()) {
+            register_db(1).execute("UPDATE movimenti SET quantita = 3, totrig = 3 WHERE bnumer = ?",
+                                   {Value(std::int64_t{change->second})});
+        }
+        return true;
+    };
+    ctx_->take_register_back = [&] {
+        ++taken_back;
+        return core::BatchTurn::resumed_after_turn;
+    };
+    sales::ImportTuning tuning;
+    tuning.batch_lines = 100;
+    tuning.batch_time = std::chrono::minutes(1);
+    const auto figures = sales::Travaso_Scontrini(*ctx_, 1, tuning);
+
+    EXPECT_EQ(figures.lines, 350);
+    EXPECT_EQ(let_go, 5) << "let go for each full read (the last is not), the changed ones twice";
+    EXPECT_EQ(taken_back, let_go);
+    EXPECT_EQ(waiting(), 0);
+    EXPECT_EQ(count_rows(sales_db(), "venmo"), 350) << "every line once";
+    for (const int k : {120, 250}) EXPECT_DOUBLE_EQ(row_number(k, "quantita"), 3) << "line " << k << " as the register left it";
+    EXPECT_EQ(count_rows(sales_db(), "vente"), 2) << "one document a day";
+    EXPECT_EQ(counter(), 2) << "an undone batch's number is not used up";
+    EXPECT_DOUBLE_EQ(data::to_double(article_field(1, "qven")), 354) << "stock counts each line once, as it now is";
+    EXPECT_DOUBLE_EQ(data::to_double(article_field(1, "qultven")), 202) << "today's sales";
+    for (const auto& [day, rows] : {std::pair{testing::kYesterday, 150}, std::pair{testing::kToday, 200}}) {
+        EXPECT_EQ(data::to_int_or(sales_db().scalar("SELECT max(bns) FROM venmo WHERE bdator = ?", {Value(day)}), 0), rows)
+            << "row numbers follow on without a gap";
+    }
+    EXPECT_EQ(count_rows(main_db(), "registro_trasferimenti"), 0);
 }
 
 }  // namespace

@@ -129,6 +129,32 @@ TEST_F(SemaphoresTest, ABacklogTakesTurnsWithTheRegistersOwnSoftware) {
         EXPECT_TRUE(till.got_in());
         EXPECT_EQ(flag(), "1");
     }
+    {
+        // Let go while the service works on what it read: the register comes in during
+        // that work, and the semaphore is taken back once it has written.
+        set_flag(data::integer(2));
+        SemaphoreTurns turns(*ctx_, 1, {.budget = 10s, .retake_wait = 3s});
+        ASSERT_TRUE(turns.let_go());
+        EXPECT_EQ(flag(), "0");
+        RegisterSoftware till(file, 60ms);
+        while (!till.got_in()) std::this_thread::sleep_for(1ms);
+        EXPECT_EQ(turns.take_back(), core::BatchTurn::resumed_after_turn) << "waits while the register writes";
+        till.join();
+        EXPECT_EQ(flag(), "2");
+        EXPECT_EQ(turns.turns(), 1);
+        // Not let go when the cycle's share is used up, when the turns are to happen only
+        // between batches, or when the semaphore was never the service's to give.
+        EXPECT_FALSE(SemaphoreTurns(*ctx_, 1, {.budget = 0ms}).let_go());
+        EXPECT_FALSE(SemaphoreTurns(*ctx_, 1, {.free_while_working = false}).let_go());
+        EXPECT_EQ(flag(), "2");
+        set_flag(data::integer(1));
+        EXPECT_FALSE(SemaphoreTurns(*ctx_, 1).let_go());
+        EXPECT_EQ(flag(), "1");
+        // A register that keeps it past the wait: the batch cannot be finished this cycle.
+        SemaphoreTurns kept(*ctx_, 1, {.retake_wait = 50ms});
+        EXPECT_EQ(kept.take_back(), core::BatchTurn::wait_next_cycle);
+        EXPECT_EQ(flag(), "1");
+    }
     // Within the hold time nothing is let go; past the cycle's share, nothing more is done.
     set_flag(data::integer(2));
     SemaphoreTurns quick(*ctx_, 1, {.hold = 10s});

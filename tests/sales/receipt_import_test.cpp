@@ -51,11 +51,6 @@ protected:
         main_db().execute("INSERT INTO numeri (codutente, anno, tipo, descrizione, ultnum) VALUES (1,2026,'VE','Vendite',?)",
                           {Value(ultnum)});
     }
-    // The year's counter; -1 when the year has none.
-    std::int64_t counter(std::int64_t anno = 2026) {
-        return data::to_int_or(
-            main_db().scalar("SELECT ultnum FROM numeri WHERE codutente=1 AND anno=? AND tipo='VE'", {Value(anno)}), -1);
-    }
     Value header(std::int64_t numero, const std::string& field, std::int64_t anno = 2026) {
         return sales_db().scalar("SELECT " + field + " FROM vente WHERE anno=? AND numero=?", {Value(anno), Value(numero)});
     }

@@ -81,6 +81,12 @@ protected:
             << "one sales row for receipt " << numsco;
         return sales_db().scalar("SELECT " + field + " FROM venmo WHERE numsco = ?", {data::Value(numsco)});
     }
+    // The sales counter of a year; -1 when the year has none.
+    std::int64_t counter(std::int64_t anno = 2026) {
+        return data::to_int_or(main_db().scalar("SELECT ultnum FROM numeri WHERE codutente=1 AND anno=? AND tipo='VE'",
+                                                {data::Value(anno)}),
+                               -1);
+    }
     double row_number(std::int64_t numsco, const std::string& field) { return data::to_double(row(numsco, field)); }
     std::string row_text(std::int64_t numsco, const std::string& field) { return data::to_text(row(numsco, field)); }
     data::Value article_field(std::int64_t codart, const std::string& field) {
