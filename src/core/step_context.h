@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -70,19 +71,22 @@ struct StepContext : RegisterTable {
     // Set by the exit button or a signal; the worker finishes the step under way.
     std::atomic<bool> stop_requested{false};
 
-    // Set by the cycle while it holds a register's semaphore; empty otherwise. A long
-    // transfer calls it before each batch, when it holds nothing at the register: it may
-    // let the register's own software in, or say that the rest waits for the next cycle.
-    std::function<BatchTurn()> between_batches;
-    // Set beside it: let the register's software in while the service works on rows it has
-    // read and holds nothing there, and take the semaphore back before the service
-    // writes there again.
-    std::function<bool()> let_register_go;
-    std::function<BatchTurn()> take_register_back;
+    // The cycle's turns at a register's semaphore, set while it holds it; empty otherwise.
+    // A long transfer asks `between_batches` before each batch, when it holds nothing at
+    // the register: it may let the register's own software in, or say that the rest waits
+    // for the next cycle. One whose rows can check themselves may instead `let_go` while
+    // it works on a batch it has read, and `take_back` the semaphore before it writes at
+    // the register again. A batch worked on with the semaphore kept lasts at most
+    // `held_batch_time`, so that a stretch stays within what the turns allow.
+    struct Turns {
+        std::function<BatchTurn()> between_batches;
+        std::function<bool()> let_go;
+        std::function<BatchTurn()> take_back;
+        std::chrono::milliseconds held_batch_time{0};
+    };
+    Turns turns;
 };
 
-// The cycle's turns as the transfer engine asks for them (TransferPlan::between_batches),
-// read when asked: empty when the cycle set none.
 inline data::Turn to_transfer_turn(BatchTurn turn) {
     switch (turn) {
         case BatchTurn::go_on: return data::Turn::go_on;
@@ -92,18 +96,17 @@ inline data::Turn to_transfer_turn(BatchTurn turn) {
     return data::Turn::stop;
 }
 
-inline std::function<data::Turn()> transfer_turns(StepContext& ctx) {
-    if (!ctx.between_batches) return {};
-    return [&ctx] { return to_transfer_turn(ctx.between_batches()); };
-}
-
-// All of the cycle's turns for a transfer whose rows can check themselves
-// (TransferRows::can_check): between batches, and around the work on a batch.
+// The cycle's turns as the transfer engine asks for them, read when asked: a plan whose
+// register is not held by the cycle gets none.
 inline void use_turns(StepContext& ctx, data::TransferPlan& plan) {
-    plan.between_batches = transfer_turns(ctx);
-    if (!ctx.let_register_go || !ctx.take_register_back) return;
-    plan.let_go = [&ctx] { return ctx.let_register_go(); };
-    plan.take_back = [&ctx] { return to_transfer_turn(ctx.take_register_back()); };
+    if (ctx.turns.between_batches) {
+        plan.between_batches = [&ctx] { return to_transfer_turn(ctx.turns.between_batches()); };
+    }
+    if (ctx.turns.let_go && ctx.turns.take_back) {
+        plan.let_go = [&ctx] { return ctx.turns.let_go(); };
+        plan.take_back = [&ctx] { return to_transfer_turn(ctx.turns.take_back()); };
+    }
+    plan.held_batch_time = ctx.turns.held_batch_time;
 }
 
 }  // namespace cassasync::core

@@ -181,8 +181,11 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
                 const BatchStart start{held_now_.size(), figures_.held, notes_.size()};
                 rows.begin_batch();
                 const auto started = Clock::now();
+                const auto batch_time = let_go || plan_.held_batch_time.count() <= 0
+                                            ? plan_.batch_time
+                                            : std::min(plan_.batch_time, plan_.held_batch_time);
                 while (!rows.at_end() && !failure_ && taken.size() < plan_.batch_rows &&
-                       (taken.empty() || Clock::now() - started < plan_.batch_time)) {
+                       (taken.empty() || Clock::now() - started < batch_time)) {
                     if (take(rows)) taken.push_back({rows.key(), rows.digest()});
                     // A failure that ends the run leaves its row current: nothing after it is read.
                     if (!failure_) rows.next();

@@ -141,6 +141,9 @@ struct TransferPlan {
     // is undone and the rest waits for the next run).
     std::function<bool()> let_go;
     std::function<Turn()> take_back;
+    // A batch worked on with the register held lasts no longer than this either (0: no
+    // other bound than batch_time).
+    std::chrono::milliseconds held_batch_time{0};
     // Called after a batch's central commit, before its rows are marked (a test's hook).
     std::function<void()> after_central_commit;
     // Now, as a day serial with the time as fraction, for the held table.

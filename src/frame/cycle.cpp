@@ -160,9 +160,10 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
         registers::Prendi_Semaforo(ctx_, n);
         taken = true;
         registers::SemaphoreTurns turns(ctx_, n, turn_limits_);
-        ctx_.between_batches = [&turns] { return turns.between_batches(); };
-        ctx_.let_register_go = [&turns] { return turns.let_go(); };
-        ctx_.take_register_back = [&turns] { return turns.take_back(); };
+        ctx_.turns = {.between_batches = [&turns] { return turns.between_batches(); },
+                      .let_go = [&turns] { return turns.let_go(); },
+                      .take_back = [&turns] { return turns.take_back(); },
+                      .held_batch_time = turn_limits_.hold / 2};
         body();
         health_.steps_ran(n);  // health
         report_.longest_hold = std::max(report_.longest_hold, turns.longest_hold());
@@ -175,9 +176,7 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
         if (locked && !taken) taking = false;
         registers::forget_register(ctx_, n);
     }
-    ctx_.between_batches = nullptr;
-    ctx_.let_register_go = nullptr;
-    ctx_.take_register_back = nullptr;
+    ctx_.turns = {};
     if (taking) registers::Rilascia_Semaforo(ctx_, n);
 }
 

@@ -172,7 +172,7 @@ public:
         plan.batch_rows = kBatchReadings;
         plan.batch_time = kBatchTime;
         plan.on_failure = data::RowFailure::hold;
-        plan.between_batches = core::transfer_turns(ctx_);
+        core::use_turns(ctx_, plan);
         plan.now = [this] { return platform::date_time_serial(ctx_.clock.now()); };
         plan.log = [this](const std::string& line) { ctx_.log.progress(line); };
         data::TransferEngine engine(central_, std::move(plan));

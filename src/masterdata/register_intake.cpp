@@ -35,7 +35,8 @@ int settle_intake(data::Database& central, data::Database& register_db, int n, c
 
 IntakeHooks hooks_of(core::StepContext& ctx, std::function<std::string(const data::RecordSet&)> name) {
     return {[&ctx] { return platform::date_time_serial(ctx.clock.now()); },
-            [&ctx](const std::string& line) { ctx.log.progress(line); }, std::move(name), core::transfer_turns(ctx)};
+            [&ctx](const std::string& line) { ctx.log.progress(line); }, std::move(name),
+            [&ctx](data::TransferPlan& plan) { core::use_turns(ctx, plan); }};
 }
 
 namespace {
@@ -79,7 +80,7 @@ void take_rows(data::Database& central, data::Database& register_db, int n,
     plan.batch_rows = kBatchRows;
     plan.batch_time = kBatchTime;
     plan.on_failure = intake.step.empty() ? data::RowFailure::fail_batch : data::RowFailure::hold;
-    plan.between_batches = hooks.between_batches;
+    if (hooks.use_turns) hooks.use_turns(plan);
     plan.now = hooks.now;
     plan.log = hooks.log;
     data::TransferEngine engine(central, std::move(plan));

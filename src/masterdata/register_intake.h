@@ -29,12 +29,12 @@ struct IntakeTable {
 };
 
 // What a walk takes from its step: the time and the log for holding a row, how the log
-// names a row after its key, and the cycle's turns between batches (core::transfer_turns).
+// names a row after its key, and the cycle's turns (core::use_turns).
 struct IntakeHooks {
     std::function<double()> now;
     std::function<void(const std::string&)> log;
     std::function<std::string(const data::RecordSet&)> name;
-    std::function<data::Turn()> between_batches;
+    std::function<void(data::TransferPlan&)> use_turns;
 };
 
 // Hooks as a register's step has them: the context's clock, log and turns.

@@ -11,7 +11,7 @@
 // marks the lines the ledger still holds (a crash came between the two commits).
 //
 // A long backlog is taken in turns: between batches the cycle may let the register's own
-// software have its semaphore (Context::between_batches), and when the register's share
+// software have its semaphore (StepContext::turns), and when the register's share
 // of the cycle is used up the rest, and a close request, wait for the next cycle.
 //
 // A line that fails (a value refused where it enters, or an error of its resolution, stock,

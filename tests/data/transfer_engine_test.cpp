@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data/transfer_engine.h"
@@ -14,6 +16,8 @@
 
 namespace cassasync::data {
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr const char* kMark = "UPDATE movimenti SET aggiornogiacenza='S' WHERE id IN (SELECT value FROM json_each(?))";
 
@@ -25,6 +29,7 @@ public:
     std::set<std::int64_t> refused;
     std::int64_t disk_full = 0;
     bool checks = false;  // the rows can say whether they are still as read
+    std::chrono::milliseconds apply_time{0};  // each row's work lasts at least this
     int reads = 0;
     int abandoned = 0;
 
@@ -67,6 +72,7 @@ public:
         central_.execute("INSERT INTO presi (chiave, impronta) VALUES (?, ?)", {Value(key()), Value(digest())});
         if (refused.count(key())) throw RowRefused("valore rifiutato " + std::to_string(key()));
         if (key() == disk_full) throw DbError::file_failure("database or disk is full");
+        std::this_thread::sleep_for(apply_time);
     }
     void mark(const std::vector<TransferLedger::Entry>& taken) override {
         std::vector<std::int64_t> keys;
@@ -200,6 +206,23 @@ TEST_F(TransferEngineTest, TheTurnBetweenBatchesIsObeyed) {
         EXPECT_GE(lines.reads, 4) << "one read per batch and one that finds none";
         EXPECT_EQ(marked(), 10);
         EXPECT_EQ(taken(), 10);
+    }
+    // A batch worked on with the register held ends at the turns' own time bound; one
+    // worked on with the register let go only at the plan's.
+    for (const bool let_go : {false, true}) {
+        SCOPED_TRACE(let_go ? "let go" : "held");
+        reset_lines();
+        Lines lines(main_db(), register_db(2));
+        lines.checks = true;
+        lines.apply_time = 2ms;
+        auto p = plan(RowFailure::hold);
+        p.batch_time = 1min;
+        p.held_batch_time = 1ms;
+        p.let_go = [let_go] { return let_go; };
+        p.take_back = [] { return Turn::go_on; };
+        const auto figures = TransferEngine(main_db(), p).run(lines);
+        EXPECT_EQ(figures.rows, 10);
+        EXPECT_EQ(figures.batches, let_go ? 4 : 10) << "one row per batch held, three let go";
     }
 }
 

@@ -137,7 +137,7 @@ TEST_F(BatchTurnsTest, EveryIntakeTakesABacklogInTurnsWithinTheRegistersShareOfT
         }
         const auto taken_before = intake.taken();
         int asked = 0;
-        ctx_->between_batches = [&] {
+        ctx_->turns.between_batches = [&] {
             switch (++asked) {
                 case 1:
                     return core::BatchTurn::go_on;
@@ -158,7 +158,7 @@ TEST_F(BatchTurnsTest, EveryIntakeTakesABacklogInTurnsWithinTheRegistersShareOfT
             << "a row held in this run is not tried again after the turn";
 
         // The next cycle takes the rest; every row is taken once.
-        ctx_->between_batches = [] { return core::BatchTurn::go_on; };
+        ctx_->turns.between_batches = [] { return core::BatchTurn::go_on; };
         intake.run();
         EXPECT_EQ(intake.taken() - taken_before, rows - 1);
         EXPECT_EQ(intake.waiting(), 1) << "only the held row";
@@ -182,7 +182,7 @@ TEST_F(BatchTurnsTest, ReceiptLinesChangedWhileTheRegisterWasLetGoAreTakenAsThey
     }
     int let_go = 0;
     int taken_back = 0;
-    ctx_->let_register_go = [&] {
+    ctx_->turns.let_go = [&] {
         const std::map<int, int> changes{{2, 120}, {4, 250}};
         if (const auto change = changes.find(++let_go); change != changes.end()) {
             register_db(1).execute("UPDATE movimenti SET quantita = 3, totrig = 3 WHERE bnumer = ?",
@@ -190,7 +190,7 @@ TEST_F(BatchTurnsTest, ReceiptLinesChangedWhileTheRegisterWasLetGoAreTakenAsThey
         }
         return true;
     };
-    ctx_->take_register_back = [&] {
+    ctx_->turns.take_back = [&] {
         ++taken_back;
         return core::BatchTurn::resumed_after_turn;
     };

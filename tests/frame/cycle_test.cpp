@@ -144,21 +144,24 @@ TEST_F(CycleTest, ALongTransferGetsItsRegistersShareOfTheCycleAndLetsTheRegister
     int batches = 0;
     Lines flags_between;
     hooks_["Leggi(1)"] = [&] {
-        ASSERT_TRUE(ctx_->between_batches);
+        ASSERT_TRUE(ctx_->turns.between_batches);
+        ASSERT_TRUE(ctx_->turns.let_go && ctx_->turns.take_back);
+        EXPECT_EQ(ctx_->turns.held_batch_time, 1ms) << "half the hold: a stretch of one batch stays within it";
         do {
             ++batches;
             flags_between.push_back(flag(1));
-        } while (ctx_->between_batches() != core::BatchTurn::wait_next_cycle);
+        } while (ctx_->turns.between_batches() != core::BatchTurn::wait_next_cycle);
     };
     hooks_["Leggi(2)"] = [&] { EXPECT_FALSE(batches == 0) << "register 2 comes after register 1's share"; };
-    ProcessingCycle cycle(*ctx_, recorders(), {.hold = 0ms, .pause = 1ms, .budget = 100ms});
+    ProcessingCycle cycle(*ctx_, recorders(), {.hold = 2ms, .pause = 1ms, .budget = 100ms});
     one_cycle(cycle);
 
     EXPECT_GT(batches, 1);
     for (const auto& f : flags_between) EXPECT_EQ(f, "2") << "taken again after every turn";
     EXPECT_TRUE(in_order(calls_, {"Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2", "Leggi(2) 2", "Aggiorna(2) 2"}))
         << "the next register is served in the same cycle";
-    EXPECT_FALSE(ctx_->between_batches) << "only while a register's semaphore is held";
+    EXPECT_FALSE(ctx_->turns.between_batches || ctx_->turns.let_go || ctx_->turns.take_back)
+        << "only while a register's semaphore is held";
     EXPECT_EQ(flag(1), "0");
 }
 

@@ -290,7 +290,7 @@ TEST_F(ReceiptImportTest, ABacklogIsTakenInTurnsAndTheCloseWaitsForIt) {
     // The register's software has its turn before the first batch and changes a waiting
     // line already read; after the second batch the register's share of the cycle is used up.
     int turns = 0;
-    ctx_->between_batches = [&] {
+    ctx_->turns.between_batches = [&] {
         switch (++turns) {
             case 1:
                 register_db(1).execute("UPDATE movimenti SET quantita = 3, totrig = 3 WHERE bnumer = 2");
@@ -321,7 +321,7 @@ TEST_F(ReceiptImportTest, ABacklogIsTakenInTurnsAndTheCloseWaitsForIt) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "- Fine travaso scontrini 1"), 1);
 
     // The next cycle drains the rest and then carries the close out.
-    ctx_->between_batches = [] { return core::BatchTurn::go_on; };
+    ctx_->turns.between_batches = [] { return core::BatchTurn::go_on; };
     EXPECT_FALSE(import_and_close(1, tuning).cut_short);
     EXPECT_EQ(waiting(), 0);
     EXPECT_EQ(count_rows(sales_db(), "venmo"), 7);
