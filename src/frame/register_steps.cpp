@@ -115,7 +115,7 @@ CycleSteps CycleSteps::standard() {
     s.Recupero_Fatture = invoices::Recupero_Fatture;
     s.Travaso_Scontrini = [](Context& ctx, int n) { return sales::Travaso_Scontrini(ctx, n); };
     s.Controllo_Chiusura = [](Context& ctx, int n, long day) {
-        sales::Controllo_Chiusura(ctx, n, registers::Percorso_Cassa_Int(ctx, n), day);
+        sales::Controllo_Chiusura(ctx, n, registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n), day);
     };
     s.Trasmetti_Tessere = loyalty::Trasmetti_Tessere;
     s.Consolida_Stato_Clienti = loyalty::Consolida_Stato_Clienti;

@@ -12,10 +12,11 @@
 
 namespace cassasync::registers {
 
-// `percorso` of register n unchanged, or "" when there is no row (or it is null).
-std::string Percorso_Cassa(core::StepContext& ctx, int n);
+// `percorso` of register n unchanged, or "" when there is no row (or it is null); read
+// from the main database the settings name.
+std::string Percorso_Cassa(data::Connections& databases, const core::Settings& settings, int n);
 // `percorsoint` of register n trimmed of blanks, "" when null or absent; read afresh.
-std::string Percorso_Cassa_Int(core::StepContext& ctx, int n);
+std::string Percorso_Cassa_Int(data::Connections& databases, const core::Settings& settings, int n);
 // Drops the connections to register n's files (both paths): after a failure on a share
 // the connection may be stale, and the next use opens it afresh.
 void forget_register(core::StepContext& ctx, int n);
