@@ -51,10 +51,10 @@ std::vector<std::string> forget_replaced_files(core::StepContext& ctx, int n) {
     return dropped;
 }
 
-void fill_register_paths(core::StepContext& ctx) {
-    for (int n = 1; n <= ctx.served_registers(); ++n) {
-        ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = false;
-        ctx.Percorsi_Casse[static_cast<std::size_t>(n)] = Percorso_Cassa(ctx.databases, ctx.settings, n);
+void fill_register_paths(core::RegisterTable& table, data::Connections& databases, const core::Settings& settings) {
+    for (int n = 1; n <= core::RegisterTable::served(settings.Numero_Casse); ++n) {
+        table.Casse_Elaborate[static_cast<std::size_t>(n)] = false;
+        table.Percorsi_Casse[static_cast<std::size_t>(n)] = Percorso_Cassa(databases, settings, n);
     }
 }
 

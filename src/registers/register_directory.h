@@ -24,7 +24,8 @@ void forget_register(core::StepContext& ctx, int n);
 // were opened (see Connections::forget_if_replaced), so that this cycle reads the new
 // ones; returns the Windows paths dropped.
 std::vector<std::string> forget_replaced_files(core::StepContext& ctx, int n);
-// Start-up pass: Casse_Elaborate(n) cleared and Percorsi_Casse(n) filled, n = 1..served.
-void fill_register_paths(core::StepContext& ctx);
+// Start-up pass: Casse_Elaborate(n) cleared and Percorsi_Casse(n) filled from the
+// register table, n = 1..served.
+void fill_register_paths(core::RegisterTable& table, data::Connections& databases, const core::Settings& settings);
 
 }  // namespace cassasync::registers
