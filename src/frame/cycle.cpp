@@ -23,6 +23,12 @@ constexpr const char* kArchivioSostituito = "Archivio sostituito, riaperto: cass
 // "Cassa N (path): " + this: a register's file locked by another program past the busy wait.
 constexpr const char* kDatabaseBloccato = "database bloccato da un altro programma";
 
+// Where the cycle's own error lines say a failure happened (a register step's lines
+// name the step; see register_steps.h).
+constexpr const char* kConsolidamento = "Consolidamento stato clienti";
+constexpr const char* kCopiaDiSicurezza = "Copia di sicurezza";
+constexpr const char* kSemaforo = "Semaforo";
+
 // Registers 1 to 3 are processed even while their own software holds the semaphore;
 // from register 4 on a held register is skipped.
 constexpr int kFirstTestedRegister = 4;
@@ -72,7 +78,8 @@ void ProcessingCycle::Elabora_Casse() {
     try {
         back_up_if_due(ctx_, false);
     } catch (const std::exception& e) {
-        log_error(e);
+        // A copy that fails is logged by the backup itself; this is anything else it met.
+        log_error(kCopiaDiSicurezza, e);
     }
     health_.cycle_finished(true);  // health
 }
@@ -127,7 +134,7 @@ void ProcessingCycle::card_pass() {
             if (!run_card_send(ctx_, 1, steps_)) health_.step_failed(1);  // health
         } catch (const std::exception& e) {
             health_.step_failed(1);  // health
-            if (!note_locked(1, e)) log_error(e);
+            if (!note_locked(1, e)) log_error(register_place(kStepTrasmissione, 1), e);
             registers::forget_register(ctx_, 1);
         }
     }
@@ -146,7 +153,7 @@ void ProcessingCycle::card_pass() {
     try {
         steps_.Consolida_Stato_Clienti(ctx_);
     } catch (const std::exception& e) {
-        log_error(e);
+        log_error(kConsolidamento, e);
     }
 }
 
@@ -170,7 +177,7 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
     } catch (const std::exception& e) {
         health_.step_failed(n);  // health
         const bool locked = note_locked(n, e);
-        if (!locked) log_error(e);
+        if (!locked) log_error(register_place(kSemaforo, n), e);
         // A take that met another program's lock changed nothing, and a release would
         // only wait for the same lock again.
         if (locked && !taken) taking = false;
@@ -180,9 +187,9 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
     if (taking) registers::Rilascia_Semaforo(ctx_, n);
 }
 
-void ProcessingCycle::log_error(const std::exception& e) {
+void ProcessingCycle::log_error(const std::string& where, const std::exception& e) {
     health_.cycle_error();  // health
-    ctx_.log.progress(e.what());
+    ctx_.log.progress(where + ": " + e.what());
 }
 
 bool ProcessingCycle::note_locked(int n, const std::exception& e) {

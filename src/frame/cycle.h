@@ -47,7 +47,8 @@ private:
     // error is logged on one line and the register's connections are dropped so that
     // the next cycle reopens them; the semaphore is released in every case.
     void under_semaphore(int n, bool test_first, const std::function<void()>& body);
-    void log_error(const std::exception& e);
+    // One line naming where the failure happened: "<where>: <cause>".
+    void log_error(const std::string& where, const std::exception& e);
     // A register whose file another program keeps locked: one line naming the register
     // and its file, and the register is left alone for the rest of the cycle. False for
     // any other error.

@@ -93,7 +93,7 @@ void HealthRecorder::read_register(RegisterHealth& r) {
         r.semaphore = SemaphoreState::unknown;
     }
     try {
-        const std::string path = registers::Percorso_Cassa_Int(ctx_, r.number);
+        const std::string path = registers::Percorso_Cassa_Int(ctx_.databases, ctx_.settings, r.number);
         data::Database& reg = ctx_.databases.open(path, data::FileRole::register_share);
         const NoWait no_wait(reg);
         const std::vector<data::Value> waiting = {data::text(kLineTaken), data::text(kLineWaiting)};

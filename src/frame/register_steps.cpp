@@ -24,7 +24,6 @@ namespace {
 constexpr const char* kStepInvioTotali = "Invio totali tessere";
 constexpr const char* kStepRicezioneTotali = "Ricezione totali tessere";
 constexpr const char* kStepLettura = "Lettura tessere";
-constexpr const char* kStepTrasmissione = "Trasmissione tessere";
 constexpr const char* kStepArticoli = "Aggiornamento articoli";
 constexpr const char* kStepClienti = "Importazione clienti";
 constexpr const char* kStepFatture = "Recupero fatture";
@@ -54,7 +53,7 @@ bool run_step(Context& ctx, int n, const char* name, const std::function<void(Co
         return true;
     } catch (const std::exception& e) {
         if (is_locked_elsewhere(e)) throw;
-        ctx.log.progress(std::string(name) + " cassa Nr. " + std::to_string(n) + ": " + e.what());
+        ctx.log.progress(register_place(name, n) + ": " + e.what());
         if (file_failures && failed_on_a_file(e)) file_failures->insert(name);
         registers::forget_register(ctx, n);
         return false;
@@ -116,12 +115,14 @@ CycleSteps CycleSteps::standard() {
     s.Recupero_Fatture = invoices::Recupero_Fatture;
     s.Travaso_Scontrini = [](Context& ctx, int n) { return sales::Travaso_Scontrini(ctx, n); };
     s.Controllo_Chiusura = [](Context& ctx, int n, long day) {
-        sales::Controllo_Chiusura(ctx, n, registers::Percorso_Cassa_Int(ctx, n), day);
+        sales::Controllo_Chiusura(ctx, n, registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n), day);
     };
     s.Trasmetti_Tessere = loyalty::Trasmetti_Tessere;
     s.Consolida_Stato_Clienti = loyalty::Consolida_Stato_Clienti;
     return s;
 }
+
+std::string register_place(const char* what, int n) { return std::string(what) + " cassa Nr. " + std::to_string(n); }
 
 bool is_locked_elsewhere(const std::exception& e) {
     const auto* db_error = dynamic_cast<const data::DbError*>(&e);

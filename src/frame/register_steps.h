@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "frame/context.h"
 #include "sales/receipt_import.h"
@@ -53,6 +54,12 @@ bool run_receipts(Context& ctx, int n, const CycleSteps& steps);
 // Register n's queued cards sent to it, at the end of the cycle. Failures as above;
 // true when the step completed.
 bool run_card_send(Context& ctx, int n, const CycleSteps& steps);
+
+// Where an error line says a failure happened at register n: "<what> cassa Nr. <n>".
+std::string register_place(const char* what, int n);
+
+// The card send's name in its error lines.
+inline constexpr const char* kStepTrasmissione = "Trasmissione tessere";
 
 // Whether an error is a register file kept locked by another program past the busy wait.
 bool is_locked_elsewhere(const std::exception& e);

@@ -130,7 +130,7 @@ void load_settings_and_check_registers(Context& ctx, data::Channel& var) {
         ctx.log.progress("ATTENZIONE: configurate " + std::to_string(s.Numero_Casse) + " casse, servite le prime " +
                          std::to_string(core::kMaxRegisters));
     }
-    registers::fill_register_paths(ctx);
+    registers::fill_register_paths(ctx, ctx.databases, ctx.settings);
     registers::check_registers_at_startup(ctx);
 }
 

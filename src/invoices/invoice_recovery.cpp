@@ -70,8 +70,9 @@ struct Invoice {
 
 class InvoiceRecovery {
 public:
-    InvoiceRecovery(core::StepContext& ctx, int n, data::Database& central, data::Database& reg)
-        : ctx_(ctx), n_(n), central_(central), reg_(reg),
+    InvoiceRecovery(core::OperationLog& log, const core::Settings& settings, int n, data::Database& central,
+                    data::Database& reg)
+        : log_(log), settings_(settings), n_(n), central_(central), reg_(reg),
           barcodes_(data3_.select(central, "codean", {}, {}, "rowid", data::Fetch::on_demand)) {}
 
     void recover(const data::RecordSet& header) {
@@ -88,7 +89,7 @@ public:
         raise_counter(inv);
         central_header.add_new();
         fill_header(central_header, header);
-        ctx_.log.progress(kLogInvoice + (header.is_null("dataor")
+        log_.progress(kLogInvoice + (header.is_null("dataor")
                                              ? std::string()
                                              : platform::short_date_of_serial(header.number("dataor"))));
         central_header.update();
@@ -114,7 +115,7 @@ private:
     // The counter only moves up, and a missing one is not created.
     void raise_counter(const Invoice& inv) {
         auto& counter = numeri_.select(central_, "numeri", kCounterKey,
-                                       {data::integer(ctx_.settings.Codice_Utente), inv.codtipdoc,
+                                       {data::integer(settings_.Codice_Utente), inv.codtipdoc,
                                         data::integer(inv.anno)},
                                        "rowid");
         if (counter.eof() || counter.is_null("ultnum")) return;
@@ -125,7 +126,7 @@ private:
     }
 
     void fill_header(data::RecordSet& c, const data::RecordSet& r) const {
-        c.set("codutente", data::integer(ctx_.settings.Codice_Utente));
+        c.set("codutente", data::integer(settings_.Codice_Utente));
         for (const char* f : kHeaderCopiedFirst) c.set(f, r.field(f));
         c.set("codPagamento", r.field("codpagamento"));
         c.set("tipodoc", r.field("tipodoc"));
@@ -146,7 +147,7 @@ private:
     }
 
     void fill_row(data::RecordSet& c, const data::RecordSet& r) {
-        c.set("codute", data::integer(ctx_.settings.Codice_Utente));
+        c.set("codute", data::integer(settings_.Codice_Utente));
         for (const char* f : kRowKeyCopied) c.set(f, r.field(f));
         c.set("articoli", article_of(r));
         const std::string unit = base::trim_blanks(r.text("unitam"));
@@ -169,7 +170,8 @@ private:
         return code;
     }
 
-    core::StepContext& ctx_;
+    core::OperationLog& log_;
+    const core::Settings& settings_;
     int n_;
     data::Database& central_;
     data::Database& reg_;
@@ -185,7 +187,7 @@ private:
 
 void Recupero_Fatture(core::StepContext& ctx, int n) {
     const std::string& entry = ctx.register_entry(n);
-    const std::string path = registers::Percorso_Cassa_Int(ctx, n);
+    const std::string path = registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n);
     ctx.log.progress(kLogRecovering);
     if (registers::Verifica_Cassa(ctx, entry, n)) {
         ctx.log.write(kLogStart + std::to_string(n));
@@ -199,7 +201,7 @@ void Recupero_Fatture(core::StepContext& ctx, int n) {
         } else {
             // Nothing is written at the register: the "F" mark stays, and the central
             // header is what keeps an invoice from being copied twice.
-            InvoiceRecovery recovery(ctx, n, central, reg);
+            InvoiceRecovery recovery(ctx.log, ctx.settings, n, central, reg);
             for (marked.move_first(); !marked.eof(); marked.move_next()) recovery.recover(marked);
             ctx.log.progress(kLogAllDone);
             ctx.log.write(kLogEnd + std::to_string(n));

@@ -9,7 +9,8 @@
 #include <string_view>
 
 #include "base/text.h"
-#include "core/step_context.h"
+#include "core/register_table.h"
+#include "core/settings.h"
 #include "data/value.h"
 
 namespace cassasync::loyalty {
@@ -22,15 +23,15 @@ inline bool card_exchange_on(const core::Settings& settings) {
 
 // `Percorsi_Casse`(n): the path of the register's card tables; "" for a number outside
 // 1..10, which no reachability check passes.
-inline std::string card_register_path(const core::StepContext& ctx, int n) {
+inline std::string card_register_path(const core::RegisterTable& table, int n) {
     if (n < 1 || n > core::kMaxRegisters) return {};
-    return ctx.Percorsi_Casse[static_cast<std::size_t>(n)];
+    return table.Percorsi_Casse[static_cast<std::size_t>(n)];
 }
 
 // `Casse_Elaborate`(n) set: the card step has dealt with the register in this cycle.
-inline void mark_register_done(core::StepContext& ctx, int n) {
-    if (n >= 0 && static_cast<std::size_t>(n) < ctx.Casse_Elaborate.size()) {
-        ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = true;
+inline void mark_register_done(core::RegisterTable& table, int n) {
+    if (n >= 0 && static_cast<std::size_t>(n) < table.Casse_Elaborate.size()) {
+        table.Casse_Elaborate[static_cast<std::size_t>(n)] = true;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/record_set.h"
@@ -27,6 +28,19 @@ constexpr const char* kStatoRinviato = "Stato clienti rinviato al prossimo ciclo
 const std::string kMarkedToSend = "totcard <> ? AND " + data::same_text("sel");
 const std::string kReceived = data::same_text("stat_t");
 
+// The rows of the end-of-cycle pass left for the next cycle, and why the first was.
+struct PutOff {
+    std::size_t rows = 0;
+    std::string first_cause;
+
+    void note(const std::exception& e) {
+        if (first_cause.empty()) first_cause = e.what();
+    }
+    std::string line() const {
+        return kStatoRinviato + std::to_string(rows) + (rows == 1 ? " riga: " : " righe: ") + first_cause;
+    }
+};
+
 // Register writes go in short transactions of this many rows.
 constexpr std::size_t kRegisterBatch = 500;
 
@@ -36,7 +50,7 @@ void receive_totals(core::StepContext& ctx, int n) {
     auto& central_rows = clienti2.select(central, kCustomers, {}, {}, "rowid", data::Fetch::on_demand);
     if (!registers::Verifica_Cassa(ctx, card_register_path(ctx, n), n)) return;
 
-    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx, n), data::FileRole::register_share);
+    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n), data::FileRole::register_share);
     data::Channel caselle("caselle");
     auto& register_rows = caselle.select(reg, kCustomers, "totcard <> ?", {data::integer(0)}, "id");
     data::Transaction tx(central);
@@ -62,7 +76,7 @@ void send_totals(core::StepContext& ctx, int n) {
     auto& marked = clienti2.select(central, kCustomers, kMarkedToSend, {data::integer(0), data::text(kDaInviare)}, "rowid");
     if (!registers::Verifica_Cassa(ctx, card_register_path(ctx, n), n)) return;
 
-    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx, n), data::FileRole::register_share);
+    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n), data::FileRole::register_share);
     data::Channel caselle("caselle");
     auto& register_rows = caselle.select(reg, kCustomers, {}, {}, "id", data::Fetch::on_demand);
     while (!marked.eof()) {
@@ -105,17 +119,21 @@ void Consolida_Stato_Clienti(core::StepContext& ctx) {
 
     // One transaction for the pass; a statement that fails is skipped and the pass goes
     // on (SQLite undoes just that statement). A failure that ends the transaction
-    // itself starts a new one for the rows after it. A transaction that cannot start
-    // (another program holds the write lock past the busy timeout) ends the pass: each
-    // further row would wait as long again. The rows keep their "R" for the next cycle.
+    // itself undoes the rows done in it and starts a new one for the rows after it. A
+    // transaction that cannot start (another program holds the write lock past the busy
+    // timeout) ends the pass: each further row would wait as long again. The rows put off
+    // keep their "R" for the next cycle and are counted in one line at the end.
+    PutOff put_off;
+    std::size_t in_transaction = 0;  // rows done in the transaction under way
     std::optional<data::Transaction> tx;
     for (received.move_first(); !received.eof(); received.move_next()) {
         if (!central.in_transaction()) {
             try {
                 tx.emplace(central);
             } catch (const std::exception& e) {
-                ctx.log.progress(kStatoRinviato + std::string(e.what()));
-                return;
+                put_off.note(e);
+                for (; !received.eof(); received.move_next()) ++put_off.rows;
+                break;
             }
         }
         try {
@@ -126,16 +144,20 @@ void Consolida_Stato_Clienti(core::StepContext& ctx) {
                 received.set("stat_t", data::text(kTrattato));
                 received.update();
             }
-        } catch (const std::exception&) {
-            // Skipped: the row keeps its "R" and is seen again at the end of the next cycle.
+            ++in_transaction;
+        } catch (const std::exception& e) {
+            put_off.note(e);
+            ++put_off.rows;
+            if (!central.in_transaction()) put_off.rows += std::exchange(in_transaction, 0);
         }
     }
     try {
         if (tx && central.in_transaction()) tx->commit();
     } catch (const std::exception& e) {
-        // Nothing is left to skip to; the rows keep their "R" for the next cycle.
-        ctx.log.progress(kStatoRinviato + std::string(e.what()));
+        put_off.note(e);
+        put_off.rows += in_transaction;
     }
+    if (put_off.rows > 0) ctx.log.progress(put_off.line());
 }
 
 }  // namespace cassasync::loyalty

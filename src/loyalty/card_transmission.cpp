@@ -109,8 +109,8 @@ std::vector<Field> record_of(const data::RecordSet& c, std::int64_t progressivo,
 
 class CardSender {
 public:
-    CardSender(core::StepContext& ctx, int n, data::Database& central, data::Database& reg)
-        : ctx_(ctx), n_(n), central_(central), reg_(reg) {}
+    CardSender(core::OperationLog& log, platform::Clock& clock, int n, data::Database& central, data::Database& reg)
+        : log_(log), clock_(clock), n_(n), central_(central), reg_(reg) {}
 
     // Sends the register's queue; false when it stopped at the sequence number limit.
     bool send_queue(data::RecordSet& queue, std::int64_t last) {
@@ -122,7 +122,7 @@ public:
             write(batch);
             drop(batch);
             if (!batch.overflow_line.empty()) {
-                ctx_.log.progress(batch.overflow_line);
+                log_.progress(batch.overflow_line);
                 return false;
             }
         }
@@ -159,7 +159,7 @@ private:
             Send send;
             send.queue_row = queue.rowid();
             send.progressivo = ++last;
-            send.record = record_of(holder, send.progressivo, platform::date_time_serial(ctx_.clock.now()));
+            send.record = record_of(holder, send.progressivo, platform::date_time_serial(clock_.now()));
             send.line = std::string(kAggiorno) + holder.text("tessera") + kCassaNr + std::to_string(n_) + " " +
                         log_number(holder.field("puntisal"));
             batch.sends.push_back(std::move(send));
@@ -201,7 +201,7 @@ private:
             tx.commit();
         }
         last_ = batch.sends.back().progressivo;
-        for (const auto& s : batch.sends) ctx_.log.progress(s.line);
+        for (const auto& s : batch.sends) log_.progress(s.line);
     }
 
     // Third commit: the queue rows sent or not to be sent.
@@ -215,7 +215,8 @@ private:
         tx.commit();
     }
 
-    core::StepContext& ctx_;
+    core::OperationLog& log_;
+    platform::Clock& clock_;
     int n_;
     data::Database& central_;
     data::Database& reg_;
@@ -240,7 +241,7 @@ void transmit(core::StepContext& ctx, int n) {
         return;
     }
     ctx.log.progress(kInizio);
-    CardSender sender(ctx, n, central, reg);
+    CardSender sender(ctx.log, ctx.clock, n, central, reg);
     if (sender.send_queue(queue, last)) mark_register_done(ctx, n);
 }
 

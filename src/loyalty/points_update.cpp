@@ -23,10 +23,9 @@ void check_counter(const std::string& tessera, const char* counter, std::int64_t
 }
 }  // namespace
 
-void Aggiorna_Punti(core::StepContext& ctx, const std::string& tessera, std::int16_t tipo,
+void Aggiorna_Punti(data::Database& db, const platform::PathMap& paths, const std::string& tessera, std::int16_t tipo,
                     std::int16_t punti, const data::Value& data, const data::Value& ora,
                     std::int16_t numcassa, std::int32_t numsco) {
-    data::Database& db = ctx.databases.central();
     // The receipt day as a whole day number (halves to even), as the journal is keyed.
     const double day = std::nearbyint(data::to_double_or(data, 0.0));
 
@@ -58,7 +57,7 @@ void Aggiorna_Punti(core::StepContext& ctx, const std::string& tessera, std::int
     const data::Value kind(std::int64_t{tipo});
     const data::Value till(std::int64_t{numcassa});
     const data::Value receipt(std::int64_t{numsco});
-    if (platform::file_exists(ctx.paths.to_local(core::kLoyaltyPath)) && db.is_attached(data::kLoyaltySchema)) {
+    if (platform::file_exists(paths.to_local(core::kLoyaltyPath)) && db.is_attached(data::kLoyaltySchema)) {
         journal = &carte.select(db, "movtessere", {}, {}, {}, data::Fetch::append);
         // One row per movement key. Every line reaches here once, so a second movement
         // with the same key (two earning lines on one receipt) is a movement of its own:

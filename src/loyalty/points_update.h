@@ -10,8 +10,9 @@
 #include <string>
 
 #include "core/register_vocabulary.h"
-#include "core/step_context.h"
+#include "data/database.h"
 #include "data/value.h"
+#include "platform/path_map.h"
 
 namespace cassasync::loyalty {
 
@@ -21,8 +22,9 @@ inline constexpr std::size_t kCardWidth = core::kCardNumberLength;
 inline constexpr std::size_t kJournalNameWidth = 45;
 
 // `tessera` is searched and stored exactly as given (the import passes 13 characters,
-// blank-padded). `data` and `ora` are the receipt's date and time serials.
-void Aggiorna_Punti(core::StepContext& ctx, const std::string& tessera, std::int16_t tipo,
+// blank-padded). `data` and `ora` are the receipt's date and time serials. `central` is
+// the central connection; `paths` tells where the loyalty file is.
+void Aggiorna_Punti(data::Database& central, const platform::PathMap& paths, const std::string& tessera, std::int16_t tipo,
                     std::int16_t punti, const data::Value& data, const data::Value& ora,
                     std::int16_t numcassa, std::int32_t numsco);
 

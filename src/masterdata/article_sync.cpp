@@ -47,10 +47,10 @@ bool is_created_by_register(const data::RecordSet& barcode) {
 
 class ArticleIntake {
 public:
-    ArticleIntake(core::StepContext& ctx, int n, data::Database& central)
-        : ctx_(ctx), n_(n), central_(central),
+    ArticleIntake(core::OperationLog& log, platform::Clock& clock, int n, data::Database& central)
+        : log_(log), n_(n), central_(central),
           barcodes_(codean_.select(central, "codean", {}, {}, "rowid", data::Fetch::on_demand)) {
-        const auto now = ctx.clock.now();
+        const auto now = clock.now();
         day_.today = static_cast<double>(platform::day_serial(now.year, now.month, now.day));
         day_.year = now.year;
     }
@@ -61,7 +61,7 @@ public:
         const std::string ean = reg.text("eanare");
         if (base::trim_blanks(ean).empty()) throw data::RowRefused(kEmptyBarcode);
         barcodes_.find_first({{"eanare", data::text(ean), data::Compare::key}});
-        ctx_.log.progress(kLogReading + std::to_string(n_) + " " + ean);
+        log_.progress(kLogReading + std::to_string(n_) + " " + ean);
         const bool copied = barcodes_.no_match() || is_created_by_register(barcodes_);
         if (copied) {
             if (auto why = data::refusal_of(reg, kRegisterArticle)) throw data::RowRefused(*why);
@@ -95,7 +95,7 @@ private:
         const std::int32_t code = next_article_code();
         auto& article = listi01_.select(central_, "listi01", "codart = ?", {data::integer(code)});
         if (article.eof()) {
-            ctx_.log.progress(kLogNewArticleRegister + std::to_string(n_) + kLogNewArticleCode +
+            log_.progress(kLogNewArticleRegister + std::to_string(n_) + kLogNewArticleCode +
                               std::to_string(code));
             article.add_new();
             fill_new_article(article, reg, code, day_);
@@ -121,7 +121,7 @@ private:
         article.update();
     }
 
-    core::StepContext& ctx_;
+    core::OperationLog& log_;
     int n_;
     data::Database& central_;
     data::Channel codean_{"codean"};
@@ -136,9 +136,9 @@ private:
 void Aggiorna_Articoli(core::StepContext& ctx, int n) {
     const std::string& entry = ctx.register_entry(n);
     if (!core::switch_off(ctx.settings.aaa)) {
-        const std::string path = registers::Percorso_Cassa_Int(ctx, n);
+        const std::string path = registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n);
         data::Database& central = ctx.databases.central();
-        ArticleIntake intake(ctx, n, central);
+        ArticleIntake intake(ctx.log, ctx.clock, n, central);
         ctx.log.progress(kLogChecking);
         if (registers::Verifica_Cassa(ctx, entry, n)) {
             data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
@@ -151,13 +151,13 @@ void Aggiorna_Articoli(core::StepContext& ctx, int n) {
                                   hooks_of(ctx, [](const data::RecordSet& row) { return kLogHeldName + row.text("eanare"); }));
             } catch (...) {
                 // The rows before the failing one are taken: they go out all the same.
-                if (settled || intake.changed()) start_qvo(ctx);
+                if (settled || intake.changed()) start_qvo(ctx.paths, ctx.starter);
                 throw;
             }
             ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = true;
             // Once per run, after the walk: the loader carries the new data out to
             // every register.
-            if (settled || intake.changed()) start_qvo(ctx);
+            if (settled || intake.changed()) start_qvo(ctx.paths, ctx.starter);
         }
     }
 }

@@ -52,7 +52,7 @@ std::int32_t customer_code(const data::RecordSet& reg) {
 
 void Aggiorna_Clienti(core::StepContext& ctx, int n) {
     const std::string& entry = ctx.register_entry(n);
-    const std::string path = registers::Percorso_Cassa_Int(ctx, n);
+    const std::string path = registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n);
     ctx.log.progress(kLogImporting);
     if (registers::Verifica_Cassa(ctx, entry, n)) {
         data::Database& central = ctx.databases.central();

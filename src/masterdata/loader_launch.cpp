@@ -8,8 +8,8 @@
 
 namespace cassasync::masterdata {
 
-void start_qvo(core::StepContext& ctx) {
-    const auto program = ctx.paths.to_local(core::kLoaderPath);
+void start_qvo(const platform::PathMap& paths, platform::ProcessStarter& starter) {
+    const auto program = paths.to_local(core::kLoaderPath);
     // No loader installed is not an error: the registers then keep their data.
     std::error_code ec;
     if (!std::filesystem::is_regular_file(program, ec)) return;
@@ -20,7 +20,7 @@ void start_qvo(core::StepContext& ctx) {
                                  " is not executable; make it executable (chmod +x " + program.string() + ")");
     }
     // Started and forgotten: the service never learns whether the loader succeeded.
-    const Status started = ctx.starter.start_detached(program);
+    const Status started = starter.start_detached(program);
     if (!started) throw std::runtime_error("article loader: " + started.message());
 }
 

@@ -4,10 +4,11 @@
 // std::runtime_error for the caller to report.
 #pragma once
 
-#include "core/step_context.h"
+#include "platform/path_map.h"
+#include "platform/process_starter.h"
 
 namespace cassasync::masterdata {
 
-void start_qvo(core::StepContext& ctx);
+void start_qvo(const platform::PathMap& paths, platform::ProcessStarter& starter);
 
 }  // namespace cassasync::masterdata

@@ -37,7 +37,7 @@ std::optional<std::string> flag_file_name(const std::string& register_path) {
 // difference. A check that fails is itself one line; the close is done either way.
 void log_reconciliation(core::StepContext& ctx, int n, const std::string& register_path, long today) {
     try {
-        const RegisterDayCheck check = reconcile_register(ctx, n, register_path, today);
+        const RegisterDayCheck check = reconcile_register(ctx.paths, ctx.databases.central(), n, register_path, today);
         ctx.log.write(kReconciled + verdict_line(check));
         if (check.verdict != Verdict::not_checked) {
             ctx.day_checks.at(static_cast<std::size_t>(n)) = {
@@ -76,7 +76,7 @@ void Controllo_Chiusura(core::StepContext& ctx, int n, const std::string& regist
         const int anno = platform::from_serial(static_cast<double>(today)).year;
         data::Database& central = ctx.databases.central();
         data::Transaction transaction(central);
-        Registra_Vendita(ctx, anno, n, today);
+        Registra_Vendita(central, ctx.log, anno, n, today);
         transaction.commit();
     }
 

@@ -13,10 +13,9 @@ constexpr const char* kSalesDescription = "Vendite";
 const std::string kCounterSelection = "codutente = ? and anno = ? and " + data::same_text("tipo");
 }  // namespace
 
-std::int16_t Prossimo_Numero(core::StepContext& ctx, int anno) {
-    data::Database& db = ctx.databases.central();
+std::int16_t Prossimo_Numero(data::Database& db, const core::Settings& settings, int anno) {
     data::Channel numeri("numeri");
-    const auto user = static_cast<std::int64_t>(ctx.settings.Codice_Utente);
+    const auto user = static_cast<std::int64_t>(settings.Codice_Utente);
     auto& rs = numeri.select(db, "numeri", kCounterSelection,
                              {data::Value(user), data::Value(std::int64_t{anno}), data::text(kSalesType)});
     std::int64_t previous = 0;

@@ -7,14 +7,16 @@
 
 #include <cstdint>
 
-#include "core/step_context.h"
+#include "core/settings.h"
+#include "data/database.h"
 
 namespace cassasync::sales {
 
 inline constexpr std::int16_t kLastDocumentNumber = 32767;
 
-// The next sales document number of `anno`; raises data::DbError when the year's
-// numbers are exhausted or the stored counter is not a 16-bit number.
-std::int16_t Prossimo_Numero(core::StepContext& ctx, int anno);
+// The next sales document number of `anno` for the settings' user, counted on the
+// central connection; raises data::DbError when the year's numbers are exhausted or the
+// stored counter is not a 16-bit number.
+std::int16_t Prossimo_Numero(data::Database& central, const core::Settings& settings, int anno);
 
 }  // namespace cassasync::sales

@@ -241,7 +241,7 @@ bool ReceiptImport::continue_document_of(long day) {
 void ReceiptImport::open_document(const ReceiptLine& line) {
     doc_.day = day_of(line.bdator);
     doc_.anno = year_of(doc_.day);
-    doc_.numero = Prossimo_Numero(ctx_, doc_.anno);
+    doc_.numero = Prossimo_Numero(central_, ctx_.settings, doc_.anno);
     doc_.rows = 0;
     doc_.open = true;
     auto& h = *new_headers_;
@@ -307,7 +307,7 @@ void ReceiptImport::import_line(const ReceiptLine& line, RowResolver& resolver, 
     if (!data::is_null(line.tessera) &&
         (line.tiporecord == loyalty::kPointsEarned || line.tiporecord == loyalty::kPointsRedeemed)) {
         const std::string card = fixed_width(data::to_text(line.tessera), loyalty::kCardWidth);
-        loyalty::Aggiorna_Punti(ctx_, card, static_cast<std::int16_t>(line.tiporecord),
+        loyalty::Aggiorna_Punti(central_, ctx_.paths, card, static_cast<std::int16_t>(line.tiporecord),
                                 to_int16(round_half_even(quantita, 0), "points"), venmo.field("bdator"),
                                 venmo.field("ora"), static_cast<std::int16_t>(n_),
                                 to_int32(venmo.integer("numsco"), "receipt number"));
@@ -470,7 +470,7 @@ ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTunin
     const long today = platform::day_serial(now.year, now.month, now.day);
     figures.day = today;
     ctx.log.progress(kMsgLooking);
-    const std::string register_path = registers::Percorso_Cassa_Int(ctx, n);
+    const std::string register_path = registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n);
     if (!registers::Verifica_Cassa(ctx, ctx.Percorsi_Casse.at(static_cast<std::size_t>(n)), n)) {
         ctx.log.progress(kMsgNotConnected);
     } else {

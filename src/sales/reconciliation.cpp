@@ -78,7 +78,7 @@ std::string line_name(const LineKey& key) {
 
 class DayCheck {
 public:
-    DayCheck(core::StepContext& ctx, RegisterDayCheck& out) : ctx_(ctx), out_(out), central_(ctx.databases.central()) {}
+    DayCheck(data::Database& central, RegisterDayCheck& out) : out_(out), central_(central) {}
 
     void read_register(data::Database& reg) {
         data::Channel lines("riconciliazione");
@@ -165,7 +165,7 @@ public:
             if (header.is_null("regis") || header.text("regis") != kRegisteredMark) continue;
             ++out_.registered_documents;
             const std::int64_t numero = header.integer("numero");
-            const DocumentTotals now = Calcola_Totali(ctx_, anno, numero);
+            const DocumentTotals now = Calcola_Totali(central_, anno, numero);
             const double totale = data::to_double_or(header.field("totale"), 0.0);
             const double totimp = data::to_double_or(header.field("totimp"), 0.0);
             const double totiva = data::to_double_or(header.field("totiva"), 0.0);
@@ -210,7 +210,6 @@ private:
         return customer.find_first({{"tessera", data::text(card), data::Compare::key}});
     }
 
-    core::StepContext& ctx_;
     RegisterDayCheck& out_;
     data::Database& central_;
     data::Channel clienti_{"clienti"};
@@ -220,18 +219,19 @@ private:
 
 }  // namespace
 
-RegisterDayCheck reconcile_register(core::StepContext& ctx, int n, const std::string& register_path, long day) {
+RegisterDayCheck reconcile_register(const platform::PathMap& paths, data::Database& central, int n,
+                                    const std::string& register_path, long day) {
     RegisterDayCheck out;
     out.n = n;
     out.day = day;
-    const auto local = ctx.paths.to_local(register_path);
+    const auto local = paths.to_local(register_path);
     if (register_path.empty() || !platform::file_exists(local)) {
         out.verdict = Verdict::not_checked;
         out.differences.push_back("register database " + (register_path.empty() ? std::string("(no path)") : register_path) +
                                   " cannot be reached or is missing");
         return out;
     }
-    DayCheck check(ctx, out);
+    DayCheck check(central, out);
     try {
         data::OpenOptions options;
         options.read_only = true;
@@ -252,9 +252,9 @@ RegisterDayCheck reconcile_register(core::StepContext& ctx, int n, const std::st
     return out;
 }
 
-int requeue_missing(core::StepContext& ctx, const std::string& register_path, const RegisterDayCheck& check) {
+int requeue_missing(data::Connections& databases, const std::string& register_path, const RegisterDayCheck& check) {
     if (check.verdict == Verdict::not_checked || check.missing_line_keys.empty()) return 0;
-    data::Database& reg = ctx.databases.open(register_path, data::FileRole::register_share);
+    data::Database& reg = databases.open(register_path, data::FileRole::register_share);
     std::string keys = "[";
     for (std::size_t i = 0; i < check.missing_line_keys.size(); ++i) {
         keys += (i ? "," : "") + std::to_string(check.missing_line_keys[i]);

@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "core/step_context.h"
+#include "data/connections.h"
+#include "data/database.h"
+#include "platform/path_map.h"
 
 namespace cassasync::sales {
 
@@ -42,13 +44,15 @@ struct RegisterDayCheck {
 
 // Checks register n's day `day` (a day serial). `register_path` is the Windows path of the
 // register's database (its transfer path); a file that is missing or cannot be opened
-// gives Verdict::not_checked, never a difference. Needs the central connection open.
-RegisterDayCheck reconcile_register(core::StepContext& ctx, int n, const std::string& register_path, long day);
+// gives Verdict::not_checked, never a difference. `central` is the central connection;
+// `paths` maps the register's path to the local file.
+RegisterDayCheck reconcile_register(const platform::PathMap& paths, data::Database& central, int n,
+                                    const std::string& register_path, long day);
 
 // After a restore: sets the imported lines the check found missing centrally back to
 // waiting at the register, so the next import takes them (once: the others stay
 // imported). Gives the number of lines set back. REQUIRES: the service is stopped.
-int requeue_missing(core::StepContext& ctx, const std::string& register_path, const RegisterDayCheck& check);
+int requeue_missing(data::Connections& databases, const std::string& register_path, const RegisterDayCheck& check);
 
 // One line: "register 2, 07/12/2026: AGREES (12 lines, 34.50 EUR, 3 points, 1 document)",
 // "... DIFFERS (2 differences)" or "... NOT CHECKED: why".

@@ -55,10 +55,10 @@ data::RecordSet& select_day_documents(data::Channel& channel, data::Database& ce
                           kWaitingFirst);
 }
 
-DocumentTotals Calcola_Totali(core::StepContext& ctx, int anno, std::int64_t numero) {
+DocumentTotals Calcola_Totali(data::Database& central, int anno, std::int64_t numero) {
     data::Channel vendite("vendite");
     // Row order decides which code takes which slot: the document's own row order.
-    data::RecordSet& rows = vendite.select(ctx.databases.central(), "venmo", "bnumer= ? and bannoc = ?",
+    data::RecordSet& rows = vendite.select(central, "venmo", "bnumer= ? and bannoc = ?",
                                            {data::integer(numero), data::integer(anno)}, "bns, rowid");
 
     DocumentTotals totals;
@@ -71,7 +71,7 @@ DocumentTotals Calcola_Totali(core::StepContext& ctx, int anno, std::int64_t num
         if (rows.is_null("totrig")) continue;
         const double net = rows.number("totrig");
         totals.totale += rows.number("totiva");
-        Cerca_Aliquota(ctx, totals.riepilogo, code, kSalesMode, 0.0, net);
+        Cerca_Aliquota(central, totals.riepilogo, code, kSalesMode, 0.0, net);
     }
 
     std::int64_t taxable_units = 0;
@@ -86,16 +86,15 @@ DocumentTotals Calcola_Totali(core::StepContext& ctx, int anno, std::int64_t num
     return totals;
 }
 
-void Registra_Vendita(core::StepContext& ctx, int anno, int n, long day) {
-    data::Database& central = ctx.databases.central();
+void Registra_Vendita(data::Database& central, core::OperationLog& log, int anno, int n, long day) {
     data::Channel vente("vente");
     data::RecordSet& header = select_day_documents(vente, central, anno, n, day);
     if (header.eof()) return;
 
     const std::int64_t numero = header.integer("numero");
-    ctx.log.progress(kRegistering + std::to_string(numero) + kPleaseWait);
-    const DocumentTotals totals = Calcola_Totali(ctx, anno, numero);
-    ctx.log.progress(kTotalling);
+    log.progress(kRegistering + std::to_string(numero) + kPleaseWait);
+    const DocumentTotals totals = Calcola_Totali(central, anno, numero);
+    log.progress(kTotalling);
 
     header.edit();
     for (int k = 1; k <= kVatSlots; ++k) {
@@ -110,7 +109,7 @@ void Registra_Vendita(core::StepContext& ctx, int anno, int n, long day) {
     header.set("regis", data::text(kRegisteredMark));
     header.update();
 
-    ctx.log.progress(kSale + std::to_string(numero) + kRegistered);
+    log.progress(kSale + std::to_string(numero) + kRegistered);
 }
 
 }  // namespace cassasync::sales

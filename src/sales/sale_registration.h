@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "core/step_context.h"
+#include "core/operation_log.h"
 #include "data/record_set.h"
 #include "sales/vat_lookup.h"
 
@@ -36,11 +36,11 @@ struct DocumentTotals {
 
 // The totals of document `numero` of year `anno` from its rows in `venmo` as they are now,
 // on the central connection. Changes nothing.
-DocumentTotals Calcola_Totali(core::StepContext& ctx, int anno, std::int64_t numero);
+DocumentTotals Calcola_Totali(data::Database& central, int anno, std::int64_t numero);
 
 // Registers the first document of (anno, register n, day). No document: nothing is
 // logged or changed. Traps nothing: a database error leaves the header as it was and
-// goes up to the caller.
-void Registra_Vendita(core::StepContext& ctx, int anno, int n, long day);
+// goes up to the caller. Works on the central connection; its progress goes to `log`.
+void Registra_Vendita(data::Database& central, core::OperationLog& log, int anno, int n, long day);
 
 }  // namespace cassasync::sales

@@ -32,11 +32,11 @@ std::string codice_iva(std::string_view value) {
     return code;
 }
 
-void Cerca_Aliquota(core::StepContext& ctx, Riepilogo_Iva& riepilogo, std::string_view Codice_Iva,
+void Cerca_Aliquota(data::Database& central, Riepilogo_Iva& riepilogo, std::string_view Codice_Iva,
                     std::string_view mode, double gross, double net) {
     const std::string code = codice_iva(Codice_Iva);
 
-    data::TableCursor aliquote(ctx.databases.central(), kVatTable, kVatKey);
+    data::TableCursor aliquote(central, kVatTable, kVatKey);
     const int rate = aliquote.seek(data::Value(code)) ? rate_of(aliquote.row(), code) : 0;
 
     // Only a gross amount actually passed is turned into a net one. Without it (0) a

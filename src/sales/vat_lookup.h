@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/step_context.h"
+#include "data/database.h"
 
 namespace cassasync::sales {
 
@@ -45,7 +45,7 @@ std::string codice_iva(std::string_view value);
 // row adds nothing. The rate is `aliquote.perce` of the code on the central connection
 // (the main database), rounded to a whole number; a missing code has rate 0.
 // A missing table or a null rate raises data::DbError.
-void Cerca_Aliquota(core::StepContext& ctx, Riepilogo_Iva& riepilogo, std::string_view Codice_Iva,
+void Cerca_Aliquota(data::Database& central, Riepilogo_Iva& riepilogo, std::string_view Codice_Iva,
                     std::string_view mode, double gross, double net);
 
 }  // namespace cassasync::sales

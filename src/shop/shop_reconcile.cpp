@@ -84,9 +84,9 @@ ShopReconciliation reconcile_shop(const platform::PathMap& paths, long day, int 
         while (rs.step()) numbers.push_back(static_cast<int>(data::to_int_or(rs.column(0), 0)));
         for (int n : numbers) {
             if (only != 0 && n != only) continue;
-            const std::string path = registers::Percorso_Cassa_Int(ctx, n);
-            result.registers.push_back(sales::reconcile_register(ctx, n, path, day));
-            if (lock) result.requeued.push_back(sales::requeue_missing(ctx, path, result.registers.back()));
+            const std::string path = registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n);
+            result.registers.push_back(sales::reconcile_register(ctx.paths, central, n, path, day));
+            if (lock) result.requeued.push_back(sales::requeue_missing(ctx.databases, path, result.registers.back()));
         }
         if (only != 0 && result.registers.empty()) {
             result.status = Status::error("register " + std::to_string(only) + " is not in the register table casse");

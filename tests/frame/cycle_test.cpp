@@ -212,7 +212,7 @@ TEST_F(CycleTest, ADamagedRegisterIsOneErrorLineEachCycleAndTheOthersGoOn) {
         ASSERT_EQ(lines.size(), round * (status.size() + 1)) << "round " << round;
         const auto last = Lines(lines.end() - static_cast<long>(status.size() + 1), lines.end());
         EXPECT_EQ(Lines(last.begin(), last.end() - 1), status) << "round " << round;
-        EXPECT_EQ(last.back().rfind("-  ", 0), 0u) << last.back();
+        EXPECT_EQ(last.back().rfind("-  Semaforo cassa Nr. 6: ", 0), 0u) << "the line names where: " << last.back();
         EXPECT_NE(last.back().find("127.0.0.6"), std::string::npos) << "the line names the file: " << last.back();
         EXPECT_TRUE(in_order(calls_, {"Aggiorna(5) 2", "Aggiorna(5) 2", "Ricevi(7) 2", "Leggi(7) 2", "Aggiorna(7) 2", "Aggiorna(7) 2", "Trasmetti(5) 2",
                                       "Consolida"}))
@@ -280,7 +280,7 @@ TEST_F(CycleTest, AStepErrorIsLoggedAndTheSemaphoreReleased) {
     // that follows them is left out, the register's second intake still runs.
     EXPECT_EQ(log_messages(), (Lines{kStart, ok(1), ok(2), ok(3),
                                      "-  Lettura tessere cassa Nr. 2: cassa 2: cartetxrx cannot be read",
-                                     "-  clienti is locked by another program"}));
+                                     "-  Consolidamento stato clienti: clienti is locked by another program"}));
     EXPECT_EQ(calls_, (Lines{"Invia(1) 2", "Ricevi(1) 2", "Leggi(1) 2", "Aggiorna(1) 2", "Aggiorna(1) 2",  //
                              "Ricevi(2) 2", "Leggi(2) 2", "Aggiorna(2) 2",                                  //
                              "Ricevi(3) 2", "Leggi(3) 2", "Aggiorna(3) 2", "Aggiorna(3) 2",                 //

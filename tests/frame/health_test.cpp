@@ -182,8 +182,8 @@ TEST_F(HealthTest, TheCycleFillsEachRegistersHealthAndTheAlertsFollowIt) {
     // those clear; the held row is told again once the hour is over.
     pinger_.set_up("127.0.0.3", true);
     register_db(4).execute("UPDATE Semafori SET Flag1 = 0");
-    sales::Registra_Vendita(*ctx_, 2026, 1, static_cast<long>(kToday) - 1);
-    sales::Registra_Vendita(*ctx_, 2026, 1, static_cast<long>(kToday));
+    sales::Registra_Vendita(ctx_->databases.central(), ctx_->log, 2026, 1, static_cast<long>(kToday) - 1);
+    sales::Registra_Vendita(ctx_->databases.central(), ctx_->log, 2026, 1, static_cast<long>(kToday));
     clock_.advance_seconds(40 * 60);
     cycle.Elabora_Casse();
     s = ctx_->health.snapshot();

@@ -39,12 +39,16 @@ protected:
                                            {"stato", text(k == 2 ? "C" : "A")}});
         }
     }
-    // The pass was put off by a lock: one line saying so, every received row still "R".
-    void expect_pass_put_off(int received) {
+    // The pass's one line since the last mark: how many rows it put off and the first cause.
+    void expect_put_off_line(const std::string& rows, const std::string& cause) {
         const auto log = new_log();
         ASSERT_EQ(log.size(), 1u) << "said once";
-        EXPECT_EQ(log[0].rfind("-  Stato clienti rinviato al prossimo ciclo: ", 0), 0u) << log[0];
-        EXPECT_NE(log[0].find("locked"), std::string::npos) << log[0];
+        EXPECT_EQ(log[0].rfind("-  Stato clienti rinviato al prossimo ciclo: " + rows + ": ", 0), 0u) << log[0];
+        EXPECT_NE(log[0].find(cause), std::string::npos) << log[0];
+    }
+    // The pass was put off by a lock: one line saying so, every received row still "R".
+    void expect_pass_put_off(int received) {
+        expect_put_off_line(std::to_string(received) + " righe", "locked");
         EXPECT_EQ(count_rows(main_db(), "clienti", "stat_t = 'R'"), received) << "every row keeps its mark";
         EXPECT_FALSE(ctx_->databases.central().in_transaction());
     }
@@ -223,6 +227,7 @@ TEST_F(CardTotalsTest, AFailingStatementInTheEndOfCyclePassIsSkippedFromTheFirst
     EXPECT_EQ(stat_t(5), "T");
     EXPECT_EQ(stat_t(6), "T");
     EXPECT_FALSE(ctx_->databases.central().in_transaction());
+    expect_put_off_line("2 righe", "refused");
 
     // A failure that ends the whole transaction: the rows after it are still done.
     main_db().exec(
@@ -232,10 +237,27 @@ TEST_F(CardTotalsTest, AFailingStatementInTheEndOfCyclePassIsSkippedFromTheFirst
     for (int k = 11; k <= 13; ++k) {
         add_holder(std::to_string(k), {{"codcliente", integer(k)}, {"stat_t", text("R")}});
     }
+    mark_log();
     EXPECT_NO_THROW(Consolida_Stato_Clienti(*ctx_));
     EXPECT_EQ(stat_t(12), "R");
     EXPECT_EQ(stat_t(13), "T");
     EXPECT_FALSE(ctx_->databases.central().in_transaction());
+    // The rows done before it in the undone transaction wait with it, and are counted.
+    for (int code : {1, 11}) EXPECT_EQ(stat_t(code), "R") << code;
+    EXPECT_EQ(count_rows(main_db(), "clienti", "codcliente = 4"), 1) << "its delete undone too";
+    expect_put_off_line("4 righe", "undone");
+
+    // One row alone: the line says so in the singular, and the next pass does it.
+    main_db().exec("DROP TRIGGER undo_all");
+    main_db().exec(
+        "CREATE TRIGGER refuse_one BEFORE UPDATE ON clienti WHEN OLD.codcliente = 12 "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    mark_log();
+    Consolida_Stato_Clienti(*ctx_);
+    for (int code : {1, 11}) EXPECT_EQ(stat_t(code), "T") << code;
+    EXPECT_EQ(count_rows(main_db(), "clienti", "codcliente = 4"), 0);
+    EXPECT_EQ(stat_t(12), "R");
+    expect_put_off_line("1 riga", "refused");
 }
 
 TEST_F(CardTotalsTest, WhileAnotherProgramHoldsTheWriteLockTheEndOfCyclePassWaitsOnceAndEnds) {

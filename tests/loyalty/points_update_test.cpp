@@ -32,7 +32,7 @@ protected:
                                -999);
     }
     void book(const std::string& card, std::int16_t kind, std::int16_t points, std::int32_t receipt = 77) {
-        Aggiorna_Punti(*ctx_, card, kind, points, Value(kToday), Value(0.5), 1, receipt);
+        Aggiorna_Punti(ctx_->databases.central(), ctx_->paths, card, kind, points, Value(kToday), Value(0.5), 1, receipt);
     }
     // The error a booking on kCard is refused with; empty when it is booked.
     std::string refusal(std::int16_t kind, std::int16_t points) {

@@ -35,11 +35,11 @@ protected:
 TEST_F(LoaderLaunchTest, StartsOnlyAnExecutableFileAtTheMappedPath) {
     EXPECT_EQ(loader(), root_.path() / "C" / "tarvi" / "qvo_art.exe");
 
-    start_qvo(*ctx_);
+    start_qvo(ctx_->paths, ctx_->starter);
     EXPECT_TRUE(starter_.started.empty()) << "absent: nothing happens";
 
     fs::create_directory(loader());
-    start_qvo(*ctx_);
+    start_qvo(ctx_->paths, ctx_->starter);
     EXPECT_TRUE(starter_.started.empty()) << "a folder is not the loader";
     fs::remove(loader());
 
@@ -49,7 +49,7 @@ TEST_F(LoaderLaunchTest, StartsOnlyAnExecutableFileAtTheMappedPath) {
                                 fs::perms::others_read;
     write_loader(not_executable);
     try {
-        start_qvo(*ctx_);
+        start_qvo(ctx_->paths, ctx_->starter);
         ADD_FAILURE() << "mode 0644: no error";
     } catch (const std::runtime_error& e) {
         const std::string text = e.what();
@@ -61,8 +61,8 @@ TEST_F(LoaderLaunchTest, StartsOnlyAnExecutableFileAtTheMappedPath) {
 
     write_loader(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
                  fs::perms::others_exec);
-    start_qvo(*ctx_);
-    start_qvo(*ctx_);
+    start_qvo(ctx_->paths, ctx_->starter);
+    start_qvo(ctx_->paths, ctx_->starter);
     ASSERT_EQ(starter_.started.size(), 2u) << "every call starts it again";
     EXPECT_EQ(starter_.started[0], loader());
 }
@@ -71,7 +71,7 @@ TEST_F(LoaderLaunchTest, AStartFailureIsRaisedToTheCaller) {
     ctx_ = std::make_unique<frame::Context>(paths_, clock_, pinger_, failing_);
     write_loader(fs::perms::owner_all);
     try {
-        start_qvo(*ctx_);
+        start_qvo(ctx_->paths, ctx_->starter);
         FAIL() << "no error";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("Exec format error"), std::string::npos) << e.what();

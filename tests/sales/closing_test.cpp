@@ -85,7 +85,7 @@ protected:
     bool flag_exists(const std::string& windows_name = kFlag) { return std::filesystem::exists(local(windows_name)); }
 
     void close_day(const std::string& path = kRegisterPath) { Controllo_Chiusura(*ctx_, kRegister, path, today_); }
-    void register_day(int agente) { Registra_Vendita(*ctx_, kYear, agente, today_); }
+    void register_day(int agente) { Registra_Vendita(ctx_->databases.central(), ctx_->log, kYear, agente, today_); }
 
     std::vector<std::string> new_log() const {
         auto all = log_messages();

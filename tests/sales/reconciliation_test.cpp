@@ -69,7 +69,7 @@ protected:
     }
 
     RegisterDayCheck check(int n = 1) {
-        return reconcile_register(*ctx_, n, testing::register_path(n), static_cast<long>(kToday));
+        return reconcile_register(ctx_->paths, ctx_->databases.central(), n, testing::register_path(n), static_cast<long>(kToday));
     }
 };
 
@@ -111,7 +111,7 @@ TEST_F(ReconciliationTest, RequeueBringsBackExactlyTheMissingLines) {
     const RegisterDayCheck before = check();
     ASSERT_EQ(before.missing_line_keys.size(), 1u) << joined(before.differences);
 
-    EXPECT_EQ(requeue_missing(*ctx_, testing::register_path(1), before), 1);
+    EXPECT_EQ(requeue_missing(ctx_->databases, testing::register_path(1), before), 1);
     EXPECT_EQ(waiting(), 2) << "the missing line and the one rung late";
     Travaso_Scontrini(*ctx_, 1);
     EXPECT_EQ(testing::count_rows(sales_db(), "venmo", "numsco = 1"), 2);
@@ -119,7 +119,7 @@ TEST_F(ReconciliationTest, RequeueBringsBackExactlyTheMissingLines) {
     const RegisterDayCheck after = check();
     EXPECT_TRUE(after.missing_line_keys.empty()) << joined(after.differences);
     EXPECT_EQ(after.imported_lines, after.sales_rows);
-    EXPECT_EQ(requeue_missing(*ctx_, testing::register_path(1), after), 0) << "nothing is brought back twice";
+    EXPECT_EQ(requeue_missing(ctx_->databases, testing::register_path(1), after), 0) << "nothing is brought back twice";
 }
 
 // Damage done by hand to the central files after the day was closed, and the difference

@@ -16,7 +16,7 @@ protected:
     }
 
     void add(std::string_view code, double net, double gross = 0.0, std::string_view mode = kSalesMode) {
-        Cerca_Aliquota(*ctx_, riepilogo_, code, mode, gross, net);
+        Cerca_Aliquota(ctx_->databases.central(), riepilogo_, code, mode, gross, net);
     }
     const VatSlot& slot(int k) const { return riepilogo_.slots[static_cast<std::size_t>(k)]; }
     void expect_free_from(int first) const {

@@ -98,7 +98,7 @@ void ShopTest::ready() {
     auto st = ctx_->log.open(paths_.to_local(std::string(core::kLogFolder) + core::log_file_name(clock_.now())));
     ASSERT_TRUE(st) << st.message();
     ctx_->databases.open_central(s.Percorso_Dati, s.Percorso_Vendite, core::kLoyaltyPath);
-    registers::fill_register_paths(*ctx_);
+    registers::fill_register_paths(*ctx_, ctx_->databases, ctx_->settings);
     ctx_->Contatore_Cicli = 1;
 }
 
