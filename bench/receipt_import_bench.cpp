@@ -556,8 +556,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::filesystem::path base = tmpl;
-    std::printf("receipt import: %d waiting lines (%s), batches of up to 1000 lines / 250 ms\n", lines,
-                mix == Mix::popular ? "80% of them from 2,000 popular articles" : "articles drawn uniformly");
+    const sales::ImportTuning tuning;
+    std::printf("receipt import: %d waiting lines (%s), batches of up to %zu lines / %lld ms\n", lines,
+                mix == Mix::popular ? "80% of them from 2,000 popular articles" : "articles drawn uniformly",
+                tuning.batch_lines, static_cast<long long>(tuning.batch_time.count()));
     std::printf("best of %d runs each; import time in central commits / holding the register in %%;"
                 " pages the import read from the back-office files per line\n", runs);
     std::printf("%10s %12s %12s %7s %16s %10s %9s %10s %10s %8s\n", "articles", "import l/s", "raw l/s", "ratio",

@@ -32,7 +32,7 @@ namespace cassasync::sales {
 
 // How a run cuts its work into batches, and what a test may hook into.
 struct ImportTuning {
-    std::size_t batch_lines = 1000;               // at most this many lines per batch
+    std::size_t batch_lines = 2000;               // at most this many lines per batch
     std::chrono::milliseconds batch_time{250};    // and no longer than this
     // Called after a batch's central commit, before its lines are marked at the register.
     std::function<void()> after_central_commit;
