@@ -8,7 +8,9 @@
 //    set by the service is never overwritten), the write is one short transaction, and
 //    Flag1 goes back 1 -> 0 at once, again only if it is still 1. When Flag1 stays taken
 //    the register waits a little and tries again, up to a limit, then gives the action up.
-//    (SemaphoreHold and Register::take.)
+//    (SemaphoreHold and Register::take.) While the service drains a backlog it sets Flag1
+//    back to 0 for a while between stretches, so a register that keeps trying gets in
+//    within about a tenth of a second; a line it changes meanwhile is read again.
 //  - A receipt is one `movimenti` line per article, bflag3 "S", aggiornogiacenza "N", all
 //    lines of the receipt sharing the day serial (bdator) and the next receipt number of
 //    the day for this register; a loyalty card adds a points line of kind 23 (and 24 for

@@ -10,9 +10,11 @@
 // transaction marks exactly those lines "S"; then the entries are cleared. A run first
 // marks the lines the ledger still holds (a crash came between the two commits).
 //
-// A long backlog is taken in turns: between batches the cycle may let the register's own
-// software have its semaphore (StepContext::turns), and when the register's share
-// of the cycle is used up the rest, and a close request, wait for the next cycle.
+// A long backlog is taken in turns (StepContext::turns): while the service works on a full
+// batch it has read, the register's own software may have its semaphore; the batch's
+// lines are then read again before it commits, and a batch with a line changed meanwhile
+// is undone and read afresh. When the register's share of the cycle is used up the rest,
+// and a close request, wait for the next cycle.
 //
 // A line that fails (a value refused where it enters, or an error of its resolution, stock,
 // points or row) is undone alone, in a savepoint of its batch's transaction, and held
