@@ -61,6 +61,10 @@ RATE=4                # actions per second and register
 WINDOW_MS=1500        # a random kill lands within this long after the start
 SELF_KILL_ODDS=2      # from inside: after a central commit, one chance in this many
 SELF_KILL_WAIT=30     # tenths of a second a run may take to kill itself
+# Batches this small are full at every cycle, so the service lets the registers in while
+# it works on them (and checks them again before they commit) all the time, and a kill
+# lands there as often as anywhere.
+export CASSASYNC_TEST_BATCH_LINES=3
 
 SHOP=$(mktemp -d "${TMPDIR:-/tmp}/cassasync-soak.XXXXXX")
 pids=()

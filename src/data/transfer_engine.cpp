@@ -20,6 +20,8 @@ constexpr const char* kMsgHeld = " trattenuta: ";
 constexpr const char* kMsgTakenAfter = " presa dopo ";
 constexpr const char* kMsgTries = " tentativi";
 constexpr const char* kMsgGone = " non piu' in attesa alla cassa: tolta dalle righe trattenute";
+constexpr const char* kMsgBatch = ": partita di ";
+constexpr const char* kMsgBatchAgain = " righe riletta: una riga e' cambiata alla cassa nel frattempo";
 
 }  // namespace
 
@@ -201,6 +203,10 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
                             break;
                         }
                         ++figures_.undone;
+                        if (plan_.log) {
+                            plan_.log(kMsgRegister + std::to_string(plan_.cassa) + kMsgStep + plan_.step + kMsgBatch +
+                                      std::to_string(taken.size()) + kMsgBatchAgain);
+                        }
                         reread = true;
                         continue;
                     }

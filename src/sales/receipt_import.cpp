@@ -499,6 +499,9 @@ ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTunin
 
 ImportTuning tuning_from_environment() {
     ImportTuning tuning;
+    if (const char* lines = std::getenv(kBatchLinesVariable); lines && std::atoi(lines) > 0) {
+        tuning.batch_lines = static_cast<std::size_t>(std::atoi(lines));
+    }
     const char* odds = std::getenv(kKillAfterCommitVariable);
     const int one_in = odds ? std::atoi(odds) : 0;
     if (one_in > 0) {

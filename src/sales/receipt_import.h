@@ -62,6 +62,9 @@ struct ImportFigures {
 // (SIGKILL) after a batch's central commit, before the register's marks, with chance
 // 1 in N. Left unset, the cycle's import has no hook.
 inline constexpr const char* kKillAfterCommitVariable = "CASSASYNC_TEST_KILL_AFTER_COMMIT";
+// For the kill soak only: batches of at most N lines, so that a few registers ringing make
+// full batches, and the register is let go while the service works on them, all the time.
+inline constexpr const char* kBatchLinesVariable = "CASSASYNC_TEST_BATCH_LINES";
 ImportTuning tuning_from_environment();
 
 ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n);

@@ -246,6 +246,7 @@ TEST_F(TransferEngineTest, TheRegisterIsLetGoWhileAFullBatchIsAppliedAndAChanged
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         reset_lines();
+        log_.clear();
         Lines lines(main_db(), register_db(2));
         lines.checks = true;
         auto p = plan(RowFailure::hold);
@@ -272,6 +273,10 @@ TEST_F(TransferEngineTest, TheRegisterIsLetGoWhileAFullBatchIsAppliedAndAChanged
         if (c.change_at > 0) {
             EXPECT_EQ(testing::count_rows(main_db(), "presi", "chiave = 5 AND impronta = 38"), 1)
                 << "taken once, as the register left it";
+            EXPECT_EQ(log_, (std::vector<std::string>{
+                                "Cassa 2, prova: partita di 3 righe riletta: una riga e' cambiata alla cassa nel frattempo"}));
+        } else {
+            EXPECT_TRUE(log_.empty());
         }
     }
 }

@@ -45,6 +45,7 @@
 #include "platform/clock.h"
 #include "platform/path_map.h"
 #include "registers/semaphores.h"
+#include "sales/receipt_import.h"
 #include "shop/backup_folders.h"
 #include "support/child_process.h"
 #include "support/power_cut_disk.h"
@@ -356,11 +357,16 @@ struct StepFigures {
 class PowerCutTest : public ::testing::TestWithParam<int> {
 protected:
     static void SetUpTestSuite() {
+        // Receipt batches of three lines: the registers' lines then fill several batches,
+        // each worked on with the register let go and checked before it commits, and the
+        // cuts land in those windows too.
+        ::setenv(sales::kBatchLinesVariable, "3", 1);
         disk_ = &the_disk();
         shop_ = new TempDir(scratch());
         build_shop(shop_->path() / "shop");
     }
     static void TearDownTestSuite() {
+        ::unsetenv(sales::kBatchLinesVariable);
         delete shop_;
         shop_ = nullptr;
     }
