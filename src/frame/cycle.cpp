@@ -28,6 +28,7 @@ constexpr const char* kDatabaseBloccato = "database bloccato da un altro program
 constexpr const char* kConsolidamento = "Consolidamento stato clienti";
 constexpr const char* kCopiaDiSicurezza = "Copia di sicurezza";
 constexpr const char* kSemaforo = "Semaforo";
+constexpr const char* kNonRilasciato = "non rilasciato: ";
 
 // Registers 1 to 3 are processed even while their own software holds the semaphore;
 // from register 4 on a held register is skipped.
@@ -160,6 +161,7 @@ void ProcessingCycle::card_pass() {
 void ProcessingCycle::under_semaphore(int n, bool test_first, const std::function<void()>& body) {
     bool taking = false;
     bool taken = false;
+    bool said = false;  // a failure of this register was logged
     try {
         if (test_first && registers::Leggi_Semaforo(ctx_, n) != 0) return;
         if (stopping()) return;
@@ -178,18 +180,26 @@ void ProcessingCycle::under_semaphore(int n, bool test_first, const std::functio
         health_.step_failed(n);  // health
         const bool locked = note_locked(n, e);
         if (!locked) log_error(register_place(kSemaforo, n), e);
+        said = true;
         // A take that met another program's lock changed nothing, and a release would
         // only wait for the same lock again.
         if (locked && !taken) taking = false;
         registers::forget_register(ctx_, n);
     }
     ctx_.turns = {};
-    if (taking) registers::Rilascia_Semaforo(ctx_, n);
+    if (!taking) return;
+    // Left at 2, the register's own software cannot write until the next cycle gives it
+    // back: that is news unless the failure that ended the steps was said already.
+    if (const std::string cause = registers::Rilascia_Semaforo(ctx_, n); !cause.empty() && !said) {
+        log_error(register_place(kSemaforo, n), kNonRilasciato + cause);
+    }
 }
 
-void ProcessingCycle::log_error(const std::string& where, const std::exception& e) {
+void ProcessingCycle::log_error(const std::string& where, const std::exception& e) { log_error(where, e.what()); }
+
+void ProcessingCycle::log_error(const std::string& where, const std::string& cause) {
     health_.cycle_error();  // health
-    ctx_.log.progress(where + ": " + e.what());
+    ctx_.log.progress(where + ": " + cause);
 }
 
 bool ProcessingCycle::note_locked(int n, const std::exception& e) {

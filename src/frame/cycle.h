@@ -49,6 +49,7 @@ private:
     void under_semaphore(int n, bool test_first, const std::function<void()>& body);
     // One line naming where the failure happened: "<where>: <cause>".
     void log_error(const std::string& where, const std::exception& e);
+    void log_error(const std::string& where, const std::string& cause);
     // A register whose file another program keeps locked: one line naming the register
     // and its file, and the register is left alone for the rest of the cycle. False for
     // any other error.

@@ -147,11 +147,12 @@ core::BatchTurn SemaphoreTurns::retake() {
     return core::BatchTurn::resumed_after_turn;
 }
 
-void Rilascia_Semaforo(core::StepContext& ctx, int n) {
+std::string Rilascia_Semaforo(core::StepContext& ctx, int n) {
     try {
         set_first_row(ctx, n, Semaforo::Libero);
-    } catch (const std::exception&) {
-        // The flag stays as it was; the next take accepts a 2 as the service's own.
+        return {};
+    } catch (const std::exception& e) {
+        return e.what();
     }
 }
 

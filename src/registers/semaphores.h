@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 #include "core/register_vocabulary.h"
 #include "core/step_context.h"
@@ -17,8 +18,10 @@ using core::Semaforo;
 int Leggi_Semaforo(core::StepContext& ctx, int n);
 // Flag1 0 or 2 becomes 2; any other value is left alone.
 void Prendi_Semaforo(core::StepContext& ctx, int n);
-// Flag1 0 or 2 becomes 0; any other value is left alone; errors end it silently.
-void Rilascia_Semaforo(core::StepContext& ctx, int n);
+// Flag1 0 or 2 becomes 0; any other value is left alone. Never raises: a failure is given
+// as its cause (empty when done), the flag stays as it was, and the next take accepts a 2
+// as the service's own.
+std::string Rilascia_Semaforo(core::StepContext& ctx, int n);
 
 // How long the service keeps a register's semaphore while it drains a backlog.
 struct TurnLimits {

@@ -224,6 +224,27 @@ TEST_F(CycleTest, ADamagedRegisterIsOneErrorLineEachCycleAndTheOthersGoOn) {
     for (int n : {1, 2, 3, 4, 5, 7}) EXPECT_EQ(flag(n), "0") << n;
 }
 
+TEST_F(CycleTest, ASemaphoreThatCannotBeGivenBackIsSaidOnce) {
+    registers(5);
+    ready();
+    // Register 4's file fails after its last step, before its semaphore is given back.
+    int intakes = 0;
+    hooks_["Aggiorna(4)"] = [&] {
+        if (++intakes == 2) damage(4);
+    };
+    ProcessingCycle cycle(*ctx_, recorders());
+    one_cycle(cycle);
+
+    const auto lines = log_messages();
+    const auto said = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("-  Semaforo cassa Nr. 4: non rilasciato: ", 0) == 0 &&
+               line.find("not a database") != std::string::npos;
+    });
+    EXPECT_EQ(said, 1) << "the steps that ran said nothing of it";
+    EXPECT_TRUE(in_order(calls_, {"Aggiorna(4) 2", "Aggiorna(4) 2", "Ricevi(5) 2"})) << "the next register is served";
+    for (int n : {1, 2, 3, 5}) EXPECT_EQ(flag(n), "0") << n;
+}
+
 TEST_F(CycleTest, ARegisterDatabaseReplacedWhileOpenIsOpenedAfresh) {
     registers(2);
     ready();

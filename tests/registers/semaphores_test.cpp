@@ -205,16 +205,20 @@ TEST_F(SemaphoresTest, AnEmptyTableIsLoggedOncePerOperationAndCountsAsFree) {
     EXPECT_EQ(testing::count_rows(register_db(1), "Semafori"), 0) << "no row is made up";
 }
 
-TEST_F(SemaphoresTest, ReleaseSwallowsErrorsWhereTestAndTakeRaiseThem) {
+TEST_F(SemaphoresTest, ReleaseGivesItsErrorsWhereTestAndTakeRaiseThem) {
     damage(2);
     EXPECT_THROW(Leggi_Semaforo(*ctx_, 2), data::DbError);
     EXPECT_THROW(Prendi_Semaforo(*ctx_, 2), data::DbError);
-    EXPECT_NO_THROW(Rilascia_Semaforo(*ctx_, 2));
+    std::string cause;
+    EXPECT_NO_THROW(cause = Rilascia_Semaforo(*ctx_, 2));
+    EXPECT_NE(cause.find("not a database"), std::string::npos) << cause;
 
     ctx_->Percorsi_Casse[3] = "\\\\127.0.0.3\\cassa\\dati.mdb";  // no such file
     EXPECT_THROW(Leggi_Semaforo(*ctx_, 3), data::DbError);
     EXPECT_THROW(Prendi_Semaforo(*ctx_, 3), data::DbError);
-    EXPECT_NO_THROW(Rilascia_Semaforo(*ctx_, 3));
+    EXPECT_NO_THROW(cause = Rilascia_Semaforo(*ctx_, 3));
+    EXPECT_NE(cause.find("does not exist"), std::string::npos) << cause;
+    EXPECT_EQ(Rilascia_Semaforo(*ctx_, 1), "") << "released";
     EXPECT_FALSE(std::filesystem::exists(local(ctx_->Percorsi_Casse[3]))) << "a missing register file is not created";
     EXPECT_TRUE(log_messages().empty());
 }
