@@ -155,6 +155,7 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
     // Ledger entries of the last batch, already marked at the register. They are cleared
     // in the next batch's transaction, which spares a commit of their own.
     std::vector<std::int64_t> marked;
+    bool register_let_go = false;  // let go for the batch under way, not yet taken back
     try {
         for (;;) {
             // Before a batch nothing is held at the register: its own software may have its
@@ -180,6 +181,7 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
                 // A full read means a backlog: its batch is worth the register's turn.
                 const bool let_go = more_waiting && rows.can_check() && plan_.let_go && plan_.take_back &&
                                     plan_.let_go();
+                register_let_go = let_go;
                 const BatchStart start{held_now_.size(), figures_.held, notes_.size()};
                 rows.begin_batch();
                 const auto started = Clock::now();
@@ -195,6 +197,7 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
                 rows.end_batch();
                 if (let_go) {
                     ++figures_.rechecked;
+                    register_let_go = false;
                     const Turn back = plan_.take_back();
                     if (back == Turn::stop || !hold_register([&] { return rows.still_as_read(taken); })) {
                         undo_batch(rows, start);  // the transaction goes with `tx`
@@ -238,6 +241,14 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
         try {
             ledger_.clear(plan_.cassa, plan_.table, marked);
         } catch (...) {
+        }
+        // The register's steps after this one still work there under the semaphore.
+        if (register_let_go) {
+            try {
+                plan_.take_back();
+            } catch (...) {
+                // The error that ended the run is the one to report.
+            }
         }
         throw;
     }

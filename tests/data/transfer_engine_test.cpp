@@ -279,6 +279,23 @@ TEST_F(TransferEngineTest, TheRegisterIsLetGoWhileAFullBatchIsAppliedAndAChanged
             EXPECT_TRUE(log_.empty());
         }
     }
+    // A failure of the files while the register is let go ends the run, but only once the
+    // register is taken back: the steps after this one still work there.
+    reset_lines();
+    Lines lines(main_db(), register_db(2));
+    lines.checks = true;
+    lines.disk_full = 5;
+    auto p = plan(RowFailure::hold);
+    int taken_back = 0;
+    p.let_go = [] { return true; };
+    p.take_back = [&] {
+        ++taken_back;
+        return Turn::go_on;
+    };
+    EXPECT_THROW(TransferEngine(main_db(), p).run(lines), DbError);
+    EXPECT_EQ(taken_back, 2) << "after the first batch, and after the failure in the second";
+    EXPECT_EQ(taken(), 3);
+    EXPECT_EQ(marked(), 3);
 }
 
 }  // namespace
