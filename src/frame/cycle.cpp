@@ -93,7 +93,7 @@ void ProcessingCycle::status_pass() {
         const auto i = static_cast<std::size_t>(n);
         ctx_.Casse_Elaborate[i] = false;
         const std::string prefix = kControlloCassa + std::to_string(n);
-        const bool answered = registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n);
+        const bool answered = registers::Verifica_Cassa(ctx_.pinger, ctx_.Percorsi_Casse[i]);
         health_.checked(n, answered);  // health
         if (answered) {
             ++report_.reachable;
@@ -116,7 +116,7 @@ void ProcessingCycle::transfer_pass() {
         const auto i = static_cast<std::size_t>(n);
         if (locked_[i]) continue;
         // A register that stopped answering since the status pass is skipped quietly.
-        if (!registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) continue;
+        if (!registers::Verifica_Cassa(ctx_.pinger, ctx_.Percorsi_Casse[i])) continue;
         under_semaphore(n, n >= kFirstTestedRegister, [this, n, i] {
             if (!ctx_.Casse_Elaborate[i] && !run_register_steps(ctx_, n, steps_)) health_.step_failed(n);  // health
         });
@@ -144,7 +144,7 @@ void ProcessingCycle::card_pass() {
         if (served < n || stopping()) break;
         const auto i = static_cast<std::size_t>(n);
         if (locked_[i]) continue;
-        if (!registers::Verifica_Cassa(ctx_, ctx_.Percorsi_Casse[i], n)) continue;
+        if (!registers::Verifica_Cassa(ctx_.pinger, ctx_.Percorsi_Casse[i])) continue;
         under_semaphore(n, true, [this, n, i] {
             if (!ctx_.Casse_Elaborate[i] && !run_card_send(ctx_, n, steps_)) health_.step_failed(n);  // health
         });

@@ -189,7 +189,7 @@ void Recupero_Fatture(core::StepContext& ctx, int n) {
     const std::string& entry = ctx.register_entry(n);
     const std::string path = registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n);
     ctx.log.progress(kLogRecovering);
-    if (registers::Verifica_Cassa(ctx, entry, n)) {
+    if (registers::Verifica_Cassa(ctx.pinger, entry)) {
         ctx.log.write(kLogStart + std::to_string(n));
         ctx.log.progress(kLogTransfer);
         data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);

@@ -308,7 +308,7 @@ private:
 // answer.
 void take_readings(core::StepContext& ctx, int n) {
     const std::string path = card_register_path(ctx, n);
-    if (!registers::Verifica_Cassa(ctx, path, n)) return;
+    if (!registers::Verifica_Cassa(ctx.pinger, path)) return;
     data::Database& central = ctx.databases.central();
     data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
     CardReader::settle(central, reg, n);

@@ -48,7 +48,7 @@ void receive_totals(core::StepContext& ctx, int n) {
     data::Database& central = ctx.databases.central();
     data::Channel clienti2("clienti2");
     auto& central_rows = clienti2.select(central, kCustomers, {}, {}, "rowid", data::Fetch::on_demand);
-    if (!registers::Verifica_Cassa(ctx, card_register_path(ctx, n), n)) return;
+    if (!registers::Verifica_Cassa(ctx.pinger, card_register_path(ctx, n))) return;
 
     data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n), data::FileRole::register_share);
     data::Channel caselle("caselle");
@@ -74,7 +74,7 @@ void send_totals(core::StepContext& ctx, int n) {
     data::Database& central = ctx.databases.central();
     data::Channel clienti2("clienti2");
     auto& marked = clienti2.select(central, kCustomers, kMarkedToSend, {data::integer(0), data::text(kDaInviare)}, "rowid");
-    if (!registers::Verifica_Cassa(ctx, card_register_path(ctx, n), n)) return;
+    if (!registers::Verifica_Cassa(ctx.pinger, card_register_path(ctx, n))) return;
 
     data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n), data::FileRole::register_share);
     data::Channel caselle("caselle");

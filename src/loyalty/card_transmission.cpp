@@ -228,7 +228,7 @@ private:
 void transmit(core::StepContext& ctx, int n) {
     ctx.log.progress(kControllo);
     const std::string path = card_register_path(ctx, n);
-    if (!registers::Verifica_Cassa(ctx, path, n)) return;
+    if (!registers::Verifica_Cassa(ctx.pinger, path)) return;
     data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
     data::Database& central = ctx.databases.central();
 

@@ -140,7 +140,7 @@ void Aggiorna_Articoli(core::StepContext& ctx, int n) {
         data::Database& central = ctx.databases.central();
         ArticleIntake intake(ctx.log, ctx.clock, n, central);
         ctx.log.progress(kLogChecking);
-        if (registers::Verifica_Cassa(ctx, entry, n)) {
+        if (registers::Verifica_Cassa(ctx.pinger, entry)) {
             data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
             // Rows taken by a run that failed before marking them: that run did not start
             // the loader for them.

@@ -54,7 +54,7 @@ void Aggiorna_Clienti(core::StepContext& ctx, int n) {
     const std::string& entry = ctx.register_entry(n);
     const std::string path = registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n);
     ctx.log.progress(kLogImporting);
-    if (registers::Verifica_Cassa(ctx, entry, n)) {
+    if (registers::Verifica_Cassa(ctx.pinger, entry)) {
         data::Database& central = ctx.databases.central();
         data::Database& reg = ctx.databases.open(path, data::FileRole::register_share);
         settle_intake(central, reg, n, kCustomers);

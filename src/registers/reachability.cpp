@@ -46,7 +46,7 @@ std::uint32_t Esegui_Ping(platform::Pinger& pinger, const std::string& host) {
     return pinger.echo(*address);
 }
 
-bool Verifica_Cassa(core::StepContext& ctx, const std::string& path, int /*n*/) {
+bool Verifica_Cassa(platform::Pinger& pinger, const std::string& path) {
     if (path.empty()) return false;
     // At least three parts when split at "\".
     int separators = 0;
@@ -56,7 +56,7 @@ bool Verifica_Cassa(core::StepContext& ctx, const std::string& path, int /*n*/) 
     auto host = host_of_path(path);
     if (!host) return false;
     try {
-        return Esegui_Ping(ctx.pinger, *host) == platform::kEchoSuccess;
+        return Esegui_Ping(pinger, *host) == platform::kEchoSuccess;
     } catch (...) {
         return false;
     }
@@ -65,7 +65,7 @@ bool Verifica_Cassa(core::StepContext& ctx, const std::string& path, int /*n*/) 
 void check_registers_at_startup(core::StepContext& ctx) {
     for (int n = 1; n <= ctx.served_registers(); ++n) {
         ctx.Casse_Elaborate[static_cast<std::size_t>(n)] = false;
-        if (Verifica_Cassa(ctx, ctx.Percorsi_Casse[static_cast<std::size_t>(n)], n)) {
+        if (Verifica_Cassa(ctx.pinger, ctx.Percorsi_Casse[static_cast<std::size_t>(n)])) {
             ctx.board.set_lamp(n, core::kLampGreen);
             ctx.log.write("- Cassa " + std::to_string(n) + " OK");
         } else {

@@ -19,7 +19,9 @@ std::optional<std::string> host_of_path(const std::string& path);
 std::optional<std::uint32_t> Converti_Indirizzo(const std::string& dotted);
 // The echo status: 0 when the host answered.
 std::uint32_t Esegui_Ping(platform::Pinger& pinger, const std::string& host);
-bool Verifica_Cassa(core::StepContext& ctx, const std::string& path, int n);
+// Whether the register at `path` ("\\host\share\file") answers an echo: false for a path
+// that names no host.
+bool Verifica_Cassa(platform::Pinger& pinger, const std::string& path);
 
 // Start-up pass: every served register checked once, lamp coloured, outcome logged.
 void check_registers_at_startup(core::StepContext& ctx);

@@ -471,7 +471,7 @@ ImportFigures Travaso_Scontrini(core::StepContext& ctx, int n, const ImportTunin
     figures.day = today;
     ctx.log.progress(kMsgLooking);
     const std::string register_path = registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n);
-    if (!registers::Verifica_Cassa(ctx, ctx.Percorsi_Casse.at(static_cast<std::size_t>(n)), n)) {
+    if (!registers::Verifica_Cassa(ctx.pinger, ctx.Percorsi_Casse.at(static_cast<std::size_t>(n)))) {
         ctx.log.progress(kMsgNotConnected);
     } else {
         std::exception_ptr failure;

@@ -63,8 +63,8 @@ class VerificaCassaTest : public testing::ShopTest {};
 
 TEST_F(VerificaCassaTest, OnlyADottedHostThatAnswersIsReachable) {
     pinger_.set_up("127.0.0.3", true);
-    EXPECT_TRUE(Verifica_Cassa(*ctx_, "\\\\127.0.0.3\\cassa\\dati.mdb", 3));
-    EXPECT_FALSE(Verifica_Cassa(*ctx_, "\\\\127.0.0.4\\cassa\\dati.mdb", 4)) << "host that does not answer";
+    EXPECT_TRUE(Verifica_Cassa(ctx_->pinger, "\\\\127.0.0.3\\cassa\\dati.mdb"));
+    EXPECT_FALSE(Verifica_Cassa(ctx_->pinger, "\\\\127.0.0.4\\cassa\\dati.mdb")) << "host that does not answer";
     EXPECT_EQ(pinger_.calls(), 2);
 
     // None of these gets as far as an echo.
@@ -82,7 +82,7 @@ TEST_F(VerificaCassaTest, OnlyADottedHostThatAnswersIsReachable) {
         {"fewer than three parts", "\\127.0.0.3"},
     };
     for (const auto& c : unreachable) {
-        EXPECT_FALSE(Verifica_Cassa(*ctx_, c.path, 1)) << c.name;
+        EXPECT_FALSE(Verifica_Cassa(ctx_->pinger, c.path)) << c.name;
     }
     EXPECT_EQ(pinger_.calls(), 2) << "an unusable path must not be pinged";
 }
