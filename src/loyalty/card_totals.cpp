@@ -50,7 +50,8 @@ void receive_totals(core::StepContext& ctx, int n) {
     auto& central_rows = clienti2.select(central, kCustomers, {}, {}, "rowid", data::Fetch::on_demand);
     if (!registers::Verifica_Cassa(ctx.pinger, card_register_path(ctx, n))) return;
 
-    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n), data::FileRole::register_share);
+    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n),
+                                             data::FileRole::register_share);
     data::Channel caselle("caselle");
     auto& register_rows = caselle.select(reg, kCustomers, "totcard <> ?", {data::integer(0)}, "id");
     data::Transaction tx(central);
@@ -76,7 +77,8 @@ void send_totals(core::StepContext& ctx, int n) {
     auto& marked = clienti2.select(central, kCustomers, kMarkedToSend, {data::integer(0), data::text(kDaInviare)}, "rowid");
     if (!registers::Verifica_Cassa(ctx.pinger, card_register_path(ctx, n))) return;
 
-    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n), data::FileRole::register_share);
+    data::Database& reg = ctx.databases.open(registers::Percorso_Cassa_Int(ctx.databases, ctx.settings, n),
+                                             data::FileRole::register_share);
     data::Channel caselle("caselle");
     auto& register_rows = caselle.select(reg, kCustomers, {}, {}, "id", data::Fetch::on_demand);
     while (!marked.eof()) {

@@ -24,8 +24,8 @@ inline constexpr std::size_t kJournalNameWidth = 45;
 // `tessera` is searched and stored exactly as given (the import passes 13 characters,
 // blank-padded). `data` and `ora` are the receipt's date and time serials. `central` is
 // the central connection; `paths` tells where the loyalty file is.
-void Aggiorna_Punti(data::Database& central, const platform::PathMap& paths, const std::string& tessera, std::int16_t tipo,
-                    std::int16_t punti, const data::Value& data, const data::Value& ora,
+void Aggiorna_Punti(data::Database& central, const platform::PathMap& paths, const std::string& tessera,
+                    std::int16_t tipo, std::int16_t punti, const data::Value& data, const data::Value& ora,
                     std::int16_t numcassa, std::int32_t numsco);
 
 }  // namespace cassasync::loyalty

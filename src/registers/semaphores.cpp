@@ -107,7 +107,9 @@ core::BatchTurn SemaphoreTurns::between_batches() {
 }
 
 bool SemaphoreTurns::let_go() {
-    if (!limits_.free_while_working || ctx_.stop_requested.load() || Clock::now() - started_ >= limits_.budget) return false;
+    if (!limits_.free_while_working || ctx_.stop_requested.load() || Clock::now() - started_ >= limits_.budget) {
+        return false;
+    }
     return release();
 }
 
