@@ -196,7 +196,6 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
                 }
                 rows.end_batch();
                 if (let_go) {
-                    ++figures_.rechecked;
                     register_let_go = false;
                     const Turn back = plan_.take_back();
                     if (back == Turn::stop || !hold_register([&] { return rows.still_as_read(taken); })) {
@@ -205,7 +204,6 @@ TransferFigures TransferEngine::run(TransferRows& rows) {
                             figures_.cut_short = true;
                             break;
                         }
-                        ++figures_.undone;
                         if (plan_.log) {
                             plan_.log(kMsgRegister + std::to_string(plan_.cassa) + kMsgStep + plan_.step + kMsgBatch +
                                       std::to_string(taken.size()) + kMsgBatchAgain);

@@ -157,8 +157,6 @@ struct TransferFigures {
     std::int64_t rows = 0;  // rows taken
     std::int64_t held = 0;  // rows held by this run
     int batches = 0;        // batches that took rows
-    int rechecked = 0;      // batches applied with the register let go
-    int undone = 0;         // of those, batches undone because a row had changed
     bool cut_short = false;  // between_batches said stop
     // Longest single hold of the register database (a read or a mark), and all together.
     std::chrono::microseconds longest_register_hold{0};

@@ -103,7 +103,7 @@ core::BatchTurn SemaphoreTurns::between_batches() {
         if (!pause_for(ctx_, kPoll)) return core::BatchTurn::wait_next_cycle;
         if (holds_it(db)) break;
     }
-    return retake();
+    return take_back();
 }
 
 bool SemaphoreTurns::let_go() {
@@ -112,8 +112,6 @@ bool SemaphoreTurns::let_go() {
     }
     return release();
 }
-
-core::BatchTurn SemaphoreTurns::take_back() { return retake(); }
 
 bool SemaphoreTurns::holds_it(data::Database& db) {
     return data::to_int_or(db.scalar(kFirstFlag), 0) == static_cast<int>(Semaforo::Cassa);
@@ -134,7 +132,7 @@ bool SemaphoreTurns::release() {
     return true;
 }
 
-core::BatchTurn SemaphoreTurns::retake() {
+core::BatchTurn SemaphoreTurns::take_back() {
     auto& db = register_db(ctx_, n_);
     const auto give_up = Clock::now() + limits_.retake_wait;
     // The register may have taken it meanwhile (1): its write is short, wait for it. The

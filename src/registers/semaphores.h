@@ -57,7 +57,7 @@ public:
     // the cycle is used up), and taken back once the register's software, if it came,
     // has written (resumed_after_turn; wait_next_cycle as above).
     bool let_go();
-    core::BatchTurn take_back();
+    core::BatchTurn take_back();  // also after a turn between batches
     // The longest stretch the semaphore was held so far, and how many times it was let go.
     Clock::duration longest_hold() const;
     int turns() const { return turns_; }
@@ -65,7 +65,6 @@ public:
 private:
     static bool holds_it(data::Database& db);  // the register's own software holds the semaphore
     bool release();
-    core::BatchTurn retake();
 
     core::StepContext& ctx_;
     int n_;

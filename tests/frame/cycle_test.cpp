@@ -145,15 +145,13 @@ TEST_F(CycleTest, ALongTransferGetsItsRegistersShareOfTheCycleAndLetsTheRegister
     Lines flags_between;
     hooks_["Leggi(1)"] = [&] {
         ASSERT_TRUE(ctx_->turns.between_batches);
-        ASSERT_TRUE(ctx_->turns.let_go && ctx_->turns.take_back);
-        EXPECT_EQ(ctx_->turns.held_batch_time, 1ms) << "half the hold: a stretch of one batch stays within it";
         do {
             ++batches;
             flags_between.push_back(flag(1));
         } while (ctx_->turns.between_batches() != core::BatchTurn::wait_next_cycle);
     };
     hooks_["Leggi(2)"] = [&] { EXPECT_FALSE(batches == 0) << "register 2 comes after register 1's share"; };
-    ProcessingCycle cycle(*ctx_, recorders(), {.hold = 2ms, .pause = 1ms, .budget = 100ms});
+    ProcessingCycle cycle(*ctx_, recorders(), {.hold = 0ms, .pause = 1ms, .budget = 100ms});
     one_cycle(cycle);
 
     EXPECT_GT(batches, 1);
