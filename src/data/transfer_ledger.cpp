@@ -123,29 +123,32 @@ int TransferLedger::settle_unchanged(Database& register_db, int cassa, std::stri
                                      const RowDigest& key_and_digest) {
     const auto pending = entries(cassa, table);
     if (pending.empty()) return 0;
-    std::map<std::int64_t, std::optional<std::int64_t>> recorded;
     std::vector<std::int64_t> keys;
-    for (const auto& entry : pending) {
-        recorded.emplace(entry.key, entry.digest);
-        keys.push_back(entry.key);
-    }
+    for (const auto& entry : pending) keys.push_back(entry.key);
     {
         Transaction tx(register_db);
         Channel now("riletti");
-        auto& rows = read_rows(now, key_set(keys));
-        std::vector<std::int64_t> unchanged;
-        for (rows.move_first(); !rows.eof(); rows.move_next()) {
-            const auto [key, digest] = key_and_digest(rows);
-            const auto seen = recorded.find(key);
-            if (seen != recorded.end() && (!seen->second || *seen->second == digest)) unchanged.push_back(key);
-        }
-        if (!unchanged.empty()) register_db.execute(mark_sql, {key_set(unchanged)});
+        const auto same = unchanged(pending, read_rows(now, key_set(keys)), key_and_digest);
+        if (!same.empty()) register_db.execute(mark_sql, {key_set(same)});
         tx.commit();
     }
     // Only now: an entry cleared before the mark committed would let a crash in between
     // take its row a second time.
     clear(cassa, table, keys);
     return static_cast<int>(keys.size());
+}
+
+std::vector<std::int64_t> TransferLedger::unchanged(const std::vector<Entry>& taken, RecordSet& rows,
+                                                    const RowDigest& key_and_digest) {
+    std::map<std::int64_t, std::optional<std::int64_t>> recorded;
+    for (const auto& entry : taken) recorded.emplace(entry.key, entry.digest);
+    std::vector<std::int64_t> same;
+    for (rows.move_first(); !rows.eof(); rows.move_next()) {
+        const auto [key, digest] = key_and_digest(rows);
+        const auto seen = recorded.find(key);
+        if (seen != recorded.end() && (!seen->second || *seen->second == digest)) same.push_back(key);
+    }
+    return same;
 }
 
 int TransferLedger::settle(Database& register_db, int cassa, std::string_view table,

@@ -64,6 +64,11 @@ public:
     int settle_unchanged(Database& register_db, int cassa, std::string_view table, const std::string& mark_sql,
                          const RowReader& read_rows, const RowDigest& key_and_digest);
 
+    // Of `taken`, the keys whose row among `rows` (register rows read again) still gives
+    // the recorded digest, or that were recorded without one.
+    static std::vector<std::int64_t> unchanged(const std::vector<Entry>& taken, RecordSet& rows,
+                                               const RowDigest& key_and_digest);
+
     // Marks `keys` at the register with one execution of `mark_sql` (the second commit).
     static void mark_at_register(Database& register_db, const std::string& mark_sql,
                                  const std::vector<std::int64_t>& keys);

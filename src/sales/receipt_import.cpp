@@ -7,10 +7,8 @@
 #include <exception>
 #include <limits>
 #include <memory>
-#include <optional>
 #include <random>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "base/text.h"
@@ -66,6 +64,10 @@ constexpr const char* kLastLineKey = "select max(id) from movimenti";
 const std::string kLineKeyIn = data::in_key_set("id");
 const std::string kStillWaiting = "select id from movimenti WHERE bflag3=? and aggiornogiacenza=? and " + kLineKeyIn;
 const std::string kLinesByKey = "select * from movimenti WHERE " + kLineKeyIn;
+// A line's key and what makes it that line, as the ledger records them.
+std::pair<std::int64_t, std::int64_t> line_key_and_identity(const data::RecordSet& row) {
+    return {row.integer("id"), ReceiptLine::identity_of(row)};
+}
 const std::string kWaitingByKey = "select * from movimenti WHERE bflag3=? and aggiornogiacenza=? and " + kLineKeyIn;
 const std::string kMarkImported = "UPDATE movimenti SET aggiornogiacenza='S' WHERE " + kLineKeyIn;
 constexpr const char* kLedgerTable = "movimenti";
@@ -354,22 +356,12 @@ void ReceiptImport::abandon_batch() {
 
 bool ReceiptImport::still_as_read(const std::vector<data::TransferLedger::Entry>& taken) {
     if (taken.empty()) return true;
-    std::unordered_map<std::int64_t, std::optional<std::int64_t>> digests;
     std::vector<std::int64_t> keys;
     keys.reserve(taken.size());
-    for (const auto& entry : taken) {
-        digests.emplace(entry.key, entry.digest);
-        keys.push_back(entry.key);
-    }
+    for (const auto& entry : taken) keys.push_back(entry.key);
     auto& rs = recheck_.query(*reg_, kWaitingByKey,
                               {data::text(core::kLineActive), data::text(core::kLineWaiting), data::key_set(keys)});
-    std::size_t same = 0;
-    for (rs.move_first(); !rs.eof(); rs.move_next()) {
-        const auto it = digests.find(rs.integer("id"));
-        if (it == digests.end() || (it->second && *it->second != ReceiptLine::identity_of(rs))) return false;
-        ++same;
-    }
-    return same == taken.size();
+    return data::TransferLedger::unchanged(taken, rs, line_key_and_identity).size() == taken.size();
 }
 
 void ReceiptImport::end_batch() {
@@ -405,7 +397,7 @@ void ReceiptImport::run() {
             [&](data::Channel& channel, const data::Value& keys) -> data::RecordSet& {
                 return channel.query(reg, kLinesByKey, {keys});
             },
-            [](const data::RecordSet& row) { return std::pair(row.integer("id"), ReceiptLine::identity_of(row)); });
+            line_key_and_identity);
     });
     last_key_ = hold_register([&] { return data::to_int_or(reg.scalar(kLastLineKey), 0); });
 
